@@ -1,0 +1,134 @@
+// Reading and writing the unit's variables by value reference. Every variable
+// is a real; nothing is computed on access.
+#include "fmu/instance.h"
+#include "model/records.h"
+
+namespace kestrune {
+
+void fillRealVariableTable(Fmu2Instance *instance) {
+    double **table = instance->realVariables;
+    for (int i = 0; i < 3; ++i) {
+        table[i] = &modelInputs.gridVoltage[i];
+        table[3 + i] = &modelInputs.converterCurrent[i];
+    }
+    table[6] = &modelInputs.dcVoltage;
+    for (int k = 0; k < OUTPUT_COUNT; ++k) {
+        table[FIRST_OUTPUT_VR + k] = &modelOutputs.gates[k];
+    }
+    table[19] = &instance->time;
+    table[20] = &modelParameters.meanSampleTime;
+}
+
+namespace {
+
+bool arraysMissing(Fmu2Instance *instance, const void *vr, std::size_t nvr, const void *value) {
+    if (nvr != 0 && (vr == nullptr || value == nullptr)) {
+        logError(instance, "invalid memory access");
+        return true;
+    }
+    return false;
+}
+
+// This unit publishes no integer, boolean or string variable: every value
+// reference of those types is out of range.
+fmi2Status noVariablesOfType(fmi2Component c, const void *vr, std::size_t nvr, const void *value) {
+    if (c == nullptr) {
+        return fmi2Error;
+    }
+    auto *instance = static_cast<Fmu2Instance *>(c);
+    if (arraysMissing(instance, vr, nvr, value)) {
+        return fmi2Error;
+    }
+    if (nvr != 0) {
+        logError(instance, "valueReference out of range");
+        return fmi2Error;
+    }
+    return fmi2OK;
+}
+
+} // namespace
+
+} // namespace kestrune
+
+using kestrune::Fmu2Instance;
+
+extern "C" {
+
+fmi2Status fmi2GetReal(fmi2Component c, const fmi2ValueReference vr[], size_t nvr, fmi2Real value[]) {
+    using namespace kestrune;
+    if (c == nullptr) {
+        return fmi2Error;
+    }
+    auto *instance = static_cast<Fmu2Instance *>(c);
+    if (arraysMissing(instance, vr, nvr, value)) {
+        return fmi2Error;
+    }
+    // All references are checked before anything is read.
+    for (std::size_t i = 0; i < nvr; ++i) {
+        if (vr[i] >= REAL_VARIABLE_COUNT) {
+            logError(instance, "valueReference out of range");
+            return fmi2Error;
+        }
+    }
+    for (std::size_t i = 0; i < nvr; ++i) {
+        value[i] = *instance->realVariables[vr[i]];
+        if (instance->loggingOn) {
+            logInfo(instance, "getReal vr:%d, value:%lf", static_cast<int>(vr[i]), value[i]);
+        }
+    }
+    return fmi2OK;
+}
+
+fmi2Status fmi2SetReal(fmi2Component c, const fmi2ValueReference vr[], size_t nvr, const fmi2Real value[]) {
+    using namespace kestrune;
+    if (c == nullptr) {
+        return fmi2Error;
+    }
+    auto *instance = static_cast<Fmu2Instance *>(c);
+    if (arraysMissing(instance, vr, nvr, value)) {
+        return fmi2Error;
+    }
+    // Elements before a bad reference stay written.
+    for (std::size_t i = 0; i < nvr; ++i) {
+        if (vr[i] >= REAL_VARIABLE_COUNT) {
+            logError(instance, "valueReference out of range");
+            return fmi2Error;
+        }
+        double *slot = instance->realVariables[vr[i]];
+        if (!(value[i] == *slot)) {
+            *slot = value[i];
+        }
+        if (instance->loggingOn) {
+            logInfo(instance, "setReal vr:%d, value:%lf", static_cast<int>(vr[i]), value[i]);
+        }
+    }
+    return fmi2OK;
+}
+
+fmi2Status fmi2GetInteger(fmi2Component c, const fmi2ValueReference vr[], size_t nvr, fmi2Integer value[]) {
+    return kestrune::noVariablesOfType(c, vr, nvr, value);
+}
+
+fmi2Status fmi2SetInteger(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
+                          const fmi2Integer value[]) {
+    return kestrune::noVariablesOfType(c, vr, nvr, value);
+}
+
+fmi2Status fmi2GetBoolean(fmi2Component c, const fmi2ValueReference vr[], size_t nvr, fmi2Boolean value[]) {
+    return kestrune::noVariablesOfType(c, vr, nvr, value);
+}
+
+fmi2Status fmi2SetBoolean(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
+                          const fmi2Boolean value[]) {
+    return kestrune::noVariablesOfType(c, vr, nvr, value);
+}
+
+fmi2Status fmi2GetString(fmi2Component c, const fmi2ValueReference vr[], size_t nvr, fmi2String value[]) {
+    return kestrune::noVariablesOfType(c, vr, nvr, value);
+}
+
+fmi2Status fmi2SetString(fmi2Component c, const fmi2ValueReference vr[], size_t nvr, const fmi2String value[]) {
+    return kestrune::noVariablesOfType(c, vr, nvr, value);
+}
+
+} // extern "C"

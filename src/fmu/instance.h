@@ -1,0 +1,59 @@
+// The FMI side of one instance, the library-wide pointer to the newest one,
+// and the logger convention every exported function reports through.
+#pragma once
+
+#include "fmu/fmi2.h"
+
+namespace kestrune {
+
+struct ModelRecord;
+
+inline constexpr const char *MODEL_GUID = "{5c0f3a91-7e2d-4b68-9d14-a2c7e85f0b36}";
+inline constexpr int REAL_VARIABLE_COUNT = 21;
+inline constexpr int OUTPUT_COUNT = 12;
+inline constexpr int FIRST_OUTPUT_VR = 7;
+
+// Allocated zero-filled by fmi2Instantiate, released by fmi2FreeInstance. It
+// holds the master's side of the instance and only points at the static model.
+struct Fmu2Instance {
+    ModelRecord *model;
+    char *instanceName;
+    fmi2Type fmuType;
+    char *fmuGUID;
+    char *resourcePath;
+    const fmi2CallbackFunctions *functions;
+    fmi2Boolean visible;
+    fmi2Boolean loggingOn;
+    double time;
+    double **realVariables;  // REAL_VARIABLE_COUNT addresses, indexed by value reference
+    double *outputSnapshot;  // OUTPUT_COUNT outputs of the last output phase
+    // Room for the variable tables of the other types; this unit has none.
+    int **integerVariables;
+    char **booleanVariables;
+    char **stringVariables;
+    int *stringCapacities;
+};
+
+// The most recently created instance that is still alive, or null.
+extern Fmu2Instance *currentInstance;
+
+// One logger call per message: (fmi2OK, "info") or (fmi2Error, "error").
+template <typename... Args>
+void logAs(const fmi2CallbackFunctions *functions, const char *name, fmi2Status status, const char *format,
+           Args... args) {
+    functions->logger(functions->componentEnvironment, name, status, status == fmi2OK ? "info" : "error",
+                      format, args...);
+}
+
+template <typename... Args> void logError(const Fmu2Instance *instance, const char *format, Args... args) {
+    logAs(instance->functions, instance->instanceName, fmi2Error, format, args...);
+}
+
+template <typename... Args> void logInfo(const Fmu2Instance *instance, const char *format, Args... args) {
+    logAs(instance->functions, instance->instanceName, fmi2OK, format, args...);
+}
+
+// Points the 21 entries of the instance's table at their variables.
+void fillRealVariableTable(Fmu2Instance *instance);
+
+} // namespace kestrune

@@ -1,0 +1,242 @@
+// Creating, setting up, initializing, resetting and destroying an instance.
+#include "children/child_host.h"
+#include "fmu/instance.h"
+#include "fmu/resource.h"
+#include "fmu/stepping.h"
+#include "model/initialize.h"
+#include "model/records.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace kestrune {
+
+Fmu2Instance *currentInstance = nullptr;
+
+namespace {
+
+constexpr double START_TIME_TOLERANCE = 1e-7;
+constexpr const char *MEMORY_ERROR = "fmi2Instantiate: Memory allocation error.";
+
+char *copyText(const char *text) {
+    const std::size_t size = std::strlen(text) + 1;
+    auto *copy = static_cast<char *>(std::malloc(size));
+    if (copy != nullptr) {
+        std::memcpy(copy, text, size);
+    }
+    return copy;
+}
+
+// A model error other than the normal end of a simulation.
+bool carriesError(const ModelRecord *model) {
+    return model->errorStatus != nullptr && std::strcmp(model->errorStatus, "Simulation finished") != 0;
+}
+
+void releaseInstance(Fmu2Instance *instance) {
+    std::free(instance->instanceName);
+    std::free(instance->fmuGUID);
+    std::free(instance->resourcePath);
+    std::free(instance->realVariables);
+    std::free(instance->outputSnapshot);
+    std::free(instance);
+}
+
+// A record that instantiation gave up on is released, and the newest
+// instance is again the one that was newest before.
+fmi2Component abandon(Fmu2Instance *instance, Fmu2Instance *previous) {
+    releaseInstance(instance);
+    currentInstance = previous;
+    return nullptr;
+}
+
+} // namespace
+
+} // namespace kestrune
+
+using kestrune::Fmu2Instance;
+
+extern "C" {
+
+const char *fmi2GetTypesPlatform(void) { return fmi2TypesPlatform; }
+
+const char *fmi2GetVersion(void) { return fmi2Version; }
+
+fmi2Status fmi2SetDebugLogging(fmi2Component c, fmi2Boolean loggingOn, size_t /*nCategories*/,
+                               const fmi2String /*categories*/[]) {
+    if (c == nullptr) {
+        return fmi2Error;
+    }
+    static_cast<Fmu2Instance *>(c)->loggingOn = loggingOn;
+    return fmi2OK;
+}
+
+fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2String fmuGUID,
+                              fmi2String fmuResourceLocation, const fmi2CallbackFunctions *functions,
+                              fmi2Boolean visible, fmi2Boolean loggingOn) {
+    using namespace kestrune;
+    if (functions == nullptr || functions->logger == nullptr) {
+        return nullptr;
+    }
+    if (instanceName == nullptr || instanceName[0] == '\0') {
+        logAs(functions, "?", fmi2Error, "fmi2Instantiate: Missing instance name.");
+        return nullptr;
+    }
+    if (fmuGUID == nullptr || fmuGUID[0] == '\0') {
+        logAs(functions, instanceName, fmi2Error, "fmi2Instantiate: Missing GUID.");
+        return nullptr;
+    }
+    if (std::strcmp(fmuGUID, MODEL_GUID) != 0) {
+        logAs(functions, instanceName, fmi2Error, "fmi2Instantiate: Wrong GUID %s. Expected %s.", fmuGUID,
+              MODEL_GUID);
+        return nullptr;
+    }
+
+    Fmu2Instance *const previous = currentInstance;
+    auto *instance = static_cast<Fmu2Instance *>(std::calloc(1, sizeof(Fmu2Instance)));
+    if (instance == nullptr) {
+        logAs(functions, instanceName, fmi2Error, MEMORY_ERROR);
+        return nullptr;
+    }
+    currentInstance = instance;
+
+    instance->model = &modelRecord;
+    if (instance->model->errorStatus != nullptr) {
+        logAs(functions, instanceName, fmi2Error, "Error during model registration: %s\n",
+              instance->model->errorStatus);
+        modelTerminate();
+        return abandon(instance, previous);
+    }
+
+    instance->instanceName = copyText(instanceName);
+    if (instance->instanceName == nullptr) {
+        logAs(functions, instanceName, fmi2Error, MEMORY_ERROR);
+        return abandon(instance, previous);
+    }
+    instance->fmuType = fmuType;
+    instance->fmuGUID = copyText(fmuGUID);
+    if (instance->fmuGUID == nullptr) {
+        logAs(functions, instanceName, fmi2Error, MEMORY_ERROR);
+        return abandon(instance, previous);
+    }
+
+    if (fmuResourceLocation != nullptr) {
+        instance->resourcePath = uriToLocal(fmuResourceLocation);
+        if (instance->resourcePath == nullptr) {
+            logAs(functions, instanceName, fmi2Error, MEMORY_ERROR);
+            return abandon(instance, previous);
+        }
+        if (instance->resourcePath[0] == '\0') {
+            logAs(functions, instanceName, fmi2Error,
+                  "fmi2Instantiate: uriToLocal cannot handle fmuResourceLocation.");
+            return abandon(instance, previous);
+        }
+    }
+
+    instance->functions = functions;
+    instance->visible = visible;
+    instance->loggingOn = loggingOn;
+    instance->time = 0.0;
+
+    if (instance->model->stopRequested != 0U) {
+        logAs(functions, instanceName, fmi2Error, "stop requested in fmi2Instantiate");
+        return abandon(instance, previous);
+    }
+
+    instance->realVariables = static_cast<double **>(std::calloc(REAL_VARIABLE_COUNT, sizeof(double *)));
+    if (instance->realVariables == nullptr) {
+        logAs(functions, instanceName, fmi2Error, MEMORY_ERROR);
+        return abandon(instance, previous);
+    }
+    instance->outputSnapshot = static_cast<double *>(std::calloc(OUTPUT_COUNT, sizeof(double)));
+    if (instance->outputSnapshot == nullptr) {
+        logAs(functions, instanceName, fmi2Error, MEMORY_ERROR);
+        return abandon(instance, previous);
+    }
+    fillRealVariableTable(instance);
+    return instance;
+}
+
+void fmi2FreeInstance(fmi2Component c) {
+    using namespace kestrune;
+    if (c == nullptr) {
+        return;
+    }
+    auto *instance = static_cast<Fmu2Instance *>(c);
+    if (carriesError(instance->model)) {
+        logError(instance, "%s", instance->model->errorStatus);
+    }
+    modelTerminate();
+    if (currentInstance == instance) {
+        currentInstance = nullptr;
+    }
+    releaseInstance(instance);
+}
+
+fmi2Status fmi2SetupExperiment(fmi2Component c, fmi2Boolean /*toleranceDefined*/, fmi2Real /*tolerance*/,
+                               fmi2Real startTime, fmi2Boolean /*stopTimeDefined*/, fmi2Real /*stopTime*/) {
+    using namespace kestrune;
+    if (c == nullptr) {
+        return fmi2Error;
+    }
+    auto *instance = static_cast<Fmu2Instance *>(c);
+    // Written so that a NaN start time fails the test too.
+    if (!(std::fabs(startTime) <= START_TIME_TOLERANCE)) {
+        logError(instance, "start time is not zero.");
+        return fmi2Error;
+    }
+    instance->time = startTime;
+    return fmi2OK;
+}
+
+fmi2Status fmi2EnterInitializationMode(fmi2Component c) {
+    if (c == nullptr) {
+        return fmi2Error;
+    }
+    kestrune::modelInitialize();
+    return fmi2OK;
+}
+
+fmi2Status fmi2ExitInitializationMode(fmi2Component c) {
+    using namespace kestrune;
+    if (c == nullptr) {
+        return fmi2Error;
+    }
+    auto *instance = static_cast<Fmu2Instance *>(c);
+    stepAndPublish();
+    if (instance->model->stopRequested != 0U) {
+        logError(instance, "stop requested in fmi2ExitInitializationMode");
+        return fmi2Error;
+    }
+    return fmi2OK;
+}
+
+fmi2Status fmi2Terminate(fmi2Component c) { return c == nullptr ? fmi2Error : fmi2OK; }
+
+fmi2Status fmi2Reset(fmi2Component c) {
+    using namespace kestrune;
+    if (c == nullptr) {
+        return fmi2Error;
+    }
+    auto *instance = static_cast<Fmu2Instance *>(c);
+    if (carriesError(instance->model)) {
+        logError(instance, "%s", instance->model->errorStatus);
+        modelTerminate();
+        return fmi2Error;
+    }
+    modelTerminate();
+    instance->model = &modelRecord;
+    if (instance->model->errorStatus != nullptr) {
+        logError(instance, "Error during model registration: %s\n", instance->model->errorStatus);
+        modelTerminate();
+        return fmi2Error;
+    }
+    fillRealVariableTable(instance);
+    if (instance->model->stopRequested != 0U) {
+        logError(instance, "stop requested in fmi2Reset");
+        return fmi2Error;
+    }
+    return fmi2OK;
+}
+
+} // extern "C"

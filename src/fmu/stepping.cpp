@@ -1,0 +1,95 @@
+// Advancing the unit in whole base steps, and publishing the outputs of each
+// step's output phase.
+#include "fmu/stepping.h"
+
+#include "fmu/instance.h"
+#include "model/records.h"
+#include "model/step.h"
+
+#include <cmath>
+
+namespace kestrune {
+
+namespace {
+
+// One millionth of a base step, for both the divisibility and the time test.
+constexpr double STEP_TOLERANCE = BASE_STEP * 1e-6;
+// The step count is a 32-bit signed integer; a larger count is refused.
+constexpr double STEP_COUNT_LIMIT = 2147483648.0;
+
+} // namespace
+
+void snapshotOutputs() {
+    Fmu2Instance *instance = currentInstance;
+    if (instance == nullptr) {
+        return;
+    }
+    for (int k = 0; k < OUTPUT_COUNT; ++k) {
+        instance->outputSnapshot[k] = *instance->realVariables[FIRST_OUTPUT_VR + k];
+    }
+}
+
+void restoreOutputs() {
+    Fmu2Instance *instance = currentInstance;
+    if (instance == nullptr) {
+        return;
+    }
+    for (int k = 0; k < OUTPUT_COUNT; ++k) {
+        *instance->realVariables[FIRST_OUTPUT_VR + k] = instance->outputSnapshot[k];
+    }
+}
+
+void stepAndPublish() {
+    modelStep();
+    restoreOutputs();
+}
+
+} // namespace kestrune
+
+extern "C" fmi2Status fmi2DoStep(fmi2Component c, fmi2Real currentCommunicationPoint,
+                                 fmi2Real communicationStepSize, fmi2Boolean /*noSetFMUStatePriorToCurrentPoint*/) {
+    using namespace kestrune;
+    if (c == nullptr) {
+        return fmi2Error;
+    }
+    auto *instance = static_cast<Fmu2Instance *>(c);
+    const double h = communicationStepSize;
+    const double t = currentCommunicationPoint;
+    fmi2Status status = fmi2OK;
+
+    // Nearest whole step count, halves upward. The count's range is decided
+    // before converting: a NaN, infinite or huge step size has no count.
+    const double steps = h / BASE_STEP + 0.5;
+    const bool countFits = steps >= 0.0 && steps < STEP_COUNT_LIMIT;
+    const int n = countFits ? static_cast<int>(steps) : 0;
+
+    logInfo(instance, "CommunicationStepSize=%.16g, LocalSolverStepSize=%.16g", h, BASE_STEP);
+
+    // Comparisons are written so that a NaN fails them.
+    if (!countFits || h < 0.0 || !(std::fabs(h - static_cast<double>(n) * BASE_STEP) <= STEP_TOLERANCE)) {
+        logError(instance, "Stepsize must be non-negative and divisible by %.16g", BASE_STEP);
+        status = fmi2Error;
+    } else if (!(std::fabs(instance->time - t) <= STEP_TOLERANCE)) {
+        logError(instance, "CurrentCommunicationPoint is not equal to FMU time");
+        status = fmi2Error;
+    } else {
+        // The master's time replaces the accumulated one, so rounding drift
+        // never carries from one communication step to the next.
+        instance->time = t;
+        logInfo(instance, "Local solver will do %d steps from t = %.16g.", n, t);
+        for (int i = 0; i < n; ++i) {
+            if (instance->model->stopRequested != 0U) {
+                logError(instance, "stop requested in fmi2DoStep");
+                status = fmi2Error;
+                break;
+            }
+            stepAndPublish();
+            instance->time = instance->time + BASE_STEP;
+        }
+    }
+
+    if (instance->functions->stepFinished != nullptr) {
+        instance->functions->stepFinished(instance->functions->componentEnvironment, status);
+    }
+    return status;
+}

@@ -1,0 +1,135 @@
+// The model's static records. All model data exists once per loaded library:
+// the parameters (initialised with their defaults, kept across
+// initializations), and the signals, work memory, inputs, outputs and model
+// record that every model initialization clears.
+#pragma once
+
+#include "children/child_host.h"
+
+#include <cstdint>
+
+namespace kestrune {
+
+inline constexpr double BASE_STEP = 5e-6;
+inline constexpr double SLOW_STEP = 1e-4;
+inline constexpr int SLOW_RATE_RATIO = 20;
+inline constexpr int INPUT_COUNT = 7;
+inline constexpr int GATE_COUNT = 12;
+
+struct ModelParameters {
+    // Sample time that turns a whole number of samples into a delay in the
+    // variable-frequency means [s]; the one parameter a master may change.
+    double meanSampleTime;
+    // Limits of the phase-locked loop that stand for +infinity; stored as 0.0
+    // and set to infValue by every model initialization.
+    double agcMagnitudeMax;
+    double pllIntegratorMax;
+    double pllOmegaMax;
+};
+
+// Block outputs kept between the phases of a step and from step to step.
+struct ModelSignals {
+    double heldReferenceAbc[3];       // modulation reference the modulator uses this slow period
+    double modulationReferenceAbc[3]; // modulation reference computed by this slow step
+};
+
+// Discrete states and other work memory of the blocks.
+struct ModelWork {
+    double referenceTransferBuffer[3]; // carries modulationReferenceAbc into the next slow period
+};
+
+// The seven measurements, contiguous: three ports.
+struct ModelInputs {
+    double gridVoltage[3];      // [V]
+    double converterCurrent[3]; // [A]
+    double dcVoltage;           // [V]
+};
+
+// The twelve gate signals, 0.0 or 1.0: legs a, b, c, switches 1 to 4 each.
+struct ModelOutputs {
+    double gates[GATE_COUNT];
+};
+
+struct SolverSettings {
+    const char *solverName;
+    std::int32_t solverMode;
+    double fixedStepSize;
+};
+
+struct ModelRecord;
+
+// The addresses every hosted block receives. A block that stores a message
+// through errorStatus fails the model; one that stores non-zero through
+// stopRequested stops stepping.
+struct SharedModelInfo {
+    const char **errorStatus;
+    std::int32_t *sampleTimeCount;
+    double **taskTimePointers;
+    double *startTime;
+    double *finalTime;
+    double *auxiliaryTime;
+    double *stepSize;
+    std::uint8_t *stopRequested;
+    std::uint8_t *statusFlag1;
+    std::uint8_t *statusFlag0;
+    std::uint8_t *statusFlag2;
+    std::int32_t **sampleHitsPointer;
+    std::int32_t **perTaskHitsPointer;
+    std::int32_t *simulationMode;
+    SolverSettings **solverSettingsPointer;
+};
+
+struct ModelRecord {
+    ChildContext **childTable;
+    const char *errorStatus;
+    std::int32_t simulationMode;
+    SolverSettings solverSettings;
+    SolverSettings *solverSettingsPointer;
+    SharedModelInfo *sharedInfoPointer;
+    SharedModelInfo sharedInfo;
+    double *taskTimePointers[2];
+    ChildContext children[CHILD_COUNT];
+    ChildContext *childPointers[CHILD_COUNT];
+    ChildSlots childSlots[CHILD_COUNT];
+    std::uint8_t statusFlags[3];
+    std::int32_t sampleTimeCount;
+    std::int32_t childCount;
+    double stepSize;
+    // Base and slow steps completed since registration, each one 64-bit count
+    // in two words.
+    std::uint32_t baseTickLow;
+    std::uint32_t baseTickHigh;
+    std::uint32_t slowTickLow;
+    std::uint32_t slowTickHigh;
+    double slowStepSize;
+    std::uint8_t rateCounters[2]; // [1]: position 0..19 within the slow period
+    double startTime;
+    double finalTime;
+    double auxiliaryTime;
+    std::uint8_t stopRequested;
+    double *sampleTimesPointer;
+    double *sampleOffsetsPointer;
+    std::int32_t *taskIdentifiersPointer;
+    std::int32_t *sampleHitsPointer;
+    std::int32_t *perTaskHitsPointer;
+    double *taskTimesPointer;
+    double sampleTimes[2];
+    double sampleOffsets[2];
+    std::int32_t taskIdentifiers[2];
+    std::int32_t sampleHits[2]; // [1]: 1 when the coming base step runs the slow rate
+    std::int32_t perTaskHits[4];
+    double taskTimes[2]; // [1]: time of the slow step being computed
+};
+
+extern ModelParameters modelParameters;
+extern ModelSignals modelSignals;
+extern ModelWork modelWork;
+extern ModelInputs modelInputs;
+extern ModelOutputs modelOutputs;
+extern ModelRecord modelRecord;
+
+// Clears the model record and rebuilds it; clears signals, work memory,
+// inputs and outputs. Parameters are not touched. Cannot fail.
+void registerModel();
+
+} // namespace kestrune

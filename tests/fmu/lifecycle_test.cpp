@@ -1,0 +1,122 @@
+// What the FMI functions do with an error or a stop request that a hosted
+// block leaves in the model: set here directly on the static model, since
+// only hosted blocks raise them.
+#include "fmu/fmi2.h"
+#include "fmu/instance.h"
+#include "model/records.h"
+#include "master/recording_logger.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrune {
+namespace {
+
+constexpr const char *BLOCK_ERROR = "Memory allocation error in mdlStart";
+
+class ModelErrorTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        modelRecord.errorStatus = nullptr;
+        modelRecord.stopRequested = 0;
+    }
+    void TearDown() override {
+        modelRecord.errorStatus = nullptr;
+        modelRecord.stopRequested = 0;
+        for (const auto &m : logger.messages) {
+            EXPECT_TRUE((m.status == fmi2OK && m.category == "info") ||
+                        (m.status == fmi2Error && m.category == "error"))
+                << m.message;
+        }
+    }
+    fmi2Component instantiate(const char *name = "unit") {
+        return fmi2Instantiate(name, fmi2CoSimulation, MODEL_GUID, nullptr, logger.callbacks(), fmi2False,
+                               fmi2False);
+    }
+    fmi2Component initialized() {
+        fmi2Component c = instantiate();
+        EXPECT_NE(c, nullptr);
+        EXPECT_EQ(fmi2SetupExperiment(c, fmi2False, 0.0, 0.0, fmi2False, 0.0), fmi2OK);
+        EXPECT_EQ(fmi2EnterInitializationMode(c), fmi2OK);
+        EXPECT_EQ(fmi2ExitInitializationMode(c), fmi2OK);
+        return c;
+    }
+
+    master::RecordingLogger logger;
+};
+
+TEST_F(ModelErrorTest, InstantiationRefusesAModelCarryingAnErrorAndKeepsTheNewestInstance) {
+    fmi2Component live = instantiate("live");
+    ASSERT_NE(live, nullptr);
+    modelRecord.errorStatus = BLOCK_ERROR;
+
+    EXPECT_EQ(instantiate("refused"), nullptr);
+    EXPECT_EQ(logger.count("Error during model registration: Memory allocation error in mdlStart\n"), 1U);
+    EXPECT_EQ(currentInstance, live);
+
+    modelRecord.errorStatus = nullptr;
+    fmi2FreeInstance(live);
+    EXPECT_EQ(currentInstance, nullptr);
+}
+
+TEST_F(ModelErrorTest, FreeingWithAPendingErrorSendsItAndStillReleasesTheInstance) {
+    fmi2Component c = initialized();
+    modelRecord.errorStatus = BLOCK_ERROR;
+    logger.clear();
+
+    fmi2FreeInstance(c); // the leak check of the sanitizer build proves the release
+    ASSERT_EQ(logger.messages.size(), 1U);
+    EXPECT_EQ(logger.messages[0].message, BLOCK_ERROR);
+    EXPECT_EQ(logger.messages[0].instanceName, "unit");
+    EXPECT_EQ(currentInstance, nullptr);
+}
+
+TEST_F(ModelErrorTest, SimulationFinishedIsANormalEndWhenFreeing) {
+    fmi2Component c = initialized();
+    modelRecord.errorStatus = "Simulation finished";
+    logger.clear();
+    fmi2FreeInstance(c);
+    EXPECT_TRUE(logger.messages.empty());
+}
+
+TEST_F(ModelErrorTest, ResetReportsAPendingErrorAndFails) {
+    fmi2Component c = initialized();
+    modelRecord.errorStatus = BLOCK_ERROR;
+    logger.clear();
+
+    EXPECT_EQ(fmi2Reset(c), fmi2Error);
+    EXPECT_EQ(logger.count(BLOCK_ERROR), 1U);
+
+    // A new initialization clears the error: the instance is usable again.
+    EXPECT_EQ(fmi2EnterInitializationMode(c), fmi2OK);
+    EXPECT_EQ(modelRecord.errorStatus, nullptr);
+    EXPECT_EQ(fmi2Reset(c), fmi2OK);
+    fmi2FreeInstance(c);
+}
+
+TEST_F(ModelErrorTest, StopRequestEndsEachPhaseWithItsOwnMessage) {
+    modelRecord.stopRequested = 1;
+    EXPECT_EQ(instantiate(), nullptr);
+    EXPECT_EQ(logger.count("stop requested in fmi2Instantiate"), 1U);
+    modelRecord.stopRequested = 0;
+
+    fmi2Component c = instantiate();
+    ASSERT_NE(c, nullptr);
+    ASSERT_EQ(fmi2EnterInitializationMode(c), fmi2OK); // clears the flag
+    modelRecord.stopRequested = 1;
+    EXPECT_EQ(fmi2ExitInitializationMode(c), fmi2Error);
+    EXPECT_EQ(logger.count("stop requested in fmi2ExitInitializationMode"), 1U);
+
+    fmi2Real time = -1.0;
+    const fmi2ValueReference timeVr = 19;
+    EXPECT_EQ(fmi2DoStep(c, 0.0, 1e-4, fmi2True), fmi2Error);
+    EXPECT_EQ(logger.count("stop requested in fmi2DoStep"), 1U);
+    ASSERT_EQ(fmi2GetReal(c, &timeVr, 1, &time), fmi2OK);
+    EXPECT_EQ(time, 0.0) << "no base step may run once a stop is requested";
+
+    EXPECT_EQ(fmi2Reset(c), fmi2Error);
+    EXPECT_EQ(logger.count("stop requested in fmi2Reset"), 1U);
+    fmi2FreeInstance(c);
+}
+
+} // namespace
+} // namespace kestrune
