@@ -1,0 +1,56 @@
+// The master's logger callback: formats each message with vsnprintf and
+// records it, with the instance name, status and category it came with.
+#pragma once
+
+#include "fmu/fmi2.h"
+
+#include <string>
+#include <vector>
+
+namespace kestrune::master {
+
+struct LogRecord {
+    std::string instanceName;
+    fmi2Status status;
+    std::string category;
+    std::string message;
+};
+
+// "fmi2OK", "fmi2Warning", ... for printing; "fmi2Status(n)" for anything else.
+const char *statusName(fmi2Status status);
+
+struct StepFinishedRecord {
+    fmi2Status status;
+};
+
+// Pass recorder.callbacks() to fmi2Instantiate. The recorder is the
+// componentEnvironment of both callbacks, so it must outlive the instance.
+class RecordingLogger {
+  public:
+    RecordingLogger();
+
+    const fmi2CallbackFunctions *callbacks() const { return &callbacks_; }
+
+    // Turns the stepFinished callback on (it is off until then).
+    void enableStepFinished(bool on);
+    // When set, each message is also printed to stderr as it arrives.
+    void setEcho(bool on) { echo_ = on; }
+
+    std::vector<LogRecord> messages;
+    std::vector<StepFinishedRecord> stepsFinished;
+
+    void clear();
+    // Number of recorded messages whose text equals message.
+    std::size_t count(const std::string &message) const;
+    bool contains(const std::string &message) const { return count(message) != 0; }
+
+  private:
+    static void logger(fmi2ComponentEnvironment env, fmi2String instanceName, fmi2Status status,
+                       fmi2String category, fmi2String message, ...);
+    static void stepFinished(fmi2ComponentEnvironment env, fmi2Status status);
+
+    fmi2CallbackFunctions callbacks_{};
+    bool echo_ = false;
+};
+
+} // namespace kestrune::master

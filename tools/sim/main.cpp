@@ -1,0 +1,29 @@
+// kestrune-sim: runs the unit open loop through its FMI functions.
+#include "options.h"
+#include "run.h"
+
+#include <iostream>
+#include <string_view>
+#include <vector>
+
+#ifndef KESTRUNE_DEFAULT_LIBRARY
+#define KESTRUNE_DEFAULT_LIBRARY "Kestrune_win64.so"
+#endif
+
+int main(int argc, char **argv) {
+    using kestrune::sim::ParseResult;
+    const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const ParseResult parsed = kestrune::sim::parseOptions(args, KESTRUNE_DEFAULT_LIBRARY);
+
+    switch (parsed.action) {
+    case ParseResult::Action::Help:
+        std::cout << kestrune::sim::usage("kestrune-sim", KESTRUNE_DEFAULT_LIBRARY);
+        return 0;
+    case ParseResult::Action::Error:
+        std::cerr << "kestrune-sim: " << parsed.error << "\nTry 'kestrune-sim --help'.\n";
+        return 2;
+    case ParseResult::Action::Run:
+        break;
+    }
+    return kestrune::sim::runSimulation(parsed.options, std::cout, std::cerr);
+}
