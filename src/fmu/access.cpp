@@ -127,7 +127,8 @@ fmi2Status fmi2GetString(fmi2Component c, const fmi2ValueReference vr[], size_t 
     return kestrune::noVariablesOfType(c, vr, nvr, value);
 }
 
-fmi2Status fmi2SetString(fmi2Component c, const fmi2ValueReference vr[], size_t nvr, const fmi2String value[]) {
+fmi2Status fmi2SetString(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
+                         const fmi2String value[]) {
     return kestrune::noVariablesOfType(c, vr, nvr, value);
 }
 

@@ -73,18 +73,21 @@ typedef const char *fmi2GetVersionTYPE(void);
 typedef fmi2Status fmi2SetDebugLoggingTYPE(fmi2Component c, fmi2Boolean loggingOn, size_t nCategories,
                                            const fmi2String categories[]);
 typedef fmi2Component fmi2InstantiateTYPE(fmi2String instanceName, fmi2Type fmuType, fmi2String fmuGUID,
-                                          fmi2String fmuResourceLocation, const fmi2CallbackFunctions *functions,
-                                          fmi2Boolean visible, fmi2Boolean loggingOn);
+                                          fmi2String fmuResourceLocation,
+                                          const fmi2CallbackFunctions *functions, fmi2Boolean visible,
+                                          fmi2Boolean loggingOn);
 typedef void fmi2FreeInstanceTYPE(fmi2Component c);
 typedef fmi2Status fmi2SetupExperimentTYPE(fmi2Component c, fmi2Boolean toleranceDefined, fmi2Real tolerance,
-                                           fmi2Real startTime, fmi2Boolean stopTimeDefined, fmi2Real stopTime);
+                                           fmi2Real startTime, fmi2Boolean stopTimeDefined,
+                                           fmi2Real stopTime);
 typedef fmi2Status fmi2EnterInitializationModeTYPE(fmi2Component c);
 typedef fmi2Status fmi2ExitInitializationModeTYPE(fmi2Component c);
 typedef fmi2Status fmi2TerminateTYPE(fmi2Component c);
 typedef fmi2Status fmi2ResetTYPE(fmi2Component c);
 
 /* Variable access */
-typedef fmi2Status fmi2GetRealTYPE(fmi2Component c, const fmi2ValueReference vr[], size_t nvr, fmi2Real value[]);
+typedef fmi2Status fmi2GetRealTYPE(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
+                                   fmi2Real value[]);
 typedef fmi2Status fmi2GetIntegerTYPE(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
                                       fmi2Integer value[]);
 typedef fmi2Status fmi2GetBooleanTYPE(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
@@ -105,20 +108,23 @@ typedef fmi2Status fmi2GetFMUstateTYPE(fmi2Component c, fmi2FMUstate *FMUstate);
 typedef fmi2Status fmi2SetFMUstateTYPE(fmi2Component c, fmi2FMUstate FMUstate);
 typedef fmi2Status fmi2FreeFMUstateTYPE(fmi2Component c, fmi2FMUstate *FMUstate);
 typedef fmi2Status fmi2SerializedFMUstateSizeTYPE(fmi2Component c, fmi2FMUstate FMUstate, size_t *size);
-typedef fmi2Status fmi2SerializeFMUstateTYPE(fmi2Component c, fmi2FMUstate FMUstate, fmi2Byte serializedState[],
-                                             size_t size);
+typedef fmi2Status fmi2SerializeFMUstateTYPE(fmi2Component c, fmi2FMUstate FMUstate,
+                                             fmi2Byte serializedState[], size_t size);
 typedef fmi2Status fmi2DeSerializeFMUstateTYPE(fmi2Component c, const fmi2Byte serializedState[], size_t size,
                                                fmi2FMUstate *FMUstate);
 typedef fmi2Status fmi2GetDirectionalDerivativeTYPE(fmi2Component c, const fmi2ValueReference vUnknown_ref[],
                                                     size_t nUnknown, const fmi2ValueReference vKnown_ref[],
-                                                    size_t nKnown, const fmi2Real dvKnown[], fmi2Real dvUnknown[]);
+                                                    size_t nKnown, const fmi2Real dvKnown[],
+                                                    fmi2Real dvUnknown[]);
 
 /* Model exchange */
 typedef fmi2Status fmi2EnterEventModeTYPE(fmi2Component c);
 typedef fmi2Status fmi2NewDiscreteStatesTYPE(fmi2Component c, fmi2EventInfo *fmi2eventInfo);
 typedef fmi2Status fmi2EnterContinuousTimeModeTYPE(fmi2Component c);
-typedef fmi2Status fmi2CompletedIntegratorStepTYPE(fmi2Component c, fmi2Boolean noSetFMUStatePriorToCurrentPoint,
-                                                   fmi2Boolean *enterEventMode, fmi2Boolean *terminateSimulation);
+typedef fmi2Status fmi2CompletedIntegratorStepTYPE(fmi2Component c,
+                                                   fmi2Boolean noSetFMUStatePriorToCurrentPoint,
+                                                   fmi2Boolean *enterEventMode,
+                                                   fmi2Boolean *terminateSimulation);
 typedef fmi2Status fmi2SetTimeTYPE(fmi2Component c, fmi2Real time);
 typedef fmi2Status fmi2SetContinuousStatesTYPE(fmi2Component c, const fmi2Real x[], size_t nx);
 typedef fmi2Status fmi2GetDerivativesTYPE(fmi2Component c, fmi2Real derivatives[], size_t nx);
@@ -129,10 +135,11 @@ typedef fmi2Status fmi2GetNominalsOfContinuousStatesTYPE(fmi2Component c, fmi2Re
 /* Co-simulation */
 typedef fmi2Status fmi2SetRealInputDerivativesTYPE(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
                                                    const fmi2Integer order[], const fmi2Real value[]);
-typedef fmi2Status fmi2GetRealOutputDerivativesTYPE(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
-                                                    const fmi2Integer order[], fmi2Real value[]);
+typedef fmi2Status fmi2GetRealOutputDerivativesTYPE(fmi2Component c, const fmi2ValueReference vr[],
+                                                    size_t nvr, const fmi2Integer order[], fmi2Real value[]);
 typedef fmi2Status fmi2DoStepTYPE(fmi2Component c, fmi2Real currentCommunicationPoint,
-                                  fmi2Real communicationStepSize, fmi2Boolean noSetFMUStatePriorToCurrentPoint);
+                                  fmi2Real communicationStepSize,
+                                  fmi2Boolean noSetFMUStatePriorToCurrentPoint);
 typedef fmi2Status fmi2CancelStepTYPE(fmi2Component c);
 typedef fmi2Status fmi2GetStatusTYPE(fmi2Component c, const fmi2StatusKind s, fmi2Status *value);
 typedef fmi2Status fmi2GetRealStatusTYPE(fmi2Component c, const fmi2StatusKind s, fmi2Real *value);

@@ -25,8 +25,8 @@ struct Fmu2Instance {
     fmi2Boolean visible;
     fmi2Boolean loggingOn;
     double time;
-    double **realVariables;  // REAL_VARIABLE_COUNT addresses, indexed by value reference
-    double *outputSnapshot;  // OUTPUT_COUNT outputs of the last output phase
+    double **realVariables; // REAL_VARIABLE_COUNT addresses, indexed by value reference
+    double *outputSnapshot; // OUTPUT_COUNT outputs of the last output phase
     // Room for the variable tables of the other types; this unit has none.
     int **integerVariables;
     char **booleanVariables;

@@ -58,9 +58,13 @@ using kestrune::Fmu2Instance;
 
 extern "C" {
 
-const char *fmi2GetTypesPlatform(void) { return fmi2TypesPlatform; }
+const char *fmi2GetTypesPlatform(void) {
+    return fmi2TypesPlatform;
+}
 
-const char *fmi2GetVersion(void) { return fmi2Version; }
+const char *fmi2GetVersion(void) {
+    return fmi2Version;
+}
 
 fmi2Status fmi2SetDebugLogging(fmi2Component c, fmi2Boolean loggingOn, size_t /*nCategories*/,
                                const fmi2String /*categories*/[]) {
@@ -211,7 +215,9 @@ fmi2Status fmi2ExitInitializationMode(fmi2Component c) {
     return fmi2OK;
 }
 
-fmi2Status fmi2Terminate(fmi2Component c) { return c == nullptr ? fmi2Error : fmi2OK; }
+fmi2Status fmi2Terminate(fmi2Component c) {
+    return c == nullptr ? fmi2Error : fmi2OK;
+}
 
 fmi2Status fmi2Reset(fmi2Component c) {
     using namespace kestrune;

@@ -47,7 +47,8 @@ void stepAndPublish() {
 } // namespace kestrune
 
 extern "C" fmi2Status fmi2DoStep(fmi2Component c, fmi2Real currentCommunicationPoint,
-                                 fmi2Real communicationStepSize, fmi2Boolean /*noSetFMUStatePriorToCurrentPoint*/) {
+                                 fmi2Real communicationStepSize,
+                                 fmi2Boolean /*noSetFMUStatePriorToCurrentPoint*/) {
     using namespace kestrune;
     if (c == nullptr) {
         return fmi2Error;

@@ -11,7 +11,9 @@ namespace {
 
 constexpr double TWO_POW_32 = 4294967296.0;
 
-bool isSlowRateHit(const ModelRecord &m) { return m.rateCounters[1] == 0; }
+bool isSlowRateHit(const ModelRecord &m) {
+    return m.rateCounters[1] == 0;
+}
 
 // Counts the completed step: base tick, slow tick and slow time on a hit,
 // then the rate counter.
@@ -32,7 +34,8 @@ void advanceTimeKeeping(ModelRecord &m, bool hit) {
 } // namespace
 
 double baseStepTime(const ModelRecord &m) {
-    return (static_cast<double>(m.baseTickLow) + static_cast<double>(m.baseTickHigh) * TWO_POW_32) * BASE_STEP;
+    return (static_cast<double>(m.baseTickLow) + static_cast<double>(m.baseTickHigh) * TWO_POW_32) *
+           BASE_STEP;
 }
 
 void advanceRateCounter() {

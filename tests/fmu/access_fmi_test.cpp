@@ -286,18 +286,6 @@ TEST_F(AccessFmiTest, InfoMessagesFollowTheLoggingSetting) {
     EXPECT_EQ(messages(), std::vector<Message>{info("getReal vr:6, value:500.000000")});
 }
 
-TEST_F(AccessFmiTest, InstantiatedWithoutLoggingAccessIsSilent) {
-    fmi2Component c = initialized(INSTANCE_NAME, false);
-    ASSERT_NE(c, nullptr);
-    logger.clear();
-    const fmi2ValueReference vr[2] = {6, 20};
-    const double written[2] = {500.0, 1e-4};
-    double read[2] = {};
-    ASSERT_EQ(fmi().setReal(c, vr, 2, written), fmi2OK);
-    ASSERT_EQ(fmi().getReal(c, vr, 2, read), fmi2OK);
-    EXPECT_TRUE(logger.messages.empty());
-}
-
 TEST_F(AccessFmiTest, InitializationClearsInputsButKeepsMeanSampleTime) {
     fmi2Component c = instance();
     ASSERT_NE(c, nullptr);

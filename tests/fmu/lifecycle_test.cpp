@@ -3,8 +3,8 @@
 // only hosted blocks raise them.
 #include "fmu/fmi2.h"
 #include "fmu/instance.h"
-#include "model/records.h"
 #include "master/recording_logger.h"
+#include "model/records.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,9 @@ namespace {
 
 using Action = ParseResult::Action;
 
-ParseResult parse(std::vector<std::string_view> args) { return parseOptions(args, "/default/unit.so"); }
+ParseResult parse(std::vector<std::string_view> args) {
+    return parseOptions(args, "/default/unit.so");
+}
 
 // Parses and expects an error whose text contains `fragment`.
 void expectError(std::vector<std::string_view> args, std::string_view fragment) {

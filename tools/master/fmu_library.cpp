@@ -35,7 +35,8 @@ std::string lastSystemError() {
     const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                             FORMAT_MESSAGE_IGNORE_INSERTS,
                                         nullptr, code, 0, reinterpret_cast<char *>(&text), 0, nullptr);
-    std::string message = length != 0 && text != nullptr ? std::string(text, length) : "error " + std::to_string(code);
+    std::string message =
+        length != 0 && text != nullptr ? std::string(text, length) : "error " + std::to_string(code);
     LocalFree(text);
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
         message.pop_back();
@@ -53,7 +54,9 @@ void *findSymbol(void *handle, const char *name) {
     return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(handle), name));
 }
 
-void closeLibrary(void *handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+void closeLibrary(void *handle) {
+    FreeLibrary(static_cast<HMODULE>(handle));
+}
 
 // Creates an empty file with a unique name in the temporary directory and
 // returns its path, or "" with error set.
@@ -88,9 +91,13 @@ void *openLibrary(const std::string &path, std::string &error) {
     return handle;
 }
 
-void *findSymbol(void *handle, const char *name) { return dlsym(handle, name); }
+void *findSymbol(void *handle, const char *name) {
+    return dlsym(handle, name);
+}
 
-void closeLibrary(void *handle) { dlclose(handle); }
+void closeLibrary(void *handle) {
+    dlclose(handle);
+}
 
 std::string createUniqueTempFile(std::string &error) {
     std::error_code ec;
@@ -237,7 +244,9 @@ FmuLibrary &FmuLibrary::operator=(FmuLibrary &&other) noexcept {
     return *this;
 }
 
-FmuLibrary::~FmuLibrary() { unload(); }
+FmuLibrary::~FmuLibrary() {
+    unload();
+}
 
 bool FmuLibrary::load(const std::string &path) {
     unload();

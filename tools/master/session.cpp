@@ -22,7 +22,9 @@ constexpr std::array<fmi2ValueReference, GATE_COUNT> GATE_VRS = gateVrs();
 
 Session::Session(const FmuLibrary &library, RecordingLogger &logger) : library_(library), logger_(logger) {}
 
-Session::~Session() { freeInstance(); }
+Session::~Session() {
+    freeInstance();
+}
 
 bool Session::instantiate(const std::string &instanceName, const char *resourceLocation, bool loggingOn) {
     freeInstance();

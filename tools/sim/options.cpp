@@ -148,9 +148,10 @@ class Parser {
     }
 
     void parseConstant(std::string_view text) {
-        const std::string bad = "--constant expects VR=VALUE with VR an input value reference 0..6 and VALUE a "
-                                "finite number, not '" +
-                                std::string(text) + "'";
+        const std::string bad =
+            "--constant expects VR=VALUE with VR an input value reference 0..6 and VALUE a "
+            "finite number, not '" +
+            std::string(text) + "'";
         const std::size_t equals = text.find('=');
         if (equals == std::string_view::npos) {
             fail(bad);
@@ -200,10 +201,11 @@ class Parser {
             const std::string nearest = below < 1.0 ? "the shortest is 5e-06"
                                                     : "nearest: " + number(below * BASE_STEP) + " or " +
                                                           number((below + 1.0) * BASE_STEP);
-            return fail("--step " + number(o.step) + " s is " + number(baseSteps) +
-                        " base steps; the unit advances in base steps of 5e-06 s, so the communication step must "
-                        "be a whole number of them (" +
-                        nearest + ")");
+            return fail(
+                "--step " + number(o.step) + " s is " + number(baseSteps) +
+                " base steps; the unit advances in base steps of 5e-06 s, so the communication step must "
+                "be a whole number of them (" +
+                nearest + ")");
         }
         o.baseStepsPerStep = static_cast<std::int32_t>(rounded);
 

@@ -33,9 +33,9 @@ struct Options {
     bool verbose = false;
 
     // Derived by the parser from the values above once they are valid.
-    std::int32_t baseStepsPerStep = 20;   // step / 5e-6
-    std::int64_t stepCount = 10000;       // duration / step
-    std::int64_t stepsPerOutputRow = 1;   // outputInterval / step
+    std::int32_t baseStepsPerStep = 20; // step / 5e-6
+    std::int64_t stepCount = 10000;     // duration / step
+    std::int64_t stepsPerOutputRow = 1; // outputInterval / step
 };
 
 struct ParseResult {

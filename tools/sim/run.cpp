@@ -6,8 +6,8 @@
 #include "master/session.h"
 
 #include <charconv>
-#include <cstdarg>
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -25,7 +25,9 @@ constexpr std::array<const char *, GATE_COUNT> GATE_NAMES{"gateA1", "gateA2", "g
                                                           "gateB1", "gateB2", "gateB3", "gateB4",
                                                           "gateC1", "gateC2", "gateC3", "gateC4"};
 
-bool failed(fmi2Status status) { return status != fmi2OK && status != fmi2Warning; }
+bool failed(fmi2Status status) {
+    return status != fmi2OK && status != fmi2Warning;
+}
 
 // Prints the messages the unit logged since the last call (when they are not
 // echoed already) and forgets them, so a long run does not pile them up.
@@ -154,7 +156,8 @@ void printSummary(std::ostream &out, const Options &options, std::int64_t stepsD
     for (std::size_t i = 0; i < GATE_COUNT; ++i) {
         const double fraction =
             stepsDone > 0 ? static_cast<double>(stats.onSamples[i]) / static_cast<double>(stepsDone) : 0.0;
-        print(out, "%-7s %11.4f  %10lld\n", GATE_NAMES[i], fraction, static_cast<long long>(stats.switchings[i]));
+        print(out, "%-7s %11.4f  %10lld\n", GATE_NAMES[i], fraction,
+              static_cast<long long>(stats.switchings[i]));
     }
     out << "CSV                  " << csvPath << '\n';
 }
@@ -204,8 +207,8 @@ int runSimulation(const Options &options, std::ostream &out, std::ostream &err) 
     Gates gates{};
     if (const fmi2Status status = session.readGates(gates); failed(status)) {
         log.drain();
-        err << "kestrune-sim: reading the gates after initialization failed with " << master::statusName(status)
-            << '\n';
+        err << "kestrune-sim: reading the gates after initialization failed with "
+            << master::statusName(status) << '\n';
         return 1;
     }
     stats.start(gates);
