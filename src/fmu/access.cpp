@@ -21,22 +21,25 @@ void fillRealVariableTable(Fmu2Instance *instance) {
 
 namespace {
 
-bool arraysMissing(Fmu2Instance *instance, const void *vr, std::size_t nvr, const void *value) {
+// The instance behind c when the arrays can hold nvr elements; null, after
+// reporting what is wrong, otherwise.
+Fmu2Instance *accessTarget(fmi2Component c, const void *vr, std::size_t nvr, const void *value) {
+    if (c == nullptr) {
+        return nullptr;
+    }
+    auto *instance = static_cast<Fmu2Instance *>(c);
     if (nvr != 0 && (vr == nullptr || value == nullptr)) {
         logError(instance, "invalid memory access");
-        return true;
+        return nullptr;
     }
-    return false;
+    return instance;
 }
 
 // This unit publishes no integer, boolean or string variable: every value
 // reference of those types is out of range.
 fmi2Status noVariablesOfType(fmi2Component c, const void *vr, std::size_t nvr, const void *value) {
-    if (c == nullptr) {
-        return fmi2Error;
-    }
-    auto *instance = static_cast<Fmu2Instance *>(c);
-    if (arraysMissing(instance, vr, nvr, value)) {
+    Fmu2Instance *instance = accessTarget(c, vr, nvr, value);
+    if (instance == nullptr) {
         return fmi2Error;
     }
     if (nvr != 0) {
@@ -56,11 +59,8 @@ extern "C" {
 
 fmi2Status fmi2GetReal(fmi2Component c, const fmi2ValueReference vr[], size_t nvr, fmi2Real value[]) {
     using namespace kestrune;
-    if (c == nullptr) {
-        return fmi2Error;
-    }
-    auto *instance = static_cast<Fmu2Instance *>(c);
-    if (arraysMissing(instance, vr, nvr, value)) {
+    Fmu2Instance *instance = accessTarget(c, vr, nvr, value);
+    if (instance == nullptr) {
         return fmi2Error;
     }
     // All references are checked before anything is read.
@@ -81,11 +81,8 @@ fmi2Status fmi2GetReal(fmi2Component c, const fmi2ValueReference vr[], size_t nv
 
 fmi2Status fmi2SetReal(fmi2Component c, const fmi2ValueReference vr[], size_t nvr, const fmi2Real value[]) {
     using namespace kestrune;
-    if (c == nullptr) {
-        return fmi2Error;
-    }
-    auto *instance = static_cast<Fmu2Instance *>(c);
-    if (arraysMissing(instance, vr, nvr, value)) {
+    Fmu2Instance *instance = accessTarget(c, vr, nvr, value);
+    if (instance == nullptr) {
         return fmi2Error;
     }
     // Elements before a bad reference stay written.

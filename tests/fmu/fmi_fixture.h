@@ -7,6 +7,7 @@
 #include "fmu/fmi2.h"
 #include "master/fmu_library.h"
 #include "master/recording_logger.h"
+#include "master/session.h"
 
 #include <gtest/gtest.h>
 
@@ -23,15 +24,15 @@
 
 namespace kestrune::fmitest {
 
-inline constexpr const char *GUID = "{5c0f3a91-7e2d-4b68-9d14-a2c7e85f0b36}";
+using master::BASE_STEP;
+using master::MEAN_SAMPLE_TIME_VR;
+using master::TIME_VR;
+inline constexpr const char *GUID = master::KESTRUNE_GUID;
 inline constexpr const char *INSTANCE_NAME = "kestrune";
-inline constexpr double BASE_STEP = 5e-6;
 inline constexpr fmi2ValueReference FIRST_INPUT_VR = 0;
-inline constexpr fmi2ValueReference INPUT_COUNT = 7;
-inline constexpr fmi2ValueReference FIRST_GATE_VR = 7;
-inline constexpr fmi2ValueReference GATE_COUNT = 12;
-inline constexpr fmi2ValueReference TIME_VR = 19;
-inline constexpr fmi2ValueReference MEAN_SAMPLE_TIME_VR = 20;
+inline constexpr fmi2ValueReference INPUT_COUNT = master::INPUT_COUNT;
+inline constexpr fmi2ValueReference FIRST_GATE_VR = master::FIRST_GATE_VR;
+inline constexpr fmi2ValueReference GATE_COUNT = master::GATE_COUNT;
 inline constexpr fmi2ValueReference REAL_COUNT = 21;
 
 inline const double NaN = std::numeric_limits<double>::quiet_NaN();
