@@ -7,9 +7,9 @@ namespace kestrune {
 
 void modelInitialize() {
     initNonFinite();
-    modelParameters.agcMagnitudeMax = infValue;
-    modelParameters.pllIntegratorMax = infValue;
-    modelParameters.pllOmegaMax = infValue;
+    modelParameters.control.agcMagnitudeMax = infValue;
+    modelParameters.control.pllIntegratorMax = infValue;
+    modelParameters.control.pllOmegaMax = infValue;
     registerModel();
 }
 

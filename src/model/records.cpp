@@ -2,11 +2,75 @@
 
 namespace kestrune {
 
+namespace {
+
+// Tustin discretization at the base step, prewarped at 750 Hz, of the
+// second-order low-pass with natural frequency 2*pi*750 rad/s and damping
+// 0.707: unity gain at DC, 0.99998 and -6.49 degrees at 60 Hz.
+constexpr InputFilterParameters MEASUREMENT_FILTER = {
+    .a11 = 0.9997269778802143,
+    .a12 = 4.917398184953451e-06,
+    .a21 = -109.2088479141318,
+    .a22 = 0.9669592739798962,
+    .b1 = 2.4586990924786434e-06,
+    .b2 = 0.983479636989948,
+    .c1 = 111.02816529354276,
+    .c2 = 0.00027302211978574853,
+    .d = 0.00013651105989287426,
+    .initialState1 = 0.0,
+    .initialState2 = 0.0,
+};
+
+} // namespace
+
 ModelParameters modelParameters = {
     .meanSampleTime = 1e-4,
-    .agcMagnitudeMax = 0.0,
-    .pllIntegratorMax = 0.0,
-    .pllOmegaMax = 0.0,
+    .modulation =
+        {
+            .voltageFilter = MEASUREMENT_FILTER,
+            .currentFilter = MEASUREMENT_FILTER,
+            .dcFilter = MEASUREMENT_FILTER,
+            .reference =
+                {
+                    .referenceSource = 1.0,
+                    .initialTransferValue = 0.0,
+                    .sineAmplitude = 0.8,
+                    .sineBias = 0.0,
+                    .sineAngularFrequency = 376.99111843077515,
+                    .stepSine = {0.0018849544759281136, 0.0018849544759281136, 0.0018849544759281136},
+                    .stepCosine = {0.9999982234717338, 0.9999982234717338, 0.9999982234717338},
+                    .phaseSine = {-0.0018849544759281136, -0.8650813880278656, 0.8669663425037938},
+                    .phaseCosine = {0.9999982234717338, -0.5016315301969976, -0.4983666932747358},
+                },
+            .modulator =
+                {
+                    .carrierMode = 2.0,
+                    .carrierFrequency = 1620.0,
+                    .carrierPeriod = 0.0006172839506172839,
+                    .carrierTimeShift = 0.00015432098765432098,
+                    .carrierBreakpoints = {0.0, 0.5, 1.0},
+                    .carrierValues = {0.0, 2.0, 0.0},
+                    .carrierBias = 1.0,
+                    .armCount = 3.0,
+                    .twoArmValue = 2.0,
+                    .armInversionGain = -1.0,
+                    .levelOffset = 2.0,
+                    .gatePatternNegative = {0.0, 0.0, 1.0, 1.0},
+                    .gatePatternZero = {0.0, 1.0, 1.0, 0.0},
+                    .gatePatternPositive = {1.0, 1.0, 0.0, 0.0},
+                    .sineCarrierMultiplier = 27.0,
+                    .sineCarrierScale = 0.3183098861837907,
+                    .sineCarrierOffset = 0.5,
+                    .legLevelInitial = 0.0,
+                    .twoArmLevelInitial = 0.0,
+                },
+        },
+    .control =
+        {
+            .agcMagnitudeMax = 0.0,
+            .pllIntegratorMax = 0.0,
+            .pllOmegaMax = 0.0,
+        },
 };
 ModelSignals modelSignals;
 ModelWork modelWork;

@@ -5,6 +5,8 @@
 #pragma once
 
 #include "children/child_host.h"
+#include "control/control_records.h"
+#include "modulation/modulation_records.h"
 
 #include <cstdint>
 
@@ -20,22 +22,20 @@ struct ModelParameters {
     // Sample time that turns a whole number of samples into a delay in the
     // variable-frequency means [s]; the one parameter a master may change.
     double meanSampleTime;
-    // Limits of the phase-locked loop that stand for +infinity; stored as 0.0
-    // and set to infValue by every model initialization.
-    double agcMagnitudeMax;
-    double pllIntegratorMax;
-    double pllOmegaMax;
+    ModulationParameters modulation;
+    ControlParameters control;
 };
 
 // Block outputs kept between the phases of a step and from step to step.
 struct ModelSignals {
-    double heldReferenceAbc[3];       // modulation reference the modulator uses this slow period
-    double modulationReferenceAbc[3]; // modulation reference computed by this slow step
+    ModulationSignals modulation;
+    ControlSignals control;
 };
 
 // Discrete states and other work memory of the blocks.
 struct ModelWork {
-    double referenceTransferBuffer[3]; // carries modulationReferenceAbc into the next slow period
+    ModulationWork modulation;
+    ControlWork control;
 };
 
 // The seven measurements, contiguous: three ports.

@@ -6,13 +6,13 @@ namespace kestrune {
 
 void takeOverHeldReference() {
     for (int i = 0; i < 3; ++i) {
-        modelSignals.heldReferenceAbc[i] = modelWork.referenceTransferBuffer[i];
+        modelSignals.modulation.heldReferenceAbc[i] = modelWork.modulation.referenceTransferBuffer[i];
     }
 }
 
 void storeReferenceForNextPeriod() {
     for (int i = 0; i < 3; ++i) {
-        modelWork.referenceTransferBuffer[i] = modelSignals.modulationReferenceAbc[i];
+        modelWork.modulation.referenceTransferBuffer[i] = modelSignals.control.modulationReferenceAbc[i];
     }
 }
 

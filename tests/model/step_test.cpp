@@ -92,24 +92,24 @@ TEST_F(ModelStepTest, SlowTickCarriesIntoItsHighWordAndSlowTimeFollows) {
 TEST_F(ModelStepTest, SlowRateReferenceReachesTheModulatorOneSlowPeriodLater) {
     const double reference[3] = {0.25, -0.5, 0.75};
     for (int i = 0; i < 3; ++i) {
-        modelSignals.modulationReferenceAbc[i] = reference[i];
+        modelSignals.control.modulationReferenceAbc[i] = reference[i];
     }
     for (int step = 0; step < 20; ++step) {
         modelStep();
-        for (double held : modelSignals.heldReferenceAbc) {
+        for (double held : modelSignals.modulation.heldReferenceAbc) {
             ASSERT_EQ(held, 0.0) << "base step " << step;
         }
     }
     modelStep(); // base step 20 takes over what slow step 0 stored
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(modelSignals.heldReferenceAbc[i], reference[i]);
+        EXPECT_EQ(modelSignals.modulation.heldReferenceAbc[i], reference[i]);
     }
 }
 
 TEST_F(ModelStepTest, InitializationClearsModelDataButKeepsParameters) {
     modelInputs.gridVoltage[1] = 230.0;
     modelOutputs.gates[5] = 1.0;
-    modelSignals.heldReferenceAbc[0] = 0.5;
+    modelSignals.modulation.heldReferenceAbc[0] = 0.5;
     modelRecord.errorStatus = "left by an earlier run";
     modelRecord.stopRequested = 1;
     modelParameters.meanSampleTime = 2e-4;
@@ -118,7 +118,7 @@ TEST_F(ModelStepTest, InitializationClearsModelDataButKeepsParameters) {
     modelInitialize();
     EXPECT_EQ(modelInputs.gridVoltage[1], 0.0);
     EXPECT_EQ(modelOutputs.gates[5], 0.0);
-    EXPECT_EQ(modelSignals.heldReferenceAbc[0], 0.0);
+    EXPECT_EQ(modelSignals.modulation.heldReferenceAbc[0], 0.0);
     EXPECT_EQ(modelRecord.errorStatus, nullptr);
     EXPECT_EQ(modelRecord.stopRequested, 0);
     EXPECT_EQ(baseTick(), 0U);
@@ -127,9 +127,9 @@ TEST_F(ModelStepTest, InitializationClearsModelDataButKeepsParameters) {
 }
 
 TEST_F(ModelStepTest, InitializationSetsTheInfiniteLimitsAndWiresTheSharedInformation) {
-    EXPECT_TRUE(std::isinf(modelParameters.agcMagnitudeMax) && modelParameters.agcMagnitudeMax > 0.0);
-    EXPECT_TRUE(std::isinf(modelParameters.pllIntegratorMax) && modelParameters.pllIntegratorMax > 0.0);
-    EXPECT_TRUE(std::isinf(modelParameters.pllOmegaMax) && modelParameters.pllOmegaMax > 0.0);
+    EXPECT_TRUE(std::isinf(modelParameters.control.agcMagnitudeMax) && modelParameters.control.agcMagnitudeMax > 0.0);
+    EXPECT_TRUE(std::isinf(modelParameters.control.pllIntegratorMax) && modelParameters.control.pllIntegratorMax > 0.0);
+    EXPECT_TRUE(std::isinf(modelParameters.control.pllOmegaMax) && modelParameters.control.pllOmegaMax > 0.0);
 
     const SharedModelInfo *info = modelRecord.sharedInfoPointer;
     ASSERT_EQ(info, &modelRecord.sharedInfo);
