@@ -202,4 +202,15 @@ double machineEpsilon() {
     return kEpsilon;
 }
 
+bool truncatesTo(double x, std::int32_t n) {
+    const double whole = static_cast<double>(n);
+    if (n > 0) {
+        return x >= whole && x < whole + 1.0;
+    }
+    if (n < 0) {
+        return x <= whole && x > whole - 1.0;
+    }
+    return x > -1.0 && x < 1.0;
+}
+
 } // namespace kestrune

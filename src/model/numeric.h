@@ -40,4 +40,9 @@ void copyPair(double dst[2], const double src[2]);
 std::int32_t wrapIndex(std::int32_t i, std::int32_t n);
 double machineEpsilon();
 
+// Mode test on a double parameter: true when x truncated toward zero is n.
+// Decided by range, so a NaN or a value beyond the integer range is simply
+// not n instead of an undefined conversion.
+bool truncatesTo(double x, std::int32_t n);
+
 } // namespace kestrune

@@ -3,7 +3,9 @@
 #include "control/control.h"
 #include "fmu/stepping.h"
 #include "model/records.h"
-#include "modulation/modulation.h"
+#include "modulation/input_filter.h"
+#include "modulation/modulator.h"
+#include "modulation/reference.h"
 
 namespace kestrune {
 
@@ -53,12 +55,17 @@ void modelStep() {
 
     // Entry: a new slow period starts with the reference of the previous one.
     if (isSlowRateHit(m)) {
-        takeOverHeldReference();
+        transferReferenceIn();
     }
 
-    // Output phase, base rate.
+    // Output phase, base rate: leg references (the sine source is seeded on
+    // its first step whatever the source), carriers, leg levels, the gate
+    // outputs, then the measurement filters.
     const double baseTime = baseStepTime(m);
-    modulatorOutputs(baseTime);
+    const LegReferences legReference = selectLegReferences(baseTime);
+    const Carriers carriers = modulatorCarriers(baseTime);
+    const LegLevels levels = compareLegLevels(legReference, carriers);
+    writeGatePatterns(levels);
     filterOutputs();
 
     // Output phase, slow rate: sample the measurements, run the controls.
@@ -69,7 +76,8 @@ void modelStep() {
     snapshotOutputs();
 
     // Update phase: base-rate states, then on a hit the slow-rate states.
-    baseRateUpdate();
+    advanceSineGenerator();
+    filterUpdate();
     if (isSlowRateHit(m) && !slowRateUpdate()) {
         // A hosted block failed: the step is not counted, so the next call
         // repeats this slow-rate hit at the same times.
