@@ -255,5 +255,26 @@ TEST_F(NumericTest, MachineEpsilonIsTheSpacingAtOne) {
     EXPECT_EQ(1.0 + machineEpsilon(), std::nextafter(1.0, 2.0));
 }
 
+// Mode parameters: truncation toward zero compared with a whole number,
+// with no undefined conversion for NaN, infinities or huge values.
+TEST_F(NumericTest, ModeTestTruncatesTowardZero) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        double x;
+        std::int32_t n;
+        bool expected;
+    };
+    const Case cases[] = {
+        {1.0, 1, true},    {1.999, 1, true},   {2.0, 1, false},          {0.999, 1, false}, {-1.0, 1, false},
+        {2.5, 2, true},    {-0.9, 0, true},    {0.9, 0, true},           {-1.0, 0, false},  {-1.5, -1, true},
+        {-2.0, -1, false}, {nan, 1, false},    {nan, 0, false},          {inf, 1, false},   {-inf, -1, false},
+        {1e300, 2, false}, {-1e300, 0, false}, {4294967297.0, 1, false},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(truncatesTo(c.x, c.n), c.expected) << c.x << " vs " << c.n;
+    }
+}
+
 } // namespace
 } // namespace kestrune
