@@ -6,26 +6,17 @@
 namespace kestrune::fmitest {
 namespace {
 
-using GatesFmiTest = FmiTest;
-
 using Gates = master::Gates;
 
-class GateReader {
-  public:
-    explicit GateReader(const master::Fmi2Functions &fmi) : fmi_(fmi) {
+class GatesFmiTest : public FmiTest {
+  protected:
+    Gates gates(fmi2Component c) {
+        Gates g{};
         for (fmi2ValueReference i = 0; i < GATE_COUNT; ++i) {
-            vr_[i] = FIRST_GATE_VR + i;
+            g[i] = readReal(c, FIRST_GATE_VR + i);
         }
+        return g;
     }
-    Gates read(fmi2Component c) const {
-        Gates gates{};
-        EXPECT_EQ(fmi_.getReal(c, vr_.data(), vr_.size(), gates.data()), fmi2OK);
-        return gates;
-    }
-
-  private:
-    const master::Fmi2Functions &fmi_;
-    std::array<fmi2ValueReference, GATE_COUNT> vr_{};
 };
 
 constexpr Gates ALL_NEUTRAL = {0, 1, 1, 0, 0, 1, 1, 0, 0, 1, 1, 0};
@@ -36,14 +27,13 @@ constexpr Gates ALL_NEUTRAL = {0, 1, 1, 0, 0, 1, 1, 0, 0, 1, 1, 0};
 TEST_F(GatesFmiTest, ZeroInputsHoldEveryLegAtTheNeutralPointForTheFirstTwentyBaseSteps) {
     fmi2Component c = initialized();
     ASSERT_NE(c, nullptr);
-    const GateReader reader(fmi());
     double t = 0.0;
     for (int n = 0; n < 20; ++n) {
         if (n > 0) {
             ASSERT_EQ(doStep(c, t, BASE_STEP), fmi2OK);
             t = t + BASE_STEP;
         }
-        EXPECT_EQ(reader.read(c), ALL_NEUTRAL) << "base step " << n;
+        EXPECT_EQ(gates(c), ALL_NEUTRAL) << "base step " << n;
     }
 }
 
@@ -60,7 +50,6 @@ TEST_F(GatesFmiTest, SwitchesOneAndThreeAndTwoAndFourAreComplementaryOnEveryStep
     ASSERT_EQ(fmi().setReal(c, inputVr, INPUT_COUNT, inputs), fmi2OK);
     ASSERT_EQ(fmi().exitInitializationMode(c), fmi2OK);
 
-    const GateReader reader(fmi());
     double t = 0.0;
     for (int n = 0; n < 8000; ++n) {
         if (n > 0) {
@@ -68,7 +57,7 @@ TEST_F(GatesFmiTest, SwitchesOneAndThreeAndTwoAndFourAreComplementaryOnEveryStep
             t = t + BASE_STEP;
             logger.clear();
         }
-        const Gates g = reader.read(c);
+        const Gates g = gates(c);
         for (std::size_t leg = 0; leg < 3; ++leg) {
             ASSERT_EQ(g[4 * leg] + g[4 * leg + 2], 1.0) << "base step " << n << ", leg " << leg;
             ASSERT_EQ(g[4 * leg + 1] + g[4 * leg + 3], 1.0) << "base step " << n << ", leg " << leg;

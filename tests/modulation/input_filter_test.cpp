@@ -13,40 +13,26 @@
 namespace kestrune {
 namespace {
 
-constexpr int CHANNELS = FILTER_CHANNEL_COUNT;
+constexpr std::size_t CHANNELS = FILTER_CHANNEL_COUNT;
 
-// Channel k: inputs 0..6 in value-reference order, with the filtered and
-// the held signal fed by that input.
-double &input(int k) {
-    if (k < 3) {
-        return modelInputs.gridVoltage[k];
-    }
-    if (k < 6) {
-        return modelInputs.converterCurrent[k - 3];
-    }
-    return modelInputs.dcVoltage;
-}
+// Each input in value-reference order with the filtered and the held signal
+// it feeds.
+struct Channel {
+    double *input;
+    const double *filtered;
+    const double *held;
+};
 
-double filtered(int k) {
+std::array<Channel, CHANNELS> channels() {
+    ModelInputs &u = modelInputs;
     const ModulationSignals &s = modelSignals.modulation;
-    if (k < 3) {
-        return s.measuredVoltageAbc[k];
+    std::array<Channel, CHANNELS> all{};
+    for (std::size_t k = 0; k < 3; ++k) {
+        all[k] = {&u.gridVoltage[k], &s.measuredVoltageAbc[k], &s.heldVoltageAbc[k]};
+        all[k + 3] = {&u.converterCurrent[k], &s.measuredCurrentAbc[k], &s.heldCurrentAbc[k]};
     }
-    if (k < 6) {
-        return s.measuredCurrentAbc[k - 3];
-    }
-    return s.measuredDcVoltage;
-}
-
-double held(int k) {
-    const ModulationSignals &s = modelSignals.modulation;
-    if (k < 3) {
-        return s.heldVoltageAbc[k];
-    }
-    if (k < 6) {
-        return s.heldCurrentAbc[k - 3];
-    }
-    return s.heldDcVoltage;
+    all[6] = {&u.dcVoltage, &s.measuredDcVoltage, &s.heldDcVoltage};
+    return all;
 }
 
 // A different level on every channel, so a channel fed from the wrong input
@@ -56,23 +42,24 @@ constexpr std::array<double, CHANNELS> LEVEL = {339.4, -169.7, -169.7, 12.5, -4.
 class InputFilterTest : public ::testing::Test {
   protected:
     void SetUp() override { modelInitialize(); }
+    const std::array<Channel, CHANNELS> channel = channels();
 };
 
 TEST_F(InputFilterTest, ConstantInputSettlesToItselfFromTheDirectFeedthrough) {
-    for (int k = 0; k < CHANNELS; ++k) {
-        input(k) = LEVEL[k];
+    for (std::size_t k = 0; k < CHANNELS; ++k) {
+        *channel[k].input = LEVEL[k];
     }
     modelStep();
-    for (int k = 0; k < CHANNELS; ++k) {
-        EXPECT_EQ(filtered(k), 0.00013651105989287426 * LEVEL[k]) << "channel " << k;
+    for (std::size_t k = 0; k < CHANNELS; ++k) {
+        EXPECT_EQ(*channel[k].filtered, 0.00013651105989287426 * LEVEL[k]) << "channel " << k;
     }
     // The filter's time constants are well under a millisecond: 20 ms is
     // long settled.
     for (int n = 1; n < 4000; ++n) {
         modelStep();
     }
-    for (int k = 0; k < CHANNELS; ++k) {
-        EXPECT_NEAR(filtered(k), LEVEL[k], 1e-9 * std::fabs(LEVEL[k])) << "channel " << k;
+    for (std::size_t k = 0; k < CHANNELS; ++k) {
+        EXPECT_NEAR(*channel[k].filtered, LEVEL[k], 1e-9 * std::fabs(LEVEL[k])) << "channel " << k;
     }
 }
 
@@ -83,24 +70,24 @@ TEST_F(InputFilterTest, ConstantInputSettlesToItselfFromTheDirectFeedthrough) {
 TEST_F(InputFilterTest, SixtyHertzSinePassesWithItsGainAndPhaseLag) {
     constexpr double OMEGA = 2.0 * std::numbers::pi * 60.0;
     constexpr int PERIODS_3 = 10000;
-    const auto inputPhase = [](int k) { return 0.5 * k; };
+    const auto inputPhase = [](std::size_t k) { return 0.5 * static_cast<double>(k); };
     std::array<double, CHANNELS> sinSum{};
     std::array<double, CHANNELS> cosSum{};
     for (int n = 0; n < 2 * PERIODS_3; ++n) {
         const double t = n * BASE_STEP;
-        for (int k = 0; k < CHANNELS; ++k) {
-            input(k) = LEVEL[k] * std::sin(OMEGA * t + inputPhase(k));
+        for (std::size_t k = 0; k < CHANNELS; ++k) {
+            *channel[k].input = LEVEL[k] * std::sin(OMEGA * t + inputPhase(k));
         }
         modelStep();
         if (n < PERIODS_3) {
             continue;
         }
-        for (int k = 0; k < CHANNELS; ++k) {
-            sinSum[k] += filtered(k) * std::sin(OMEGA * t + inputPhase(k));
-            cosSum[k] += filtered(k) * std::cos(OMEGA * t + inputPhase(k));
+        for (std::size_t k = 0; k < CHANNELS; ++k) {
+            sinSum[k] += *channel[k].filtered * std::sin(OMEGA * t + inputPhase(k));
+            cosSum[k] += *channel[k].filtered * std::cos(OMEGA * t + inputPhase(k));
         }
     }
-    for (int k = 0; k < CHANNELS; ++k) {
+    for (std::size_t k = 0; k < CHANNELS; ++k) {
         const double inPhase = 2.0 * sinSum[k] / PERIODS_3 / LEVEL[k];
         const double quadrature = 2.0 * cosSum[k] / PERIODS_3 / LEVEL[k];
         const double gain = std::hypot(inPhase, quadrature);
@@ -114,19 +101,19 @@ TEST_F(InputFilterTest, HeldSignalsTakeTheFilteredValueOfEachSlowRateHitOnly) {
     std::array<double, CHANNELS> previous{};
     for (int n = 0; n < 61; ++n) {
         // A ramp: the filtered values differ on every base step.
-        for (int k = 0; k < CHANNELS; ++k) {
-            input(k) = LEVEL[k] * (1.0 + 0.1 * n);
+        for (std::size_t k = 0; k < CHANNELS; ++k) {
+            *channel[k].input = LEVEL[k] * (1.0 + 0.1 * n);
         }
         modelStep();
         const bool hit = n % 20 == 0;
-        for (int k = 0; k < CHANNELS; ++k) {
+        for (std::size_t k = 0; k < CHANNELS; ++k) {
             if (hit) {
-                ASSERT_EQ(held(k), filtered(k)) << "base step " << n << ", channel " << k;
+                ASSERT_EQ(*channel[k].held, *channel[k].filtered) << "base step " << n << ", channel " << k;
             } else {
-                ASSERT_EQ(held(k), previous[k]) << "base step " << n << ", channel " << k;
-                ASSERT_NE(held(k), filtered(k)) << "base step " << n << ", channel " << k;
+                ASSERT_EQ(*channel[k].held, previous[k]) << "base step " << n << ", channel " << k;
+                ASSERT_NE(*channel[k].held, *channel[k].filtered) << "base step " << n << ", channel " << k;
             }
-            previous[k] = held(k);
+            previous[k] = *channel[k].held;
         }
     }
 }
