@@ -42,15 +42,6 @@ TEST_F(ReferenceTest, SineSourceStartsExactlyOnItsThreePhases) {
     EXPECT_EQ(first.abc[2], 0.6928203230275511);
 }
 
-TEST_F(ReferenceTest, SineSourceSeedsFromTheTimeOfItsFirstStep) {
-    useSineSource();
-    const double t = 1.234e-3;
-    const LegReferences first = selectLegReferences(t);
-    for (int k = 0; k < 3; ++k) {
-        EXPECT_NEAR(first.abc[k], sineAt(t, k), 1e-12) << "leg " << k;
-    }
-}
-
 // 10000 base steps are exactly three grid periods; the rotation must keep
 // the amplitude and land on the phase the time gives, on every leg.
 TEST_F(ReferenceTest, SineSourceKeepsAmplitudeAndPhaseOverWholeGridPeriods) {
