@@ -2,6 +2,9 @@
 // sees, its method table and ports, and the route to the model's error status.
 #pragma once
 
+#include "children/param_matrix.h"
+
+#include <cstddef>
 #include <cstdint>
 
 namespace kestrune {
@@ -52,7 +55,7 @@ struct ChildContext {
     ChildPort *inputPorts;
     ChildPort *outputPorts;
     std::int32_t numParams;
-    const void *const *params;
+    const ParamMatrix *const *params;
     std::int32_t *intWork;
     double *realWork;
     void **ptrWork;
@@ -64,23 +67,76 @@ struct ChildContext {
     ChildMethods methods;
 };
 
+inline constexpr int CHILD_COUNT = 5;
+inline constexpr int CHILD_PARAM_COUNT = 4;
+inline constexpr int CHILD_INPUT_COUNT = 2;
+
 // The host's per-block storage that the context points into: ports, the
-// input signal addresses, the host information and the sample-time slots.
+// input signal addresses, the parameter table, the host information and the
+// sample-time slots.
 struct ChildSlots {
-    ChildPort inputPorts[2];
+    ChildPort inputPorts[CHILD_INPUT_COUNT];
     ChildPort outputPorts[1];
-    double *inputSignals[2];
+    double *inputSignals[CHILD_INPUT_COUNT];
+    const ParamMatrix *params[CHILD_PARAM_COUNT];
     ChildHostInfo hostInfo;
     double sampleTimePeriod;
     double sampleTimeOffset;
     std::int32_t sampleTimeTask;
 };
 
-inline constexpr int CHILD_COUNT = 5;
+// The one-element work slots a block finds at start; they live in the
+// model's work record. A block may replace the integer and pointer slots with
+// memory of its own.
+struct ChildWorkSlots {
+    double realWork;
+    std::int32_t intWork;
+    void *ptrWork;
+};
 
-// Terminates the hosted blocks in the order 2, 3, 0, 1, 4. Blocks that were
-// never set up (no child table, null entries or no terminate method) are
-// passed over.
+// What the host wires into one block at set-up.
+struct ChildWiring {
+    const char *path;
+    void (*registerMethods)(ChildContext *); // fills the block's method table
+    const ParamMatrix *params[CHILD_PARAM_COUNT];
+    double *inputs[CHILD_INPUT_COUNT]; // model signals read by the block
+    double *output;                    // model signal the block writes
+};
+
+// The C heap's calloc, through which every block allocation goes; tests
+// replace it to make allocations fail.
+using ChildCallocFunction = void *(*)(std::size_t count, std::size_t size);
+extern ChildCallocFunction childHeapCalloc;
+
+inline constexpr const char *CHILD_ALLOCATION_ERROR = "Memory allocation error in mdlStart";
+
+// The allocation service for blocks: count x size zeroed bytes, or null
+// without allocating when an error is already pending or count or size is 0.
+// A failing heap leaves CHILD_ALLOCATION_ERROR in the error status.
+void *childCalloc(ChildContext *ctx, std::size_t count, std::size_t size);
+
+// The model's error status as a block reaches it, and setting it.
+const char *childErrorStatus(const ChildContext *ctx);
+void setChildErrorStatus(ChildContext *ctx, const char *message);
+
+// Host set-up of block index of the model's child table: wiring, host
+// information, registration, sizes and sample times, then the host's
+// resolution of widths (1), work counts (1) and sample time (1e-4 s, task 1).
+void setUpChild(int index, const ChildWiring &wiring);
+
+// Model initialization calls of one block. Each returns false when the model
+// carries an error afterwards.
+bool startChild(int index);
+bool initializeChildConditions(int index);
+
+// Step calls of one block on the slow rate. childUpdate returns false when
+// the model carries an error afterwards.
+void childOutputs(int index);
+bool childUpdate(int index);
+
+// Terminates the hosted blocks in the order 2, 3, 0, 1, 4 and marks the
+// children as no longer started. Blocks that were never set up (no child
+// table, null entries or no terminate method) are passed over.
 void modelTerminate();
 
 } // namespace kestrune

@@ -194,10 +194,19 @@ fmi2Status fmi2SetupExperiment(fmi2Component c, fmi2Boolean /*toleranceDefined*/
 }
 
 fmi2Status fmi2EnterInitializationMode(fmi2Component c) {
+    using namespace kestrune;
     if (c == nullptr) {
         return fmi2Error;
     }
-    kestrune::modelInitialize();
+    auto *instance = static_cast<Fmu2Instance *>(c);
+    modelInitialize();
+    // A hosted block that failed to start leaves its message in the model;
+    // it is reported here and stays there for fmi2Reset and fmi2FreeInstance.
+    if (instance->model->childrenStarted == 0U) {
+        const char *text = instance->model->errorStatus;
+        logError(instance, "%s", text != nullptr ? text : "Model initialization failed.");
+        return fmi2Error;
+    }
     return fmi2OK;
 }
 
@@ -207,6 +216,10 @@ fmi2Status fmi2ExitInitializationMode(fmi2Component c) {
         return fmi2Error;
     }
     auto *instance = static_cast<Fmu2Instance *>(c);
+    if (!modelReadyToStep(instance)) {
+        logError(instance, NOT_INITIALIZED_FORMAT, "fmi2ExitInitializationMode");
+        return fmi2Error;
+    }
     stepAndPublish();
     if (instance->model->stopRequested != 0U) {
         logError(instance, "stop requested in fmi2ExitInitializationMode");

@@ -39,6 +39,10 @@ void restoreOutputs() {
     }
 }
 
+bool modelReadyToStep(const Fmu2Instance *instance) {
+    return instance->model->childrenStarted != 0U;
+}
+
 void stepAndPublish() {
     modelStep();
     restoreOutputs();
@@ -67,7 +71,11 @@ extern "C" fmi2Status fmi2DoStep(fmi2Component c, fmi2Real currentCommunicationP
     logInfo(instance, "CommunicationStepSize=%.16g, LocalSolverStepSize=%.16g", h, BASE_STEP);
 
     // Comparisons are written so that a NaN fails them.
-    if (!countFits || h < 0.0 || !(std::fabs(h - static_cast<double>(n) * BASE_STEP) <= STEP_TOLERANCE)) {
+    if (!modelReadyToStep(instance)) {
+        logError(instance, NOT_INITIALIZED_FORMAT, "fmi2DoStep");
+        status = fmi2Error;
+    } else if (!countFits || h < 0.0 ||
+               !(std::fabs(h - static_cast<double>(n) * BASE_STEP) <= STEP_TOLERANCE)) {
         logError(instance, "Stepsize must be non-negative and divisible by %.16g", BASE_STEP);
         status = fmi2Error;
     } else if (!(std::fabs(instance->time - t) <= STEP_TOLERANCE)) {

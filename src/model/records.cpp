@@ -21,6 +21,52 @@ constexpr InputFilterParameters MEASUREMENT_FILTER = {
     .initialState2 = 0.0,
 };
 
+// The delay line of a mean: maximum delay, sample time 1e-4 s, a history of
+// zeros, and the current input taken into the line (feedthrough).
+constexpr VariableTimeDelayParameters delayLine(double maxDelay) {
+    return {
+        .maxDelay = {{1.0, 1.0, maxDelay}},
+        .sampleTime = {{1.0, 1.0, 1e-4}},
+        .initialCondition = {{1.0, 1.0, 0.0}},
+        .feedthrough = {{1.0, 1.0, 1.0}},
+    };
+}
+
+// Longest delay of the variable-frequency means' lines: one period just
+// under 44.8 Hz [s].
+constexpr double VARIABLE_MEAN_MAX_DELAY = 0.022322222222222222;
+// Longest delay of the fixed 60 Hz means' lines [s].
+constexpr double FIXED_MEAN_MAX_DELAY = 0.0169;
+
+constexpr VariableFrequencyMeanParameters variableFrequencyMean(double initialOutput) {
+    return {
+        .halfStepGain = 5e-05,
+        .frequencyLowerLimit = 2.220446049250313e-16,
+        .frequencyUpperLimit = 1000000.0,
+        .startupPeriod = 0.016666666666666666,
+        .correctionWeight = 0.5,
+        .initialOutput = initialOutput,
+        .delayLine = delayLine(VARIABLE_MEAN_MAX_DELAY),
+    };
+}
+
+constexpr FixedFrequencyMeanParameters fixedFrequencyMean(double initialOutput) {
+    return {
+        .halfStepGain = 5e-05,
+        .fixedDelay = 0.0167,
+        .fixedFrequency = 60.0,
+        .inputCoefficient = -0.0016666666666667045,
+        .previousInputCoefficient = 0.0003333333333333523,
+        .initialOutput = initialOutput,
+        .delayLine = delayLine(FIXED_MEAN_MAX_DELAY),
+    };
+}
+
+constexpr DqTransformParameters DQ_TRANSFORM = {
+    .directInitial = {0.0, 0.0},
+    .laggingInitial = {0.0, 0.0},
+};
+
 } // namespace
 
 ModelParameters modelParameters = {
@@ -70,6 +116,31 @@ ModelParameters modelParameters = {
             .agcMagnitudeMax = 0.0,
             .pllIntegratorMax = 0.0,
             .pllOmegaMax = 0.0,
+            .agcMeanD = variableFrequencyMean(1.0),
+            .agcMeanQ = variableFrequencyMean(0.0),
+            .dcVoltageMean = fixedFrequencyMean(500.0),
+            .gridVoltageMean = fixedFrequencyMean(1.007),
+            .frequencyMean = variableFrequencyMean(0.0),
+            .currentTransform = DQ_TRANSFORM,
+            .gridVoltageTransform = DQ_TRANSFORM,
+            .agcTransform = DQ_TRANSFORM,
+            .phaseDetectorTransform = DQ_TRANSFORM,
+            .pll =
+                {
+                    .angleInitial = -0.7853981633974483,
+                    .pllFrequencyInitial = 60.0,
+                    .pllDerivativeInitial = 0.0,
+                    .pllIntegratorInitial = 376.99111843077515,
+                    .rateLimiterInitial = 60.0,
+                    .frequencyFilterInitial = {24.316084080329627, -3.552713678800501e-15},
+                    .agcGainInitial = 1.0,
+                },
+            .regulators =
+                {
+                    .vdcIntegratorInitial = 0.0,
+                    .currentRegulatorD = {.derivativeInitial = 0.0, .integratorInitial = 0.0},
+                    .currentRegulatorQ = {.derivativeInitial = 0.0, .integratorInitial = 0.0},
+                },
         },
 };
 ModelSignals modelSignals;

@@ -36,6 +36,7 @@ struct ModelSignals {
 struct ModelWork {
     ModulationWork modulation;
     ControlWork control;
+    ChildWorkSlots children[CHILD_COUNT]; // the hosted blocks' one-element work slots
 };
 
 // The seven measurements, contiguous: three ports.
@@ -119,6 +120,9 @@ struct ModelRecord {
     std::int32_t sampleHits[2]; // [1]: 1 when the coming base step runs the slow rate
     std::int32_t perTaskHits[4];
     double taskTimes[2]; // [1]: time of the slow step being computed
+    // Set by a model initialization that started every hosted block, cleared
+    // by modelTerminate: the model may step only while it is set.
+    std::uint8_t childrenStarted;
 };
 
 extern ModelParameters modelParameters;

@@ -118,5 +118,45 @@ TEST_F(ModelErrorTest, StopRequestEndsEachPhaseWithItsOwnMessage) {
     fmi2FreeInstance(c);
 }
 
+TEST_F(ModelErrorTest, FailedInitializationIsAnErrorAndNoStepRunsUntilOneSucceeds) {
+    const std::string notInitialized =
+        ": the model is not initialized. Call fmi2EnterInitializationMode first.";
+    double &maxDelay = modelParameters.control.dcVoltageMean.delayLine.maxDelay.block[2];
+    struct Restore {
+        double &value;
+        double saved;
+        ~Restore() { value = saved; }
+    } restore{maxDelay, maxDelay};
+    maxDelay = 0.0;
+
+    fmi2Component c = instantiate();
+    ASSERT_NE(c, nullptr);
+    ASSERT_EQ(fmi2SetupExperiment(c, fmi2False, 0.0, 0.0, fmi2False, 0.0), fmi2OK);
+    logger.clear();
+    EXPECT_EQ(fmi2EnterInitializationMode(c), fmi2Error);
+    ASSERT_EQ(logger.messages.size(), 1U);
+    EXPECT_EQ(logger.messages[0].message, "The maximum delay must be > 0");
+    EXPECT_EQ(logger.messages[0].status, fmi2Error);
+
+    // Not a single base step on lines that were never started.
+    EXPECT_EQ(fmi2ExitInitializationMode(c), fmi2Error);
+    EXPECT_EQ(logger.count("fmi2ExitInitializationMode" + notInitialized), 1U);
+    EXPECT_EQ(fmi2DoStep(c, 0.0, 1e-4, fmi2True), fmi2Error);
+    EXPECT_EQ(logger.count("fmi2DoStep" + notInitialized), 1U);
+    EXPECT_EQ(modelRecord.baseTickLow, 0U);
+
+    // The reset still reports the text, as it always did.
+    logger.clear();
+    EXPECT_EQ(fmi2Reset(c), fmi2Error);
+    EXPECT_EQ(logger.count("The maximum delay must be > 0"), 1U);
+
+    maxDelay = restore.saved;
+    EXPECT_EQ(fmi2EnterInitializationMode(c), fmi2OK);
+    EXPECT_EQ(fmi2ExitInitializationMode(c), fmi2OK);
+    EXPECT_EQ(fmi2DoStep(c, 0.0, 1e-4, fmi2True), fmi2OK);
+    EXPECT_EQ(modelRecord.baseTickLow, 21U);
+    fmi2FreeInstance(c);
+}
+
 } // namespace
 } // namespace kestrune
