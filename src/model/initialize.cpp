@@ -58,6 +58,19 @@ void initialTransformOutputs(DqTransformSignals &signals, const DqTransformParam
     copyPair(signals.lagging, parameters.laggingInitial);
 }
 
+// A mean's integrator starts from zero; once its delay line holds its
+// initial history, the mean holds its initial output until one period has
+// passed.
+bool initializeMean(MeanWork &mean, int child, double initialOutput) {
+    mean.integratorState = 0.0;
+    if (!initializeChildConditions(child)) {
+        return false;
+    }
+    mean.previousInput = 0.0;
+    mean.heldOutput = initialOutput;
+    return true;
+}
+
 } // namespace
 
 void modelInitialize() {
@@ -120,27 +133,18 @@ void modelInitialize() {
     cw.regulators.currentRegulatorD.integratorState = cp.regulators.currentRegulatorD.integratorInitial;
     cw.regulators.currentRegulatorQ.derivativeState = cp.regulators.currentRegulatorQ.derivativeInitial;
     cw.regulators.currentRegulatorQ.integratorState = cp.regulators.currentRegulatorQ.integratorInitial;
-    cw.dcVoltageMean.integratorState = 0.0;
-    if (!initializeChildConditions(2)) {
+    if (!initializeMean(cw.dcVoltageMean, 2, cp.dcVoltageMean.initialOutput)) {
         return;
     }
-    cw.dcVoltageMean.previousInput = 0.0;
-    cw.dcVoltageMean.heldOutput = cp.dcVoltageMean.initialOutput;
-    cw.gridVoltageMean.integratorState = 0.0;
-    if (!initializeChildConditions(3)) {
+    if (!initializeMean(cw.gridVoltageMean, 3, cp.gridVoltageMean.initialOutput)) {
         return;
     }
-    cw.gridVoltageMean.previousInput = 0.0;
-    cw.gridVoltageMean.heldOutput = cp.gridVoltageMean.initialOutput;
     cs.pll.pllFrequency = cp.pll.pllFrequencyInitial;
     cw.pll.pllDerivativeState = cp.pll.pllDerivativeInitial;
     cw.pll.pllIntegratorState = cp.pll.pllIntegratorInitial;
-    cw.frequencyMean.integratorState = 0.0;
-    if (!initializeChildConditions(4)) {
+    if (!initializeMean(cw.frequencyMean, 4, cp.frequencyMean.initialOutput)) {
         return;
     }
-    cw.frequencyMean.previousInput = 0.0;
-    cw.frequencyMean.heldOutput = cp.frequencyMean.initialOutput;
     cw.pll.rateLimiterPrevious = cp.pll.rateLimiterInitial;
     cw.pll.frequencyFilterState[0] = cp.pll.frequencyFilterInitial[0];
     cw.pll.frequencyFilterState[1] = cp.pll.frequencyFilterInitial[1];
@@ -153,18 +157,12 @@ void modelInitialize() {
     initialTransformOutputs(cs.currentTransform, cp.currentTransform);
     initialTransformOutputs(cs.gridVoltageTransform, cp.gridVoltageTransform);
 
-    cw.agcMeanD.integratorState = 0.0;
-    if (!initializeChildConditions(0)) {
+    if (!initializeMean(cw.agcMeanD, 0, cp.agcMeanD.initialOutput)) {
         return;
     }
-    cw.agcMeanD.previousInput = 0.0;
-    cw.agcMeanD.heldOutput = cp.agcMeanD.initialOutput;
-    cw.agcMeanQ.integratorState = 0.0;
-    if (!initializeChildConditions(1)) {
+    if (!initializeMean(cw.agcMeanQ, 1, cp.agcMeanQ.initialOutput)) {
         return;
     }
-    cw.agcMeanQ.previousInput = 0.0;
-    cw.agcMeanQ.heldOutput = cp.agcMeanQ.initialOutput;
 
     initialTransformOutputs(cs.agcTransform, cp.agcTransform);
     cs.pll.agcGain = cp.pll.agcGainInitial;
