@@ -5,12 +5,14 @@
 #include "master/fmu_archive.h"
 
 #include <gtest/gtest.h>
+#include <pugixml.hpp>
 #include <zip.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 
 #ifndef KESTRUNE_FMU_PATH
@@ -111,6 +113,70 @@ TEST_F(FmuArchiveTest, PackedUnitOpensBindsByNameAndAgreesWithItsLibrary) {
     ASSERT_TRUE(fs::exists(unpacked));
     fmu.open("/nonexistent/unit.fmu");
     EXPECT_FALSE(fs::exists(unpacked)) << "the unpacked folder outlived the archive";
+}
+
+// The rules a strict master checks on the packed description: every output
+// is listed in Outputs, InitialUnknowns are exactly the outputs whose initial
+// is approx or calculated, inputs carry a start and no initial, the
+// independent variable carries neither, and calculated variables no start.
+TEST_F(FmuArchiveTest, PackedDescriptionFollowsTheRulesStrictMastersCheck) {
+    const Entries entries = packedEntries();
+    ASSERT_TRUE(entries.contains("modelDescription.xml"));
+    const std::string &xml = entries.at("modelDescription.xml");
+    pugi::xml_document document;
+    ASSERT_TRUE(document.load_buffer(xml.data(), xml.size()));
+    const pugi::xml_node root = document.child("fmiModelDescription");
+
+    std::vector<pugi::xml_node> variables;
+    for (const pugi::xml_node v : root.child("ModelVariables").children("ScalarVariable"))
+        variables.push_back(v);
+    ASSERT_EQ(variables.size(), 21u);
+
+    std::set<unsigned> outputs;
+    std::set<unsigned> calculatedOutputs;
+    int independents = 0;
+    for (std::size_t i = 0; i < variables.size(); ++i) {
+        const pugi::xml_node v = variables[i];
+        const std::string name = v.attribute("name").value();
+        const std::string causality = v.attribute("causality").value();
+        const std::string initial = v.attribute("initial").value();
+        const bool hasStart = static_cast<bool>(v.child("Real").attribute("start"));
+        EXPECT_EQ(v.attribute("valueReference").as_uint(99), i) << name;
+        if (causality == "input") {
+            EXPECT_TRUE(hasStart) << name;
+            EXPECT_EQ(v.child("Real").attribute("start").as_double(-1.0), 0.0) << name;
+            EXPECT_FALSE(v.attribute("initial")) << name;
+        } else if (causality == "output") {
+            outputs.insert(static_cast<unsigned>(i + 1));
+            if (initial == "calculated" || initial == "approx")
+                calculatedOutputs.insert(static_cast<unsigned>(i + 1));
+            EXPECT_EQ(hasStart, initial == "exact" || initial == "approx") << name;
+            EXPECT_STREQ(v.attribute("variability").value(), "discrete") << name;
+        } else if (causality == "independent") {
+            ++independents;
+            EXPECT_EQ(name, "time");
+            EXPECT_FALSE(hasStart);
+            EXPECT_FALSE(v.attribute("initial"));
+        } else if (causality == "parameter") {
+            EXPECT_EQ(name, "meanSampleTime");
+            EXPECT_STREQ(v.attribute("variability").value(), "tunable");
+            EXPECT_EQ(v.child("Real").attribute("start").as_double(), 1e-4);
+        } else {
+            ADD_FAILURE() << name << " has causality " << causality;
+        }
+    }
+    EXPECT_EQ(independents, 1);
+    EXPECT_EQ(outputs.size(), 12u);
+
+    auto listed = [&](const char *element) {
+        std::set<unsigned> indices;
+        for (const pugi::xml_node u : root.child("ModelStructure").child(element).children("Unknown"))
+            indices.insert(u.attribute("index").as_uint());
+        return indices;
+    };
+    EXPECT_EQ(listed("Outputs"), outputs);
+    EXPECT_EQ(listed("InitialUnknowns"), calculatedOutputs);
+    EXPECT_EQ(calculatedOutputs, outputs);
 }
 
 // Archives that must be refused, each with a word the error must contain.
