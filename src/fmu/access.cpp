@@ -1,22 +1,28 @@
 // Reading and writing the unit's variables by value reference. Every variable
 // is a real; nothing is computed on access.
 #include "fmu/instance.h"
+#include "fmu/variables.h"
 #include "model/records.h"
 
 namespace kestrune {
 
+// The table follows the variable list that modelDescription.xml is generated
+// from (fmu/variables.h).
+static_assert(REAL_VARIABLE_COUNT == VARIABLE_COUNT);
+static_assert(FIRST_OUTPUT_VR == static_cast<int>(VR_FIRST_GATE) && OUTPUT_COUNT == GATE_COUNT);
+
 void fillRealVariableTable(Fmu2Instance *instance) {
     double **table = instance->realVariables;
-    for (int i = 0; i < 3; ++i) {
-        table[i] = &modelInputs.gridVoltage[i];
-        table[3 + i] = &modelInputs.converterCurrent[i];
+    for (unsigned i = 0; i < 3; ++i) {
+        table[VR_GRID_VOLTAGE_A + i] = &modelInputs.gridVoltage[i];
+        table[VR_CONVERTER_CURRENT_A + i] = &modelInputs.converterCurrent[i];
     }
-    table[6] = &modelInputs.dcVoltage;
-    for (int k = 0; k < OUTPUT_COUNT; ++k) {
-        table[FIRST_OUTPUT_VR + k] = &modelOutputs.gates[k];
+    table[VR_DC_VOLTAGE] = &modelInputs.dcVoltage;
+    for (unsigned k = 0; k < static_cast<unsigned>(OUTPUT_COUNT); ++k) {
+        table[VR_FIRST_GATE + k] = &modelOutputs.gates[k];
     }
-    table[19] = &instance->time;
-    table[20] = &modelParameters.meanSampleTime;
+    table[VR_TIME] = &instance->time;
+    table[VR_MEAN_SAMPLE_TIME] = &modelParameters.meanSampleTime;
 }
 
 namespace {

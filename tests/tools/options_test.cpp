@@ -13,7 +13,7 @@ namespace {
 using Action = ParseResult::Action;
 
 ParseResult parse(std::vector<std::string_view> args) {
-    return parseOptions(args, "/default/unit.so");
+    return parseOptions(args, "/default/unit.fmu");
 }
 
 // Parses and expects an error whose text contains `fragment`.
@@ -27,7 +27,7 @@ TEST(SimOptions, DefaultsAndDerivedCounts) {
     const ParseResult result = parse({});
     ASSERT_EQ(result.action, Action::Run) << result.error;
     const Options &o = result.options;
-    EXPECT_EQ(o.library, "/default/unit.so");
+    EXPECT_EQ(o.fmu, "/default/unit.fmu");
     EXPECT_EQ(o.output, "kestrune-sim.csv");
     EXPECT_EQ(o.baseStepsPerStep, 20);
     EXPECT_EQ(o.stepCount, 10000);
@@ -35,12 +35,12 @@ TEST(SimOptions, DefaultsAndDerivedCounts) {
     EXPECT_FALSE(o.verbose);
 
     const ParseResult custom = parse({"--step=5e-5", "--duration", "0.002", "--output-interval", "2e-4",
-                                      "--library", "x.so", "--output=o.csv", "--verbose"});
+                                      "--fmu", "x.fmu", "--output=o.csv", "--verbose"});
     ASSERT_EQ(custom.action, Action::Run) << custom.error;
     EXPECT_EQ(custom.options.baseStepsPerStep, 10);
     EXPECT_EQ(custom.options.stepCount, 40);
     EXPECT_EQ(custom.options.stepsPerOutputRow, 4);
-    EXPECT_EQ(custom.options.library, "x.so");
+    EXPECT_EQ(custom.options.fmu, "x.fmu");
     EXPECT_EQ(custom.options.output, "o.csv");
     EXPECT_TRUE(custom.options.verbose);
 }
@@ -72,9 +72,13 @@ TEST(SimOptions, NumbersAreValidatedFully) {
 TEST(SimOptions, MalformedCommandLines) {
     expectError({"--step"}, "needs a value");
     expectError({"--bogus"}, "unknown option --bogus");
-    expectError({"stray"}, "unexpected argument");
+    expectError({"a.fmu", "stray"}, "unexpected argument");
     expectError({"--verbose=yes"}, "takes no value");
-    expectError({"--library="}, "non-empty");
+    expectError({"--fmu="}, "must not be empty");
+    // The .fmu may also come as the one plain argument.
+    const ParseResult positional = parse({"--step", "1e-4", "unit.fmu"});
+    ASSERT_EQ(positional.action, Action::Run) << positional.error;
+    EXPECT_EQ(positional.options.fmu, "unit.fmu");
     expectError({"--grid-frequency", "50"}, "without --grid-voltage");
     expectError({"--constant", "7=1"}, "not an input");
     for (std::string_view bad : {"3", "=1", "a=1", "3=", "3=x", "-1=2", "3=nan"})

@@ -2,25 +2,12 @@
 #include "session.h"
 
 #include <limits>
+#include <utility>
 
 namespace kestrune::master {
 
-namespace {
-
-constexpr std::array<fmi2ValueReference, INPUT_COUNT> INPUT_VRS{0, 1, 2, 3, 4, 5, 6};
-
-constexpr std::array<fmi2ValueReference, GATE_COUNT> gateVrs() {
-    std::array<fmi2ValueReference, GATE_COUNT> vrs{};
-    for (std::size_t i = 0; i < vrs.size(); ++i)
-        vrs[i] = FIRST_GATE_VR + static_cast<fmi2ValueReference>(i);
-    return vrs;
-}
-
-constexpr std::array<fmi2ValueReference, GATE_COUNT> GATE_VRS = gateVrs();
-
-} // namespace
-
-Session::Session(const FmuLibrary &library, RecordingLogger &logger) : library_(library), logger_(logger) {}
+Session::Session(const FmuLibrary &library, RecordingLogger &logger, VariableBindings bindings)
+    : library_(library), logger_(logger), bindings_(std::move(bindings)) {}
 
 Session::~Session() {
     freeInstance();
@@ -30,8 +17,9 @@ bool Session::instantiate(const std::string &instanceName, const char *resourceL
     freeInstance();
     if (!library_.loaded())
         return false;
-    component_ = fmi().instantiate(instanceName.c_str(), fmi2CoSimulation, KESTRUNE_GUID, resourceLocation,
-                                   logger_.callbacks(), fmi2False, loggingOn ? fmi2True : fmi2False);
+    component_ =
+        fmi().instantiate(instanceName.c_str(), fmi2CoSimulation, bindings_.guid.c_str(), resourceLocation,
+                          logger_.callbacks(), fmi2False, loggingOn ? fmi2True : fmi2False);
     return component_ != nullptr;
 }
 
@@ -55,7 +43,7 @@ fmi2Status Session::initialize(double startTime, const Inputs *inputs) {
 fmi2Status Session::setInputs(const Inputs &inputs) {
     if (component_ == nullptr)
         return fmi2Error;
-    return fmi().setReal(component_, INPUT_VRS.data(), INPUT_VRS.size(), inputs.data());
+    return fmi().setReal(component_, bindings_.inputs.data(), bindings_.inputs.size(), inputs.data());
 }
 
 fmi2Status Session::doStep(double currentTime, double stepSize) {
@@ -67,14 +55,14 @@ fmi2Status Session::doStep(double currentTime, double stepSize) {
 fmi2Status Session::readGates(Gates &gates) {
     if (component_ == nullptr)
         return fmi2Error;
-    return fmi().getReal(component_, GATE_VRS.data(), GATE_VRS.size(), gates.data());
+    return fmi().getReal(component_, bindings_.gates.data(), bindings_.gates.size(), gates.data());
 }
 
 double Session::readTime() {
     double time = std::numeric_limits<double>::quiet_NaN();
     if (component_ == nullptr)
         return time;
-    const fmi2ValueReference vr = TIME_VR;
+    const fmi2ValueReference vr = bindings_.time;
     if (fmi().getReal(component_, &vr, 1, &time) != fmi2OK)
         return std::numeric_limits<double>::quiet_NaN();
     return time;

@@ -21,10 +21,20 @@ inline constexpr fmi2ValueReference MEAN_SAMPLE_TIME_VR = 20;
 using Inputs = std::array<double, INPUT_COUNT>;
 using Gates = std::array<double, GATE_COUNT>;
 
+// Where the session finds the unit's variables and which GUID it passes to
+// fmi2Instantiate. The defaults are the unit's own; a master that read a
+// model description binds the variables it found there by name.
+struct VariableBindings {
+    std::string guid = KESTRUNE_GUID;
+    std::array<fmi2ValueReference, INPUT_COUNT> inputs{0, 1, 2, 3, 4, 5, 6};
+    std::array<fmi2ValueReference, GATE_COUNT> gates{7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
+    fmi2ValueReference time = TIME_VR;
+};
+
 // Not copyable; frees its instance on destruction.
 class Session {
   public:
-    Session(const FmuLibrary &library, RecordingLogger &logger);
+    Session(const FmuLibrary &library, RecordingLogger &logger, VariableBindings bindings = {});
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
     ~Session();
@@ -47,11 +57,13 @@ class Session {
     void freeInstance();
 
     fmi2Component component() const { return component_; }
+    const VariableBindings &bindings() const { return bindings_; }
     const Fmi2Functions &fmi() const { return library_.fmi(); }
 
   private:
     const FmuLibrary &library_;
     RecordingLogger &logger_;
+    VariableBindings bindings_;
     fmi2Component component_ = nullptr;
 };
 

@@ -6,18 +6,18 @@
 #include <string_view>
 #include <vector>
 
-#ifndef KESTRUNE_DEFAULT_LIBRARY
-#define KESTRUNE_DEFAULT_LIBRARY "Kestrune_win64.so"
+#ifndef KESTRUNE_DEFAULT_FMU
+#define KESTRUNE_DEFAULT_FMU "Kestrune.fmu"
 #endif
 
 int main(int argc, char **argv) {
     using kestrune::sim::ParseResult;
     const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    const ParseResult parsed = kestrune::sim::parseOptions(args, KESTRUNE_DEFAULT_LIBRARY);
+    const ParseResult parsed = kestrune::sim::parseOptions(args, KESTRUNE_DEFAULT_FMU);
 
     switch (parsed.action) {
     case ParseResult::Action::Help:
-        std::cout << kestrune::sim::usage("kestrune-sim", KESTRUNE_DEFAULT_LIBRARY);
+        std::cout << kestrune::sim::usage("kestrune-sim", KESTRUNE_DEFAULT_FMU);
         return 0;
     case ParseResult::Action::Error:
         std::cerr << "kestrune-sim: " << parsed.error << "\nTry 'kestrune-sim --help'.\n";

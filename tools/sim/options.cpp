@@ -40,8 +40,8 @@ OptionWord splitOption(std::string_view word) {
 
 class Parser {
   public:
-    Parser(const std::vector<std::string_view> &args, std::string_view defaultLibrary) : args_(args) {
-        result_.options.library = std::string(defaultLibrary);
+    Parser(const std::vector<std::string_view> &args, std::string_view defaultFmu) : args_(args) {
+        result_.options.fmu = std::string(defaultFmu);
     }
 
     ParseResult run() {
@@ -100,12 +100,9 @@ class Parser {
             if (word.value)
                 fail("--verbose takes no value");
             o.verbose = true;
-        } else if (word.name == "--library") {
-            if (auto text = takeValue(word)) {
-                if (text->empty())
-                    fail("--library needs a non-empty path");
-                o.library = std::string(*text);
-            }
+        } else if (word.name == "--fmu") {
+            if (auto text = takeValue(word))
+                setFmu(*text);
         } else if (word.name == "--output") {
             if (auto text = takeValue(word)) {
                 if (text->empty())
@@ -142,9 +139,18 @@ class Parser {
                 parseConstant(*text);
         } else if (word.name.starts_with("-")) {
             fail("unknown option " + std::string(word.name) + "");
+        } else if (!fmuGivenAsArgument_) {
+            fmuGivenAsArgument_ = true;
+            setFmu(arg);
         } else {
-            fail("unexpected argument '" + std::string(arg) + "' (options start with --)");
+            fail("unexpected argument '" + std::string(arg) + "' (one .fmu only; options start with --)");
         }
+    }
+
+    void setFmu(std::string_view path) {
+        if (path.empty())
+            fail("the .fmu path must not be empty");
+        result_.options.fmu = std::string(path);
     }
 
     void parseConstant(std::string_view text) {
@@ -248,6 +254,7 @@ class Parser {
     ParseResult result_;
     bool failed_ = false;
     bool help_ = false;
+    bool fmuGivenAsArgument_ = false;
     const char *gridDetailGiven_ = nullptr;
 };
 
@@ -265,24 +272,26 @@ std::optional<double> parseReal(std::string_view text) {
     return value;
 }
 
-ParseResult parseOptions(const std::vector<std::string_view> &args, std::string_view defaultLibrary) {
-    return Parser(args, defaultLibrary).run();
+ParseResult parseOptions(const std::vector<std::string_view> &args, std::string_view defaultFmu) {
+    return Parser(args, defaultFmu).run();
 }
 
-std::string usage(std::string_view program, std::string_view defaultLibrary) {
+std::string usage(std::string_view program, std::string_view defaultFmu) {
     std::string text;
     text += "Usage: ";
     text += program;
-    text += " [options]\n";
+    text += " [options] [UNIT.fmu]\n";
     text += R"(
 Runs the Kestrune co-simulation unit on its own, as an FMI 2.0 master does:
-loads its shared library, feeds it synthetic measurements, advances it with
-fmi2DoStep and writes its 12 gate signals to a CSV file.
+unpacks the .fmu, reads its modelDescription.xml, loads the library for this
+platform from binaries/, finds the variables by name, feeds the unit
+synthetic measurements, advances it with fmi2DoStep and writes its 12 gate
+signals to a CSV file.
 
 Unit:
-  --library PATH            the unit's shared library
+  UNIT.fmu, --fmu PATH      the unit's .fmu archive
                             (default: )";
-    text += defaultLibrary;
+    text += defaultFmu;
     text += R"()
 
 Time:
@@ -325,7 +334,9 @@ per output interval: the time at the end of the step and the 12 gates read
 after it. The closing summary gives, per gate, the fraction of communication
 points at which it was on and the number of changes between them.
 
-Exit status: 0 on success, 1 when loading, writing or the unit fails,
+Exit status: 0 on success, 1 when unpacking, loading, writing or the unit fails
+(a missing or broken archive, no library for this platform, a description that
+disagrees with the library),
 2 for invalid options.
 )";
     return text;

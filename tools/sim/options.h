@@ -13,7 +13,7 @@
 namespace kestrune::sim {
 
 struct Options {
-    std::string library;
+    std::string fmu; // the unit's .fmu archive
 
     double duration = 1.0; // simulated time, s
     double step = 1e-4;    // communication step, s
@@ -46,12 +46,13 @@ struct ParseResult {
 };
 
 // Parses the arguments that follow the program name. Each option takes its
-// value as the next argument or after '=' (--step=1e-4). Later occurrences
+// value as the next argument or after '=' (--step=1e-4); one argument that is
+// no option names the .fmu. Later occurrences
 // of an option replace earlier ones.
-ParseResult parseOptions(const std::vector<std::string_view> &args, std::string_view defaultLibrary);
+ParseResult parseOptions(const std::vector<std::string_view> &args, std::string_view defaultFmu);
 
 // The --help text.
-std::string usage(std::string_view program, std::string_view defaultLibrary);
+std::string usage(std::string_view program, std::string_view defaultFmu);
 
 // A finite real number that fills the whole text (an optional leading '+'
 // is allowed); nullopt for anything else, NaN and infinities included.

@@ -1,6 +1,8 @@
 #include "run.h"
 
+#include "fmu_binding.h"
 #include "inputs.h"
+#include "master/fmu_archive.h"
 #include "master/fmu_library.h"
 #include "master/recording_logger.h"
 #include "master/session.h"
@@ -20,10 +22,6 @@ namespace {
 
 using master::GATE_COUNT;
 using master::Gates;
-
-constexpr std::array<const char *, GATE_COUNT> GATE_NAMES{"gateA1", "gateA2", "gateA3", "gateA4",
-                                                          "gateB1", "gateB2", "gateB3", "gateB4",
-                                                          "gateC1", "gateC2", "gateC3", "gateC4"};
 
 bool failed(fmi2Status status) {
     return status != fmi2OK && status != fmi2Warning;
@@ -171,8 +169,18 @@ std::string displayPath(const std::string &path) {
 } // namespace
 
 int runSimulation(const Options &options, std::ostream &out, std::ostream &err) {
+    master::UnpackedFmu fmu;
+    if (!fmu.open(options.fmu)) {
+        err << "kestrune-sim: " << fmu.error() << '\n';
+        return 1;
+    }
+    master::VariableBindings bindings;
+    if (const std::string problem = bindVariables(fmu.description(), bindings); !problem.empty()) {
+        err << "kestrune-sim: " << options.fmu << ": " << problem << '\n';
+        return 1;
+    }
     master::FmuLibrary library;
-    if (!library.load(options.library)) {
+    if (!library.load(fmu.libraryPath())) {
         err << "kestrune-sim: " << library.error() << '\n';
         return 1;
     }
@@ -188,15 +196,22 @@ int runSimulation(const Options &options, std::ostream &out, std::ostream &err) 
     master::RecordingLogger logger;
     logger.setEcho(options.verbose);
     LogDrain log(logger, options.verbose, err);
-    master::Session session(library, logger);
+    master::Session session(library, logger, bindings);
 
     const auto wallStart = std::chrono::steady_clock::now();
 
-    if (!session.instantiate("kestrune", nullptr, options.verbose)) {
+    if (!session.instantiate("kestrune", fmu.resourceUri().c_str(), options.verbose)) {
         log.drain();
-        err << "kestrune-sim: fmi2Instantiate failed\n";
+        err << "kestrune-sim: fmi2Instantiate failed: the library of " << options.fmu
+            << " does not accept its own model description\n";
         return 1;
     }
+    if (const std::string problem = checkAgainstUnit(fmu.description(), session); !problem.empty()) {
+        logger.clear();
+        err << "kestrune-sim: " << options.fmu << ": " << problem << '\n';
+        return 1;
+    }
+    log.drain();
     const master::Inputs initialInputs = inputsAt(options, 0.0);
     if (const fmi2Status status = session.initialize(0.0, &initialInputs); failed(status)) {
         log.drain();

@@ -1,0 +1,29 @@
+#!/bin/sh
+# modelDescription.xml validates against the FMI 2.0 schema, and copies broken
+# in ways a master would trip over are rejected by the same check.
+set -eu
+description=$1 schema=$2
+if [ ! -f "$schema" ]; then
+  echo "FMI 2.0 schema not found at $schema"
+  exit 1
+fi
+xmllint --noout --schema "$schema" "$description"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+broken=0
+check_rejected() { # name sed-expression
+  sed "$2" "$description" > "$work/$1.xml"
+  if cmp -s "$description" "$work/$1.xml"; then
+    echo "the edit '$1' changed nothing"; broken=1; return
+  fi
+  if xmllint --noout --schema "$schema" "$work/$1.xml" 2>/dev/null; then
+    echo "a description with '$1' passed validation"; broken=1
+  fi
+}
+check_rejected unknown-causality 's/causality="input"/causality="feedback"/'
+check_rejected fmi-version-1 's/fmiVersion="2.0"/fmiVersion="1.0"/'
+check_rejected no-guid 's/ guid="[^"]*"//'
+check_rejected non-numeric-start 's/start="0.0001"/start="fast"/'
+check_rejected negative-value-reference 's/valueReference="20"/valueReference="-20"/'
+check_rejected unknown-element 's/<ModelStructure>/<ModelStructure><Inputs\/>/'
+exit $broken

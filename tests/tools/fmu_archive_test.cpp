@@ -1,0 +1,300 @@
+// Reading a .fmu as kestrune-sim does: the packed Kestrune.fmu opens, binds
+// and agrees with its library; damaged or mismatched archives give clear
+// errors instead of a crash or a run of the wrong thing.
+#include "fmu_binding.h"
+#include "master/fmu_archive.h"
+
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+#include <zip.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+
+#ifndef KESTRUNE_FMU_PATH
+#error "KESTRUNE_FMU_PATH must name the packed unit"
+#endif
+
+namespace kestrune::sim {
+namespace {
+
+namespace fs = std::filesystem;
+using Entries = std::map<std::string, std::string>;
+
+std::string replaced(std::string text, const std::string &from, const std::string &to) {
+    const std::size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << "\"" << from << "\" not in the text";
+    if (at != std::string::npos)
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// The entries of the packed unit, name to content.
+Entries packedEntries() {
+    Entries entries;
+    int error = 0;
+    zip_t *archive = zip_open(KESTRUNE_FMU_PATH, ZIP_RDONLY, &error);
+    EXPECT_NE(archive, nullptr) << "cannot open " << KESTRUNE_FMU_PATH;
+    if (archive == nullptr)
+        return entries;
+    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
+        const auto index = static_cast<zip_uint64_t>(i);
+        const std::string name = zip_get_name(archive, index, 0);
+        if (name.back() == '/')
+            continue;
+        zip_stat_t stat;
+        zip_stat_index(archive, index, 0, &stat);
+        std::string content(stat.size, '\0');
+        zip_file_t *file = zip_fopen_index(archive, index, 0);
+        zip_fread(file, content.data(), stat.size);
+        zip_fclose(file);
+        entries[name] = content;
+    }
+    zip_discard(archive);
+    return entries;
+}
+
+class FmuArchiveTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder =
+            fs::temp_directory_path() /
+            ("kestrune-archive-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(folder);
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    std::string write(const std::string &name, const Entries &entries) {
+        const std::string path = (folder / name).string();
+        int error = 0;
+        zip_t *archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+        EXPECT_NE(archive, nullptr);
+        for (const auto &[entry, content] : entries) {
+            zip_source_t *source = zip_source_buffer(archive, content.data(), content.size(), 0);
+            EXPECT_GE(zip_file_add(archive, entry.c_str(), source, ZIP_FL_ENC_UTF_8), 0) << entry;
+        }
+        EXPECT_EQ(zip_close(archive), 0);
+        return path;
+    }
+
+    fs::path folder;
+};
+
+TEST_F(FmuArchiveTest, PackedUnitOpensBindsByNameAndAgreesWithItsLibrary) {
+    master::UnpackedFmu fmu;
+    ASSERT_TRUE(fmu.open(KESTRUNE_FMU_PATH)) << fmu.error();
+    const master::ModelDescription &d = fmu.description();
+    EXPECT_EQ(d.modelName, "Kestrune");
+    EXPECT_EQ(d.modelIdentifier, "Kestrune_win64");
+    EXPECT_EQ(d.variables.size(), 21u);
+    EXPECT_EQ(fmu.resourceUri().rfind("file:///", 0), 0u) << fmu.resourceUri();
+    EXPECT_TRUE(fmu.resourceUri().ends_with("/resources")) << fmu.resourceUri();
+
+    master::VariableBindings bindings;
+    ASSERT_EQ(bindVariables(d, bindings), "");
+    const master::VariableBindings defaults;
+    EXPECT_EQ(bindings.inputs, defaults.inputs);
+    EXPECT_EQ(bindings.gates, defaults.gates);
+    EXPECT_EQ(bindings.time, defaults.time);
+
+    master::FmuLibrary library;
+    ASSERT_TRUE(library.loadFreshCopy(fmu.libraryPath())) << library.error();
+    master::RecordingLogger logger;
+    master::Session session(library, logger, bindings);
+    ASSERT_TRUE(session.instantiate("kestrune", fmu.resourceUri().c_str()));
+    EXPECT_EQ(checkAgainstUnit(d, session), "");
+
+    const std::string unpacked = fmu.directory();
+    ASSERT_TRUE(fs::exists(unpacked));
+    fmu.open("/nonexistent/unit.fmu");
+    EXPECT_FALSE(fs::exists(unpacked)) << "the unpacked folder outlived the archive";
+}
+
+// The rules a strict master checks on the packed description: every output
+// is listed in Outputs, InitialUnknowns are exactly the outputs whose initial
+// is approx or calculated, inputs carry a start and no initial, the
+// independent variable carries neither, and calculated variables no start.
+TEST_F(FmuArchiveTest, PackedDescriptionFollowsTheRulesStrictMastersCheck) {
+    const Entries entries = packedEntries();
+    ASSERT_TRUE(entries.contains("modelDescription.xml"));
+    const std::string &xml = entries.at("modelDescription.xml");
+    pugi::xml_document document;
+    ASSERT_TRUE(document.load_buffer(xml.data(), xml.size()));
+    const pugi::xml_node root = document.child("fmiModelDescription");
+
+    std::vector<pugi::xml_node> variables;
+    for (const pugi::xml_node v : root.child("ModelVariables").children("ScalarVariable"))
+        variables.push_back(v);
+    ASSERT_EQ(variables.size(), 21u);
+
+    std::set<unsigned> outputs;
+    std::set<unsigned> calculatedOutputs;
+    int independents = 0;
+    for (std::size_t i = 0; i < variables.size(); ++i) {
+        const pugi::xml_node v = variables[i];
+        const std::string name = v.attribute("name").value();
+        const std::string causality = v.attribute("causality").value();
+        const std::string initial = v.attribute("initial").value();
+        const bool hasStart = static_cast<bool>(v.child("Real").attribute("start"));
+        EXPECT_EQ(v.attribute("valueReference").as_uint(99), i) << name;
+        if (causality == "input") {
+            EXPECT_TRUE(hasStart) << name;
+            EXPECT_EQ(v.child("Real").attribute("start").as_double(-1.0), 0.0) << name;
+            EXPECT_FALSE(v.attribute("initial")) << name;
+        } else if (causality == "output") {
+            outputs.insert(static_cast<unsigned>(i + 1));
+            if (initial == "calculated" || initial == "approx")
+                calculatedOutputs.insert(static_cast<unsigned>(i + 1));
+            EXPECT_EQ(hasStart, initial == "exact" || initial == "approx") << name;
+            EXPECT_STREQ(v.attribute("variability").value(), "discrete") << name;
+        } else if (causality == "independent") {
+            ++independents;
+            EXPECT_EQ(name, "time");
+            EXPECT_FALSE(hasStart);
+            EXPECT_FALSE(v.attribute("initial"));
+        } else if (causality == "parameter") {
+            EXPECT_EQ(name, "meanSampleTime");
+            EXPECT_STREQ(v.attribute("variability").value(), "tunable");
+            EXPECT_EQ(v.child("Real").attribute("start").as_double(), 1e-4);
+        } else {
+            ADD_FAILURE() << name << " has causality " << causality;
+        }
+    }
+    EXPECT_EQ(independents, 1);
+    EXPECT_EQ(outputs.size(), 12u);
+
+    auto listed = [&](const char *element) {
+        std::set<unsigned> indices;
+        for (const pugi::xml_node u : root.child("ModelStructure").child(element).children("Unknown"))
+            indices.insert(u.attribute("index").as_uint());
+        return indices;
+    };
+    EXPECT_EQ(listed("Outputs"), outputs);
+    EXPECT_EQ(listed("InitialUnknowns"), calculatedOutputs);
+    EXPECT_EQ(calculatedOutputs, outputs);
+}
+
+// Archives that must be refused, each with a word the error must contain.
+TEST_F(FmuArchiveTest, BrokenOrForeignArchivesAreRefusedWithAClearError) {
+    const Entries good = packedEntries();
+    ASSERT_TRUE(good.contains("modelDescription.xml"));
+    const std::string &xml = good.at("modelDescription.xml");
+    auto without = [&](const std::string &name) {
+        Entries e = good;
+        e.erase(name);
+        return e;
+    };
+    auto withDescription = [&](const std::string &text) {
+        Entries e = good;
+        e["modelDescription.xml"] = text;
+        return e;
+    };
+    auto withExtra = [&](const std::string &name) {
+        Entries e = good;
+        e[name] = "x";
+        return e;
+    };
+
+    struct Case {
+        const char *what;
+        std::function<std::string()> make; // returns the path to open
+        const char *fragment;
+    };
+    const std::vector<Case> cases{
+        {"missing file", [&] { return (folder / "absent.fmu").string(); }, "no such file"},
+        {"not a zip archive",
+         [&] {
+             std::ofstream((folder / "text.fmu").string()) << "this is not an archive";
+             return (folder / "text.fmu").string();
+         },
+         "not a readable .fmu"},
+        {"truncated archive",
+         [&] {
+             const std::string path = write("whole.fmu", good);
+             const auto size = fs::file_size(path);
+             fs::resize_file(path, size / 2);
+             return path;
+         },
+         "not a readable .fmu"},
+        {"no description", [&] { return write("nodesc.fmu", without("modelDescription.xml")); },
+         "no modelDescription.xml"},
+        {"no library for this platform",
+         [&] { return write("nolinux.fmu", without("binaries/linux64/Kestrune_win64.so")); }, "linux64"},
+        {"description not XML", [&] { return write("badxml.fmu", withDescription("<fmiModelDescription")); },
+         "not well-formed"},
+        {"FMI 1.0 description",
+         [&] {
+             return write("v1.fmu",
+                          withDescription(replaced(xml, "fmiVersion=\"2.0\"", "fmiVersion=\"1.0\"")));
+         },
+         "fmiVersion"},
+        {"no co-simulation",
+         [&] { return write("me.fmu", withDescription(replaced(xml, "<CoSimulation", "<ModelExchange"))); },
+         "CoSimulation"},
+        {"entry climbing out of the folder", [&] { return write("slip.fmu", withExtra("../escaped.txt")); },
+         "refusing"},
+        {"absolute entry", [&] { return write("abs.fmu", withExtra("/tmp/kestrune-absolute.txt")); },
+         "refusing"},
+    };
+    for (const Case &c : cases) {
+        master::UnpackedFmu fmu;
+        EXPECT_FALSE(fmu.open(c.make())) << c.what;
+        EXPECT_NE(fmu.error().find(c.fragment), std::string::npos) << c.what << ": " << fmu.error();
+        EXPECT_TRUE(fmu.directory().empty()) << c.what << ": unpacked folder left behind";
+    }
+    EXPECT_FALSE(fs::exists(folder.parent_path() / "escaped.txt"));
+}
+
+// Descriptions that open but do not fit Kestrune, or do not fit the library
+// they come with.
+TEST_F(FmuArchiveTest, DescriptionThatDisagreesWithTheLibraryIsRefused) {
+    const Entries good = packedEntries();
+    const std::string xml = good.at("modelDescription.xml");
+    struct Case {
+        const char *what;
+        std::string description;
+        bool bindFails; // refused when binding by name, else by the library check
+        const char *fragment;
+    };
+    const std::vector<Case> cases{
+        {"other GUID", replaced(xml, "{5c0f3a91", "{00000000"), true, "GUID"},
+        {"renamed input", replaced(xml, "name=\"dcVoltage\"", "name=\"dcLinkVoltage\""), true, "dcVoltage"},
+        {"gate declared as input",
+         replaced(xml,
+                  "name=\"gateB2\" valueReference=\"12\" description=\"gate signal, second leg (phase b), "
+                  "switch 2\" causality=\"output\"",
+                  "name=\"gateB2\" valueReference=\"12\" description=\"gate signal, second leg (phase b), "
+                  "switch 2\" causality=\"input\""),
+         true, "gateB2"},
+        {"value reference the library lacks", replaced(xml, "valueReference=\"20\"", "valueReference=\"25\""),
+         false, "value reference 25"},
+        {"parameter start the library does not hold", replaced(xml, "start=\"0.0001\"", "start=\"0.0002\""),
+         false, "meanSampleTime"},
+    };
+    for (const Case &c : cases) {
+        Entries entries = good;
+        entries["modelDescription.xml"] = c.description;
+        master::UnpackedFmu fmu;
+        ASSERT_TRUE(fmu.open(write("case.fmu", entries))) << c.what << ": " << fmu.error();
+        master::VariableBindings bindings;
+        std::string problem = bindVariables(fmu.description(), bindings);
+        EXPECT_EQ(!problem.empty(), c.bindFails) << c.what << ": " << problem;
+        if (problem.empty()) {
+            master::FmuLibrary library;
+            ASSERT_TRUE(library.loadFreshCopy(fmu.libraryPath())) << library.error();
+            master::RecordingLogger logger;
+            master::Session session(library, logger, bindings);
+            ASSERT_TRUE(session.instantiate("kestrune", fmu.resourceUri().c_str())) << c.what;
+            problem = checkAgainstUnit(fmu.description(), session);
+        }
+        EXPECT_NE(problem.find(c.fragment), std::string::npos) << c.what << ": " << problem;
+    }
+}
+
+} // namespace
+} // namespace kestrune::sim

@@ -1,0 +1,81 @@
+// A .fmu as a master receives it: a zip archive holding modelDescription.xml
+// and one shared library per platform. UnpackedFmu unpacks it into a private
+// temporary folder, reads the description and finds the library this
+// platform loads.
+#pragma once
+
+#include "fmu/fmi2.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrune::master {
+
+struct DescribedVariable {
+    std::string name;
+    fmi2ValueReference vr = 0;
+    std::string causality;   // as written, "local" when absent
+    std::string variability; // as written, "continuous" when absent
+    std::string initial;     // as written, "" when absent
+    bool isReal = false;
+    std::optional<double> start;
+};
+
+struct ModelDescription {
+    std::string fmiVersion;
+    std::string modelName;
+    std::string guid;
+    std::string modelIdentifier; // of the CoSimulation element
+    std::vector<DescribedVariable> variables;
+
+    // The variable called name, or null.
+    const DescribedVariable *find(const std::string &name) const;
+};
+
+// Reads a modelDescription.xml text. Returns "" on success, else what is wrong.
+std::string parseModelDescription(const std::string &xml, ModelDescription &description);
+
+// The folder below binaries/ and the library suffix of the platform this
+// program was built for: "linux64" and ".so", or "win64" and ".dll".
+const char *platformFolder();
+const char *librarySuffix();
+
+// "file:///..." for an absolute local path, with every byte outside the
+// unreserved set and '/' percent-encoded.
+std::string fileUri(const std::string &absolutePath);
+
+class UnpackedFmu {
+  public:
+    UnpackedFmu() = default;
+    UnpackedFmu(const UnpackedFmu &) = delete;
+    UnpackedFmu &operator=(const UnpackedFmu &) = delete;
+    // Removes the unpacked folder.
+    ~UnpackedFmu();
+
+    // Unpacks the archive at fmuPath, reads its description and finds
+    // binaries/<platform>/<modelIdentifier><suffix>. False with error() set
+    // when the file is missing, is no zip archive, holds an unsafe entry
+    // name, lacks or has a broken description, or lacks this platform's
+    // library.
+    bool open(const std::string &fmuPath);
+
+    const std::string &error() const { return error_; }
+    const ModelDescription &description() const { return description_; }
+    const std::string &directory() const { return directory_; }
+    const std::string &libraryPath() const { return libraryPath_; }
+    // The URI of the resources folder, whether or not the archive has one.
+    const std::string &resourceUri() const { return resourceUri_; }
+
+  private:
+    bool fail(std::string message);
+    void removeDirectory();
+
+    std::string error_;
+    std::string directory_;
+    std::string libraryPath_;
+    std::string resourceUri_;
+    ModelDescription description_;
+};
+
+} // namespace kestrune::master
