@@ -23,8 +23,8 @@ double tableCarrier(const ModulatorParameters &p, double t) {
 
 // A comparison with a NaN is false, so a NaN reference lands on level 0.
 double threeLevelComparison(double reference, const Carriers &carriers) {
-    const double above = reference >= carriers.upper ? 1.0 : 0.0;
-    const double below = carriers.lower >= reference ? 1.0 : 0.0;
+    const double above = reference >= carriers.upperCarrier ? 1.0 : 0.0;
+    const double below = carriers.lowerCarrier >= reference ? 1.0 : 0.0;
     return above - below;
 }
 
