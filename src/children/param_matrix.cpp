@@ -1,5 +1,7 @@
 #include "children/param_matrix.h"
 
+#include "model/numeric.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -32,15 +34,6 @@ ParamMatrix *allocateBlock(std::size_t elements) {
 }
 
 } // namespace
-
-std::int32_t truncateToInt32(double x) {
-    // -2^31 - 1 < x < 2^31 truncates into range; anything else, NaN included,
-    // is out of range.
-    if (x > -2147483649.0 && x < 2147483648.0) {
-        return static_cast<std::int32_t>(x);
-    }
-    return INT32_MIN;
-}
 
 ParamMatrix *paramCreateMatrix(std::int32_t rows, std::int32_t cols, std::int32_t complexFlag) {
     if (complexFlag != 0 || rows < 0 || cols < 0) {

@@ -63,8 +63,4 @@ std::int32_t paramGetString(const ParamMatrix *value, char *buffer, std::int32_t
 
 bool paramIsNull(const void *value);
 
-// Truncation toward zero to int32 as the machine's conversion does it: a
-// value outside the int32 range, or NaN, gives INT32_MIN.
-std::int32_t truncateToInt32(double x);
-
 } // namespace kestrune

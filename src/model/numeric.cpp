@@ -202,15 +202,13 @@ double machineEpsilon() {
     return kEpsilon;
 }
 
-bool truncatesTo(double x, std::int32_t n) {
-    const double whole = static_cast<double>(n);
-    if (n > 0) {
-        return x >= whole && x < whole + 1.0;
+std::int32_t truncateToInt32(double x) {
+    // -2^31 - 1 < x < 2^31 truncates into range; anything else, NaN included,
+    // is out of range.
+    if (x > -2147483649.0 && x < 2147483648.0) {
+        return static_cast<std::int32_t>(x);
     }
-    if (n < 0) {
-        return x <= whole && x > whole - 1.0;
-    }
-    return x > -1.0 && x < 1.0;
+    return INT32_MIN;
 }
 
 } // namespace kestrune

@@ -40,9 +40,9 @@ void copyPair(double dst[2], const double src[2]);
 std::int32_t wrapIndex(std::int32_t i, std::int32_t n);
 double machineEpsilon();
 
-// Mode test on a double parameter: true when x truncated toward zero is n.
-// Decided by range, so a NaN or a value beyond the integer range is simply
-// not n instead of an undefined conversion.
-bool truncatesTo(double x, std::int32_t n);
+// Truncation toward zero to int32 as the machine's conversion does it: a
+// value outside the int32 range, or NaN, gives INT32_MIN. A mode parameter
+// is tested by comparing its truncation with the mode's number.
+std::int32_t truncateToInt32(double x);
 
 } // namespace kestrune

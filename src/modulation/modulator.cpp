@@ -23,17 +23,17 @@ double tableCarrier(const ModulatorParameters &p, double t) {
 
 // A comparison with a NaN is false, so a NaN reference lands on level 0.
 double threeLevelComparison(double reference, const Carriers &carriers) {
-    const double above = reference >= carriers.upper ? 1.0 : 0.0;
-    const double below = carriers.lower >= reference ? 1.0 : 0.0;
+    const double above = reference >= carriers.upperCarrier ? 1.0 : 0.0;
+    const double below = carriers.lowerCarrier >= reference ? 1.0 : 0.0;
     return above - below;
 }
 
 const double *gatePattern(const ModulatorParameters &p, double level) {
-    const double shifted = level + p.levelOffset;
-    if (truncatesTo(shifted, 1)) {
+    const std::int32_t n = truncateToInt32(level + p.levelOffset);
+    if (n == 1) {
         return p.gatePatternNegative;
     }
-    if (truncatesTo(shifted, 2)) {
+    if (n == 2) {
         return p.gatePatternZero;
     }
     return p.gatePatternPositive;
@@ -43,7 +43,7 @@ const double *gatePattern(const ModulatorParameters &p, double level) {
 
 Carriers modulatorCarriers(double t) {
     const ModulatorParameters &p = modelParameters.modulation.modulator;
-    if (truncatesTo(p.carrierMode, 1)) {
+    if (truncateToInt32(p.carrierMode) == 1) {
         // The sine-derived carrier has no phase signal wired: its phase is
         // the constant 0, so the carriers stand at +0.5 and -0.5.
         const double phase = 0.0;

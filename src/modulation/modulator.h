@@ -10,8 +10,8 @@ namespace kestrune {
 // upperCarrier in [0, 1] and lowerCarrier in [-1, 0], one apart, for the
 // present base step only.
 struct Carriers {
-    double upper;
-    double lower;
+    double upperCarrier;
+    double lowerCarrier;
 };
 
 // Levels of legs a, b, c (+1, 0 or -1) that choose the gate patterns.

@@ -56,7 +56,7 @@ LegReferences selectLegReferences(double t) {
 
     const ReferenceParameters &p = modelParameters.modulation.reference;
     LegReferences legReference{};
-    if (truncatesTo(p.referenceSource, 1)) {
+    if (truncateToInt32(p.referenceSource) == 1) {
         for (int k = 0; k < 3; ++k) {
             legReference.abc[k] = modelSignals.modulation.heldReferenceAbc[k];
         }

@@ -272,7 +272,26 @@ TEST_F(NumericTest, ModeTestTruncatesTowardZero) {
         {1e300, 2, false}, {-1e300, 0, false}, {4294967297.0, 1, false},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(truncatesTo(c.x, c.n), c.expected) << c.x << " vs " << c.n;
+        EXPECT_EQ(truncateToInt32(c.x) == c.n, c.expected) << c.x << " vs " << c.n;
+    }
+}
+
+// Values beyond the int32 range, and NaN, give INT32_MIN as the machine's
+// conversion does; the ends of the range still truncate into it.
+TEST_F(NumericTest, TruncationOutsideTheIntegerRangeGivesTheLowestInteger) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        double x;
+        std::int32_t expected;
+    };
+    const Case cases[] = {
+        {2147483647.9, INT32_MAX},  {-2147483648.9, INT32_MIN}, {2147483648.0, INT32_MIN},
+        {-2147483649.0, INT32_MIN}, {nan, INT32_MIN},           {inf, INT32_MIN},
+        {-inf, INT32_MIN},          {97.6 + 0.5, 98},           {-0.5, 0},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(truncateToInt32(c.x), c.expected) << c.x;
     }
 }
 

@@ -72,21 +72,21 @@ TEST_F(ModulatorTest, TableCarrierFollowsItsTriangleAtKnownBaseSteps) {
     const Case cases[] = {{0, 0.5, -0.5}, {1, 0.5162, -0.4838}, {31, 0.9978, -0.0022}, {93, 0.0066, -0.9934}};
     for (const Case &c : cases) {
         const Carriers carriers = modulatorCarriers(c.step * BASE_STEP);
-        EXPECT_NEAR(carriers.upper, c.upper, 5e-5) << "base step " << c.step;
-        EXPECT_NEAR(carriers.lower, c.lower, 5e-5) << "base step " << c.step;
-        EXPECT_NEAR(carriers.upper - carriers.lower, 1.0, 1e-15) << "base step " << c.step;
+        EXPECT_NEAR(carriers.upperCarrier, c.upper, 5e-5) << "base step " << c.step;
+        EXPECT_NEAR(carriers.lowerCarrier, c.lower, 5e-5) << "base step " << c.step;
+        EXPECT_NEAR(carriers.upperCarrier - carriers.lowerCarrier, 1.0, 1e-15) << "base step " << c.step;
     }
     const Carriers start = modulatorCarriers(0.0);
-    EXPECT_EQ(start.upper, 0.5);
-    EXPECT_EQ(start.lower, -0.5);
+    EXPECT_EQ(start.upperCarrier, 0.5);
+    EXPECT_EQ(start.lowerCarrier, -0.5);
 }
 
 TEST_F(ModulatorTest, CarrierModeOneHoldsTheCarriersAtPlusAndMinusOneHalf) {
     modelParameters.modulation.modulator.carrierMode = 1.0;
     for (int step : {0, 1, 31, 93, 1000}) {
         const Carriers carriers = modulatorCarriers(step * BASE_STEP);
-        EXPECT_EQ(carriers.upper, 0.5) << "base step " << step;
-        EXPECT_EQ(carriers.lower, -0.5) << "base step " << step;
+        EXPECT_EQ(carriers.upperCarrier, 0.5) << "base step " << step;
+        EXPECT_EQ(carriers.lowerCarrier, -0.5) << "base step " << step;
     }
 }
 
