@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -79,6 +80,24 @@ class FmuArchiveTest : public ::testing::Test {
             EXPECT_GE(zip_file_add(archive, entry.c_str(), source, ZIP_FL_ENC_UTF_8), 0) << entry;
         }
         EXPECT_EQ(zip_close(archive), 0);
+        return path;
+    }
+
+    // An archive holding name twice: zip libraries refuse to write one, so
+    // the second copy goes in under a stand-in name of the same length that
+    // is then overwritten in the archive's bytes.
+    std::string writeTwice(const std::string &file, Entries entries, const std::string &name,
+                           const std::string &secondContent) {
+        std::string standIn = name;
+        standIn.back() = '#';
+        entries[standIn] = secondContent;
+        const std::string path = write(file, entries);
+        std::ifstream in(path, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        in.close();
+        for (std::size_t at = bytes.find(standIn); at != std::string::npos; at = bytes.find(standIn, at))
+            bytes.replace(at, standIn.size(), name);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
         return path;
     }
 
@@ -240,6 +259,12 @@ TEST_F(FmuArchiveTest, BrokenOrForeignArchivesAreRefusedWithAClearError) {
          "refusing"},
         {"absolute entry", [&] { return write("abs.fmu", withExtra("/tmp/kestrune-absolute.txt")); },
          "refusing"},
+        {"description held twice",
+         [&] {
+             return writeTwice("twice.fmu", good, "modelDescription.xml",
+                               replaced(xml, "{5c0f3a91", "{00000000"));
+         },
+         "twice"},
     };
     for (const Case &c : cases) {
         master::UnpackedFmu fmu;
