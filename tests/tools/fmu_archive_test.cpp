@@ -8,6 +8,7 @@
 #include <pugixml.hpp>
 #include <zip.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -61,14 +62,17 @@ Entries packedEntries() {
 
 class FmuArchiveTest : public ::testing::Test {
   protected:
+    // A folder of this run's own: test runs of other build trees may share
+    // the temporary directory at the same time.
     void SetUp() override {
-        folder =
-            fs::temp_directory_path() /
-            ("kestrune-archive-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(folder);
+        std::string pattern = (fs::temp_directory_path() / "kestrune-archive-test-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        folder = pattern;
     }
-    void TearDown() override { fs::remove_all(folder); }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
 
     std::string write(const std::string &name, const Entries &entries) {
         const std::string path = (folder / name).string();
