@@ -8,9 +8,11 @@
 #include <pugixml.hpp>
 #include <zip.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -60,14 +62,17 @@ Entries packedEntries() {
 
 class FmuArchiveTest : public ::testing::Test {
   protected:
+    // A folder of this run's own: test runs of other build trees may share
+    // the temporary directory at the same time.
     void SetUp() override {
-        folder =
-            fs::temp_directory_path() /
-            ("kestrune-archive-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(folder);
+        std::string pattern = (fs::temp_directory_path() / "kestrune-archive-test-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        folder = pattern;
     }
-    void TearDown() override { fs::remove_all(folder); }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
 
     std::string write(const std::string &name, const Entries &entries) {
         const std::string path = (folder / name).string();
@@ -79,6 +84,24 @@ class FmuArchiveTest : public ::testing::Test {
             EXPECT_GE(zip_file_add(archive, entry.c_str(), source, ZIP_FL_ENC_UTF_8), 0) << entry;
         }
         EXPECT_EQ(zip_close(archive), 0);
+        return path;
+    }
+
+    // An archive holding name twice: zip libraries refuse to write one, so
+    // the second copy goes in under a stand-in name of the same length that
+    // is then overwritten in the archive's bytes.
+    std::string writeTwice(const std::string &file, Entries entries, const std::string &name,
+                           const std::string &secondContent) {
+        std::string standIn = name;
+        standIn.back() = '#';
+        entries[standIn] = secondContent;
+        const std::string path = write(file, entries);
+        std::ifstream in(path, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        in.close();
+        for (std::size_t at = bytes.find(standIn); at != std::string::npos; at = bytes.find(standIn, at))
+            bytes.replace(at, standIn.size(), name);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
         return path;
     }
 
@@ -240,6 +263,12 @@ TEST_F(FmuArchiveTest, BrokenOrForeignArchivesAreRefusedWithAClearError) {
          "refusing"},
         {"absolute entry", [&] { return write("abs.fmu", withExtra("/tmp/kestrune-absolute.txt")); },
          "refusing"},
+        {"description held twice",
+         [&] {
+             return writeTwice("twice.fmu", good, "modelDescription.xml",
+                               replaced(xml, "{5c0f3a91", "{00000000"));
+         },
+         "twice"},
     };
     for (const Case &c : cases) {
         master::UnpackedFmu fmu;

@@ -212,6 +212,9 @@ bool UnpackedFmu::open(const std::string &fmuPath) {
     const zip_int64_t entries = zip_get_num_entries(archive.get(), 0);
     std::string descriptionText;
     bool haveDescription = false;
+    // A name held twice would leave open which copy is the unit: the one
+    // read or the one left on disk.
+    std::set<std::string> names;
     for (zip_int64_t i = 0; i < entries; ++i) {
         const auto index = static_cast<zip_uint64_t>(i);
         const char *rawName = zip_get_name(archive.get(), index, ZIP_FL_ENC_RAW);
@@ -219,6 +222,8 @@ bool UnpackedFmu::open(const std::string &fmuPath) {
         if (!safeEntryName(name))
             return fail(fmuPath + ": refusing the archive entry \"" + name +
                         "\" (absolute, with '..' or '\\', or otherwise outside the unit's folder)");
+        if (!names.insert(name).second)
+            return fail(fmuPath + ": the archive holds \"" + name + "\" twice");
         const fs::path target = fs::path(directory_) / name;
         if (name.back() == '/') {
             fs::create_directories(target, ec);

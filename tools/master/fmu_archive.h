@@ -56,8 +56,8 @@ class UnpackedFmu {
     // Unpacks the archive at fmuPath, reads its description and finds
     // binaries/<platform>/<modelIdentifier><suffix>. False with error() set
     // when the file is missing, is no zip archive, holds an unsafe entry
-    // name, lacks or has a broken description, or lacks this platform's
-    // library.
+    // name or one name twice, lacks or has a broken description, or lacks
+    // this platform's library.
     bool open(const std::string &fmuPath);
 
     const std::string &error() const { return error_; }
