@@ -62,9 +62,29 @@ constexpr FixedFrequencyMeanParameters fixedFrequencyMean(double initialOutput) 
     };
 }
 
+// abc to alpha, beta and zero with the amplitude-invariant gain 2/3, then
+// the frame a quarter turn behind the angle.
 constexpr DqTransformParameters DQ_TRANSFORM = {
+    .clarkeMatrix = {{1.0, -0.5, -0.5}, {0.0, 0.8660254037844386, -0.8660254037844386}, {0.5, 0.5, 0.5}},
+    .clarkeGain = 0.6666666666666666,
+    .frameAlignment = 2.0,
     .directInitial = {0.0, 0.0},
     .laggingInitial = {0.0, 0.0},
+};
+
+// One axis of the current regulators: a filtered derivative with time
+// constant 2e-4 s in Tustin form, an integrator and an output within
+// +-12 per unit.
+constexpr CurrentRegulatorParameters CURRENT_REGULATOR = {
+    .derivativeNumerator = {2.0, -2.0},
+    .derivativeDenominator = {0.0005, -0.0003},
+    .currentIntegratorGain = 0.0001,
+    .currentIntegratorMax = 12.0,
+    .currentIntegratorMin = -12.0,
+    .currentOutputMax = 12.0,
+    .currentOutputMin = -12.0,
+    .derivativeInitial = 0.0,
+    .integratorInitial = 0.0,
 };
 
 } // namespace
@@ -127,7 +147,26 @@ ModelParameters modelParameters = {
             .phaseDetectorTransform = DQ_TRANSFORM,
             .pll =
                 {
+                    .voltageScale = 0.002041241452319315,
+                    .angleWrap = 6.283185307179586,
                     .angleInitial = -0.7853981633974483,
+                    .angleIntegratorGain = 0.0001,
+                    .agcEnable = 0.0,
+                    .agcMagnitudeMin = 2.220446049250313e-16,
+                    .pllKp = 60.0,
+                    .pllIntegralIncrement = 0.14,
+                    .pllKd = 0.0,
+                    .derivativeDenominator = {0.0001, 0.0},
+                    .pllIntegratorMin = 0.0,
+                    .pllOmegaMin = 0.0,
+                    .radToHz = 0.15915494309189535,
+                    .risingRate = 12.0,
+                    .fallingRate = -12.0,
+                    .frequencyFilterA = {{0.9998779874400867, 9.889558885690147e-05},
+                                         {-2.4402511982646002, 0.9779117771375717}},
+                    .frequencyFilterB = {4.944779442846242e-05, 0.9889558885687859},
+                    .frequencyFilterC = {2.467352038469728, 0.00012201255991328708},
+                    .frequencyFilterD = 6.100627995664354e-05,
                     .pllFrequencyInitial = 60.0,
                     .pllDerivativeInitial = 0.0,
                     .pllIntegratorInitial = 376.99111843077515,
@@ -137,9 +176,32 @@ ModelParameters modelParameters = {
                 },
             .regulators =
                 {
+                    .currentScale = 0.0014696938456699067,
+                    .vdcReference = 500.0,
+                    .vdcKp = 0.015,
+                    .vdcKi = 1.6,
+                    .vdcIntegratorGain = 0.0001,
+                    .vdcIntegratorMax = 1.2,
+                    .vdcIntegratorMin = -1.2,
+                    .vdcOutputMax = 1.2,
+                    .vdcOutputMin = -1.2,
+                    .idReferenceMax = 1.2,
+                    .idReferenceMin = -1.2,
+                    .iqReference = 0.0,
+                    .currentKp = 0.3,
+                    .currentKi = 20.0,
+                    .currentKd = 0.0,
+                    .couplingGainD = 0.1055,
+                    .couplingGainQ = 0.1055,
+                    .modulationGain = 391.91835884530855,
+                    .dcMeanInputMin = 10.0,
+                    .dcMeanInputMax = 10000.0,
+                    .modulationMagnitudeMax = 1.0,
+                    .modulationMagnitudeMin = 0.0,
+                    .phaseOffset = {0.0, -2.0943951023931953, 2.0943951023931953},
                     .vdcIntegratorInitial = 0.0,
-                    .currentRegulatorD = {.derivativeInitial = 0.0, .integratorInitial = 0.0},
-                    .currentRegulatorQ = {.derivativeInitial = 0.0, .integratorInitial = 0.0},
+                    .currentRegulatorD = CURRENT_REGULATOR,
+                    .currentRegulatorQ = CURRENT_REGULATOR,
                 },
         },
 };
