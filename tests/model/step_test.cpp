@@ -89,20 +89,26 @@ TEST_F(ModelStepTest, SlowTickCarriesIntoItsHighWordAndSlowTimeFollows) {
     EXPECT_EQ(modelRecord.taskTimes[1], 0.0 * 1e-4 + 1.0 * 1e-4 * 4294967296.0);
 }
 
+// The controls compute a reference in every slow step; the modulator sees
+// the one of slow step k throughout slow step k+1, and the initial 0 before.
 TEST_F(ModelStepTest, SlowRateReferenceReachesTheModulatorOneSlowPeriodLater) {
-    const double reference[3] = {0.25, -0.5, 0.75};
-    for (int i = 0; i < 3; ++i) {
-        modelSignals.control.modulationReferenceAbc[i] = reference[i];
-    }
-    for (int step = 0; step < 20; ++step) {
-        modelStep();
-        for (double held : modelSignals.modulation.heldReferenceAbc) {
-            ASSERT_EQ(held, 0.0) << "base step " << step;
+    modelInputs.gridVoltage[0] = 400.0;
+    modelInputs.gridVoltage[1] = -150.0;
+    modelInputs.gridVoltage[2] = -250.0;
+    modelInputs.dcVoltage = 480.0;
+    double computed[3] = {0.0, 0.0, 0.0};
+    for (int slow = 0; slow < 4; ++slow) {
+        for (int step = 0; step < SLOW_RATE_RATIO; ++step) {
+            modelStep();
+            for (int i = 0; i < 3; ++i) {
+                ASSERT_EQ(modelSignals.modulation.heldReferenceAbc[i], computed[i])
+                    << "slow step " << slow << ", base step " << step;
+            }
         }
-    }
-    modelStep(); // base step 20 takes over what slow step 0 stored
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(modelSignals.modulation.heldReferenceAbc[i], reference[i]);
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_NE(modelSignals.control.modulationReferenceAbc[i], computed[i]);
+            computed[i] = modelSignals.control.modulationReferenceAbc[i];
+        }
     }
 }
 
@@ -127,8 +133,10 @@ TEST_F(ModelStepTest, InitializationClearsModelDataButKeepsParameters) {
 }
 
 TEST_F(ModelStepTest, InitializationSetsTheInfiniteLimitsAndWiresTheSharedInformation) {
-    EXPECT_TRUE(std::isinf(modelParameters.control.agcMagnitudeMax) && modelParameters.control.agcMagnitudeMax > 0.0);
-    EXPECT_TRUE(std::isinf(modelParameters.control.pllIntegratorMax) && modelParameters.control.pllIntegratorMax > 0.0);
+    EXPECT_TRUE(std::isinf(modelParameters.control.agcMagnitudeMax) &&
+                modelParameters.control.agcMagnitudeMax > 0.0);
+    EXPECT_TRUE(std::isinf(modelParameters.control.pllIntegratorMax) &&
+                modelParameters.control.pllIntegratorMax > 0.0);
     EXPECT_TRUE(std::isinf(modelParameters.control.pllOmegaMax) && modelParameters.control.pllOmegaMax > 0.0);
 
     const SharedModelInfo *info = modelRecord.sharedInfoPointer;
