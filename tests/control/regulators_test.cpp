@@ -67,20 +67,6 @@ TEST_F(RegulatorsTest, LargeErrorsSaturateTheOutputsAndStopTheIntegratorsAtTheir
     }
 }
 
-// At the reference voltage with no current the DC regulator adds nothing:
-// idReference is what its integrator holds.
-TEST_F(RegulatorsTest, AtTheReferenceVoltageTheDcRegulatorHoldsItsIntegrator) {
-    for (int step = 0; step < 500; ++step) {
-        grid.slowStep();
-    }
-    const double held = work().vdcIntegratorState;
-    for (int step = 0; step < 200; ++step) {
-        grid.slowStep();
-        ASSERT_NEAR(signals().vdcError, 0.0, 1e-9);
-        ASSERT_NEAR(signals().idReference, held, 1e-9);
-    }
-}
-
 // The DC mean divides the voltage reference: a DC input of 0 V enters it as
 // 10 V, so the mean, and the division, stay positive and finite.
 TEST_F(RegulatorsTest, ADcInputOfZeroEntersTheDcMeanAsTenVolts) {
@@ -94,22 +80,6 @@ TEST_F(RegulatorsTest, ADcInputOfZeroEntersTheDcMeanAsTenVolts) {
         }
     }
     EXPECT_NEAR(signals().dcMean, 10.0, 1e-9);
-}
-
-// Until one 60 Hz period has passed the means give their initial outputs:
-// with the loop's d voltage 1.007 and DC mean 500, and no current yet, the
-// references start from the feed-forward.
-TEST_F(RegulatorsTest, BeforeOneCycleTheMeansGiveTheirInitialOutputs) {
-    grid.amplitude = 100.0;
-    grid.dcVoltage = 800.0;
-    for (int step = 0; step < 167; ++step) {
-        grid.slowStep();
-        ASSERT_EQ(signals().dcMean, 500.0);
-        ASSERT_EQ(signals().gridVdMean, 1.007);
-    }
-    grid.slowStep();
-    EXPECT_NE(signals().dcMean, 500.0);
-    EXPECT_NE(signals().gridVdMean, 1.007);
 }
 
 // Whatever the dq reference, the three phase references are sines of one
