@@ -118,16 +118,41 @@ TEST_F(MeanTest, BelowAbout44_8HzTheDelayLineServesItsLongestDelay) {
 }
 
 // Any frequency that is not NaN, zero and negative included, gives a finite
-// delay, served at most as the longest delay.
+// delay, served at most as the longest delay. Only the delay uses the
+// clamped frequency: the integral difference is still scaled by the
+// frequency itself, so 0 Hz gives 0 and -5 Hz gives -5 times the integral
+// over the longest delay.
 TEST_F(MeanTest, ZeroOrNegativeFrequencyStillGivesAFiniteMean) {
     const Instance mean = instances()[4];
+    const double longestDelay = 0.022322222222222222;
     for (int k = 0; k < 300; ++k) {
         const double f = k < 250 ? 60.0 : (k % 2 == 0 ? 0.0 : -5.0);
         const double y = mean.step(1.0, f, k);
         ASSERT_TRUE(std::isfinite(y)) << "slow step " << k;
         ASSERT_TRUE(std::isfinite(modelSignals.control.frequencyMean.delay)) << "slow step " << k;
+        if (k >= 250) {
+            ASSERT_NEAR(y, f * longestDelay, 1e-12) << "slow step " << k;
+        }
     }
     EXPECT_EQ(delayRecord(4).clippedHigh, 1);
+}
+
+// The whole-sample count of a period is taken at the slow step whatever
+// meanSampleTime holds; meanSampleTime only turns the count into the delay.
+TEST_F(MeanTest, MeanSampleTimeScalesTheWholeSampleCountOfAPeriod) {
+    const double defaultSampleTime = modelParameters.meanSampleTime;
+    modelParameters.meanSampleTime = 5e-5;
+    for (const Instance &mean : instances()) {
+        if (!mean.variable) {
+            continue;
+        }
+        SCOPED_TRACE(mean.name);
+        meanOutput(mean.variableMean, 1.0, 60.0, 0.0);
+        EXPECT_EQ(mean.variableMean.signals->delay, 5e-5 * 167.0);
+        meanOutput(mean.variableMean, 1.0, 50.0, 0.0);
+        EXPECT_EQ(mean.variableMean.signals->delay, 5e-5 * 200.0);
+    }
+    modelParameters.meanSampleTime = defaultSampleTime;
 }
 
 } // namespace
