@@ -1,6 +1,7 @@
 // Drives the statically linked model base step by base step with a balanced
 // three-phase grid on the voltage inputs, a DC-link voltage and optional
-// converter currents, as a master would feed it.
+// balanced converter currents at a phase to the grid, as a master would
+// feed it.
 #pragma once
 
 #include "model/records.h"
@@ -17,10 +18,11 @@ inline constexpr double TWO_PI = 6.283185307179586;
 inline constexpr int BASE_STEPS_PER_SLOW_STEP = 20;
 
 struct GridDrive {
-    double amplitude = GRID_PEAK; // [V] phase peak
-    double frequency = 60.0;      // [Hz], may change between steps
-    double dcVoltage = 500.0;     // [V]
-    double currentAbc[3] = {0.0, 0.0, 0.0};
+    double amplitude = GRID_PEAK;  // [V] phase peak
+    double frequency = 60.0;       // [Hz], may change between steps
+    double dcVoltage = 500.0;      // [V]
+    double currentAmplitude = 0.0; // [A] phase peak of balanced converter currents
+    double currentPhase = 0.0;     // [rad] of the currents ahead of the grid voltage
     double gridAngle = 0.0; // [rad] of phase a at the coming base step; continuous across frequency changes
 
     // One base step: inputs at the present angle, the model step, then the
@@ -28,7 +30,8 @@ struct GridDrive {
     void step() {
         for (int k = 0; k < 3; ++k) {
             modelInputs.gridVoltage[k] = amplitude * std::sin(gridAngle - k * TWO_PI / 3.0);
-            modelInputs.converterCurrent[k] = currentAbc[k];
+            modelInputs.converterCurrent[k] =
+                currentAmplitude * std::sin(gridAngle + currentPhase - k * TWO_PI / 3.0);
         }
         modelInputs.dcVoltage = dcVoltage;
         modelStep();

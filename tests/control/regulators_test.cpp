@@ -84,8 +84,11 @@ TEST_F(RegulatorsTest, ADcInputOfZeroEntersTheDcMeanAsTenVolts) {
 
 // Whatever the dq reference, the three phase references are sines of one
 // amplitude, at most 1, a third of a period apart; a reference longer than 1
-// is cut to exactly 1.
+// is cut to exactly 1. Each phase is the dq reference turned back from the
+// frame of pllAngle: vd sin(a) + vq cos(a) at a = pllAngle plus the leg's
+// phase offset, scaled down to length 1 when it is longer.
 TEST_F(RegulatorsTest, ModulationReferenceIsLimitedToAmplitudeOne) {
+    const double legOffset[3] = {0.0, -testing::TWO_PI / 3.0, testing::TWO_PI / 3.0};
     bool saturated = false;
     for (int step = 0; step < 6000; ++step) {
         grid.slowStep();
@@ -94,6 +97,11 @@ TEST_F(RegulatorsTest, ModulationReferenceIsLimitedToAmplitudeOne) {
         const double vq = signals().voltageReferenceQ;
         const double length = std::sqrt(vd * vd + vq * vq);
         const double amplitude = std::min(length, 1.0);
+        for (int k = 0; k < 3; ++k) {
+            const double a = modelSignals.control.pll.pllAngle + legOffset[k];
+            ASSERT_NEAR(ref[k], (vd * std::sin(a) + vq * std::cos(a)) * (amplitude / length), 1e-12)
+                << "slow step " << step << ", leg " << k;
+        }
         // A balanced set of amplitude m: the squares add up to 1.5 m^2, the values to 0.
         ASSERT_NEAR(ref[0] * ref[0] + ref[1] * ref[1] + ref[2] * ref[2], 1.5 * amplitude * amplitude, 1e-12)
             << "slow step " << step;
@@ -104,6 +112,40 @@ TEST_F(RegulatorsTest, ModulationReferenceIsLimitedToAmplitudeOne) {
         }
     }
     EXPECT_TRUE(saturated);
+}
+
+// The converter currents are measured in the frame of the locked loop: a
+// current in phase with the grid voltage is all d axis, one a quarter cycle
+// ahead all q axis. A q current at its reference leaves the q-axis
+// regulator's integrator still.
+TEST_F(RegulatorsTest, CurrentsAreMeasuredInTheFrameOfTheLockedLoop) {
+    struct Case {
+        double phase; // [rad] of the currents ahead of the grid voltage
+        double id;    // [pu]
+        double iq;    // [pu]
+    };
+    const double peak = 100.0; // [A]
+    const double pu = peak * 0.0014696938456699067;
+    const Case cases[] = {{0.0, pu, 0.0}, {M_PI / 2.0, 0.0, pu}, {M_PI, -pu, 0.0}};
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.phase);
+        modelTerminate();
+        modelInitialize();
+        modelParameters.control.regulators.iqReference = k.iq;
+        grid = GridDrive{};
+        grid.currentAmplitude = peak;
+        grid.currentPhase = k.phase;
+        for (int step = 0; step < 3000; ++step) {
+            grid.slowStep();
+        }
+        const double qIntegrator = work().currentRegulatorQ.integratorState;
+        for (int step = 0; step < 1000; ++step) {
+            grid.slowStep();
+            ASSERT_NEAR(signals().currentDq[0], k.id, 1e-3 * pu) << "slow step " << step;
+            ASSERT_NEAR(signals().currentDq[1], k.iq, 1e-3 * pu) << "slow step " << step;
+        }
+        EXPECT_NEAR(work().currentRegulatorQ.integratorState, qIntegrator, 1e-5);
+    }
 }
 
 } // namespace
