@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -123,6 +124,72 @@ TEST_F(SlowRateScheduleTest, AFailingDelayLineEndsTheStepWithTheLaterStatesUntou
         EXPECT_EQ(modelRecord.taskTimes[1], recordBefore.taskTimes[1]);
         EXPECT_EQ(modelRecord.rateCounters[1], 0);
         EXPECT_EQ(modelRecord.sampleHits[1], recordBefore.sampleHits[1]);
+    }
+}
+
+// Each of the four dq transforms has its own matrix, gain and frame
+// alignment: a change to one copy moves that transform's output on the first
+// slow step and leaves the other three as they were. A doubled gain doubles
+// (d, q); the frame at the angle instead of a quarter turn behind it gives
+// (q, -d).
+TEST_F(SlowRateScheduleTest, EachDqTransformUsesItsOwnParameters) {
+    struct Transform {
+        const char *name;
+        DqTransformParameters ControlParameters::*parameters;
+    };
+    const Transform transforms[] = {
+        {"currents", &ControlParameters::currentTransform},
+        {"Mean1", &ControlParameters::gridVoltageTransform},
+        {"Automatic Gain Control", &ControlParameters::agcTransform},
+        {"Variable Frequency Mean value", &ControlParameters::phaseDetectorTransform},
+    };
+    using Pair = std::array<double, 2>;
+    struct Change {
+        const char *name;
+        void (*apply)(DqTransformParameters &);
+        Pair (*expected)(const Pair &);
+    };
+    const Change changes[] = {
+        {"doubled gain", [](DqTransformParameters &p) { p.clarkeGain = 2.0 * p.clarkeGain; },
+         [](const Pair &dq) {
+             return Pair{2.0 * dq[0], 2.0 * dq[1]};
+         }},
+        {"frame at the angle", [](DqTransformParameters &p) { p.frameAlignment = 1.0; },
+         [](const Pair &dq) {
+             return Pair{dq[1], -dq[0]};
+         }},
+    };
+    using Outputs = std::array<Pair, 4>; // in the order of the transforms
+    auto firstSlowStep = []() -> Outputs {
+        modelTerminate();
+        modelInitialize();
+        GridDrive grid;
+        grid.gridAngle = 1.0;
+        grid.currentAmplitude = 50.0;
+        grid.currentPhase = 0.3;
+        grid.step();
+        const ControlSignals &s = modelSignals.control;
+        return {{{s.regulators.currentDq[0], s.regulators.currentDq[1]},
+                 {s.regulators.gridVoltageDq[0], s.regulators.gridVoltageDq[1]},
+                 {s.pll.agcVoltageDq[0], s.pll.agcVoltageDq[1]},
+                 {s.pll.phaseDetectorDq[0], s.pll.phaseDetectorDq[1]}}};
+    };
+    modelParameters.control.pll.agcEnable = 1.0;
+    const Outputs baseline = firstSlowStep();
+    for (const Change &change : changes) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            SCOPED_TRACE(std::string(change.name) + " of " + transforms[i].name);
+            DqTransformParameters &changed = modelParameters.control.*transforms[i].parameters;
+            change.apply(changed);
+            const Outputs outputs = firstSlowStep();
+            changed = defaults.control.*transforms[i].parameters;
+            for (std::size_t j = 0; j < 4; ++j) {
+                ASSERT_NE(baseline[j][0], 0.0);
+                ASSERT_NE(baseline[j][1], 0.0);
+                EXPECT_EQ(outputs[j], i == j ? change.expected(baseline[j]) : baseline[j])
+                    << "transform " << j;
+            }
+        }
     }
 }
 

@@ -47,6 +47,8 @@ TEST_F(PhaseLockedLoopTest, PullsInFromItsStartAngleAndLocksToA60HzGrid) {
         grid.slowStep();
         if (k == 0) {
             EXPECT_EQ(pll().pllAngle, ANGLE_INITIAL);
+            // The phase detector's mean spans the 60 Hz the loop starts from.
+            EXPECT_EQ(modelSignals.control.frequencyMean.delay, 167 * 1e-4);
         }
         if (k < 167) {
             ASSERT_EQ(pll().pllOmega, OMEGA_60HZ) << "slow step " << k;
