@@ -1,6 +1,7 @@
 #include "control/mean.h"
 
 #include "children/child_host.h"
+#include "control/limits.h"
 #include "model/records.h"
 
 #include <cmath>
@@ -70,12 +71,7 @@ double meanOutput(const VariableFrequencyMean &mean, double u, double f, double 
     s.integral = integratorOutput(w, p.halfStepGain, u);
 
     // The clamp keeps the period finite for every frequency but NaN.
-    double fc = f;
-    if (f > p.frequencyUpperLimit) {
-        fc = p.frequencyUpperLimit;
-    } else if (f < p.frequencyLowerLimit) {
-        fc = p.frequencyLowerLimit;
-    }
+    const double fc = limitTo(f, p.frequencyLowerLimit, p.frequencyUpperLimit);
     const double periodSamples = (1.0 / fc) / SLOW_STEP_FOR_PERIOD; // Nr
     const double wholeSamples = std::ceil(periodSamples);           // N
     s.delay = modelParameters.meanSampleTime * wholeSamples;
