@@ -64,6 +64,11 @@ TEST_F(RegulatorsTest, LargeErrorsSaturateTheOutputsAndStopTheIntegratorsAtTheir
         EXPECT_GT(std::fabs(signals().currentD.output), 12.0);
         EXPECT_EQ(signals().currentD.limitedOutput, 12.0 * k.limit);
         EXPECT_EQ(signals().currentQ.limitedOutput, -12.0 * k.limit);
+        // The voltage references take the limited outputs, not the wound-up
+        // ones: with no current, gridVdMean - ud and 0 - uq per volt of dcMean.
+        const double scale = 391.91835884530855 / signals().dcMean;
+        EXPECT_DOUBLE_EQ(signals().voltageReferenceD, (signals().gridVdMean - 12.0 * k.limit) * scale);
+        EXPECT_DOUBLE_EQ(signals().voltageReferenceQ, 12.0 * k.limit * scale);
     }
 }
 
