@@ -113,6 +113,9 @@ TEST_F(PhaseLockedLoopTest, AutomaticGainControlNormalizesThePhaseErrorAndReArms
     grid.amplitude = testing::GRID_PEAK / 2.0;
     for (int k = 0; k < 4000; ++k) {
         grid.slowStep();
+        // The phase error takes the gain of the same slow step, also on the
+        // steps where the gain moves.
+        ASSERT_EQ(pll().phaseError, pll().qMean * pll().agcGain) << "slow step " << k;
     }
     EXPECT_NEAR(pll().agcGain, 2.0, 1e-3);
     EXPECT_NEAR(pll().pllFrequency, 60.0, 0.01);
