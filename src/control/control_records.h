@@ -127,8 +127,7 @@ struct PhaseLockedLoopWork {
     double pllIntegratorState;  // [rad/s]
     double rateLimiterPrevious; // [Hz]
     double frequencyFilterState[2];
-    std::uint8_t agcEnabled; // "Automatic Gain Control" enabled state
-    std::uint8_t agcActive;  // the gain control ran on the last slow step
+    std::uint8_t agcActive; // the gain control ran on the last slow step
 };
 
 // ---- Regulators -----------------------------------------------------------

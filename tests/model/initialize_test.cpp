@@ -120,7 +120,6 @@ TEST_F(ModelInitializeTest, GivesEveryStateItsInitialValue) {
         {"firstResetValue", w.pll.firstResetValue, 1},
         {"previousResetTrigger", w.pll.previousResetTrigger, 2},
         {"agcActive", w.pll.agcActive, 0},
-        {"agcEnabled", w.pll.agcEnabled, 0},
         {"Mean first step", w.dcVoltageMean.integratorFirstStep, 1},
         {"Mean1 first step", w.gridVoltageMean.integratorFirstStep, 1},
         {"Variable Frequency Mean value first step", w.frequencyMean.integratorFirstStep, 1},
