@@ -75,6 +75,7 @@ struct Slot {
     std::string name;
     bool loggingOn = false;
     bool withStepFinished = false;
+    unsigned long created = 0; // creation order
 };
 
 struct State {
@@ -85,6 +86,7 @@ struct State {
     bool modelStarted = false; // hosted blocks started: the model may step
     bool modelStepped = false; // a base step ran since the last initialization
     bool gatesWritten = false; // the master wrote a gate since the last base step
+    unsigned long instancesMade = 0;
 };
 
 State state;
@@ -289,6 +291,18 @@ Slot *anyLiveSlot() {
     return nullptr;
 }
 
+// The newest live instance is the current one: the output snapshots land in
+// it and never in released memory.
+void checkCurrentInstance() {
+    const Slot *newest = nullptr;
+    for (const Slot &slot : state.slots) {
+        if (slot.component != nullptr && (newest == nullptr || slot.created > newest->created)) {
+            newest = &slot;
+        }
+    }
+    CHECK(kestrune::currentInstance == (newest != nullptr ? newest->component : nullptr));
+}
+
 // The gates as a master reads them: each 0.0 or 1.0, and once a base step has
 // run, every leg at +1 (1,1,0,0), 0 (0,1,1,0) or -1 (0,0,1,1).
 void checkGates() {
@@ -406,6 +420,7 @@ void callInstantiate(FuzzedDataProvider &data) {
     }
     if (c != nullptr) {
         slot->component = c;
+        slot->created = ++state.instancesMade;
         slot->name = name;
         slot->loggingOn = loggingOn;
         // A new record may reuse the address of a freed one.
@@ -797,6 +812,7 @@ void startInstance(FuzzedDataProvider &data) {
         slot.component = fmi2Instantiate("kestrune", fmi2CoSimulation, GUID, nullptr, &slot.callbacks,
                                          fmi2False, fmi2False);
         CHECK(slot.component != nullptr);
+        slot.created = ++state.instancesMade;
         state.freed.erase(std::remove(state.freed.begin(), state.freed.end(), slot.component),
                           state.freed.end());
         CHECK(fmi2SetupExperiment(slot.component, fmi2False, 0.0, 0.0, fmi2False, 0.0) == fmi2OK);
@@ -845,6 +861,7 @@ void oneCall(FuzzedDataProvider &data) {
         }
     }
     CHECK(state.stepsFinished.empty() || function == 37);
+    checkCurrentInstance();
     checkGates();
 }
 
