@@ -160,7 +160,9 @@ TEST_F(ModelErrorTest, FailedInitializationIsAnErrorAndNoStepRunsUntilOneSucceed
 
 // The newest live instance is the current one whatever order the master frees
 // them in, so the output snapshot of every step lands in a live record.
-TEST_F(ModelErrorTest, TheNewestLiveInstanceIsCurrentWhateverIsFreed) {
+using InstanceListTest = ModelErrorTest;
+
+TEST_F(InstanceListTest, TheNewestLiveInstanceIsCurrentWhateverIsFreed) {
     struct Case {
         const char *what;
         int freeOrder[3];

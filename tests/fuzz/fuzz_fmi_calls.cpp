@@ -48,13 +48,13 @@ constexpr double SENTINEL = -12345.678;
 const double NaN = std::numeric_limits<double>::quiet_NaN();
 const double INF = std::numeric_limits<double>::infinity();
 
-int currentLine = 0;
+int currentFunction = 0;
 
 #define CHECK(condition)                                                                                     \
     do {                                                                                                     \
         if (!(condition)) {                                                                                  \
-            std::fprintf(stderr, "check failed at line %d (call decoded at line %d): %s\n", __LINE__,        \
-                         currentLine, #condition);                                                           \
+            std::fprintf(stderr, "check failed at line %d (in a call of function %d): %s\n", __LINE__,       \
+                         currentFunction, #condition);                                                       \
             std::abort();                                                                                    \
         }                                                                                                    \
     } while (false)
@@ -747,7 +747,7 @@ void callLifecycle(FuzzedDataProvider &data, const Target &target, int function)
     case 5: {
         const double start = pickTime(data, nullptr);
         const double before = timeOf(target.slot);
-        // Decoded one by one: the order of a call's arguments is unspecified.
+        // Decoded one by one: a call's arguments are evaluated in no fixed order.
         const bool toleranceDefined = data.ConsumeBool();
         const double tolerance = pickValue(data);
         const bool stopTimeDefined = data.ConsumeBool();
@@ -826,9 +826,12 @@ void startInstance(FuzzedDataProvider &data) {
     }
 }
 
+// One call. Functions are numbered 0 to 43 in the order fmu/fmi2.h declares
+// them (0 fmi2GetTypesPlatform, 3 fmi2Instantiate, 10 fmi2GetReal, 14
+// fmi2SetReal, 37 fmi2DoStep, 43 fmi2GetStringStatus); 44 is startInstance.
 void oneCall(FuzzedDataProvider &data) {
     const int function = data.ConsumeIntegralInRange<int>(0, 44);
-    currentLine = function;
+    currentFunction = function;
     state.messages.clear();
     state.stepsFinished.clear();
     if (function == 3) {
@@ -903,7 +906,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t siz
         oneCall(data);
     }
 
-    // Free every instance, newest last or in the order the input left them.
+    // Free every instance still live, in slot order.
     state.messages.clear();
     for (Slot &slot : state.slots) {
         if (slot.component != nullptr) {
