@@ -30,10 +30,10 @@ namespace {
 // The instance behind c when the arrays can hold nvr elements; null, after
 // reporting what is wrong, otherwise.
 Fmu2Instance *accessTarget(fmi2Component c, const void *vr, std::size_t nvr, const void *value) {
-    if (c == nullptr) {
+    Fmu2Instance *instance = liveInstance(c);
+    if (instance == nullptr) {
         return nullptr;
     }
-    auto *instance = static_cast<Fmu2Instance *>(c);
     if (nvr != 0 && (vr == nullptr || value == nullptr)) {
         logError(instance, "invalid memory access");
         return nullptr;

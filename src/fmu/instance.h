@@ -32,10 +32,20 @@ struct Fmu2Instance {
     char **booleanVariables;
     char **stringVariables;
     int *stringCapacities;
+    // The live instance created before this one, or null: the live instances
+    // form a list from currentInstance, newest first.
+    Fmu2Instance *olderInstance;
 };
 
 // The most recently created instance that is still alive, or null.
 extern Fmu2Instance *currentInstance;
+
+// The live instance that c names, or null for a null component and for one
+// that is not (or no longer) a live instance of this library, such as an
+// instance already freed. Every exported function that takes a component
+// looks it up here first and answers anything else with fmi2Error, without a
+// message and without touching it.
+Fmu2Instance *liveInstance(fmi2Component c);
 
 // One logger call per message: (fmi2OK, "info") or (fmi2Error, "error").
 template <typename... Args>

@@ -42,15 +42,39 @@ void releaseInstance(Fmu2Instance *instance) {
     std::free(instance);
 }
 
+// Takes the instance out of the list of live instances; the newest one left
+// becomes currentInstance when it was the newest.
+void unlink(Fmu2Instance *instance) {
+    if (currentInstance == instance) {
+        currentInstance = instance->olderInstance;
+        return;
+    }
+    for (Fmu2Instance *newer = currentInstance; newer != nullptr; newer = newer->olderInstance) {
+        if (newer->olderInstance == instance) {
+            newer->olderInstance = instance->olderInstance;
+            return;
+        }
+    }
+}
+
 // A record that instantiation gave up on is released, and the newest
 // instance is again the one that was newest before.
-fmi2Component abandon(Fmu2Instance *instance, Fmu2Instance *previous) {
+fmi2Component abandon(Fmu2Instance *instance) {
+    unlink(instance);
     releaseInstance(instance);
-    currentInstance = previous;
     return nullptr;
 }
 
 } // namespace
+
+Fmu2Instance *liveInstance(fmi2Component c) {
+    for (Fmu2Instance *instance = currentInstance; instance != nullptr; instance = instance->olderInstance) {
+        if (instance == c) {
+            return instance;
+        }
+    }
+    return nullptr;
+}
 
 } // namespace kestrune
 
@@ -68,10 +92,11 @@ const char *fmi2GetVersion(void) {
 
 fmi2Status fmi2SetDebugLogging(fmi2Component c, fmi2Boolean loggingOn, size_t /*nCategories*/,
                                const fmi2String /*categories*/[]) {
-    if (c == nullptr) {
+    Fmu2Instance *instance = kestrune::liveInstance(c);
+    if (instance == nullptr) {
         return fmi2Error;
     }
-    static_cast<Fmu2Instance *>(c)->loggingOn = loggingOn;
+    instance->loggingOn = loggingOn;
     return fmi2OK;
 }
 
@@ -96,12 +121,12 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
         return nullptr;
     }
 
-    Fmu2Instance *const previous = currentInstance;
     auto *instance = static_cast<Fmu2Instance *>(std::calloc(1, sizeof(Fmu2Instance)));
     if (instance == nullptr) {
         logAs(functions, instanceName, fmi2Error, MEMORY_ERROR);
         return nullptr;
     }
+    instance->olderInstance = currentInstance;
     currentInstance = instance;
 
     instance->model = &modelRecord;
@@ -109,31 +134,31 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
         logAs(functions, instanceName, fmi2Error, "Error during model registration: %s\n",
               instance->model->errorStatus);
         modelTerminate();
-        return abandon(instance, previous);
+        return abandon(instance);
     }
 
     instance->instanceName = copyText(instanceName);
     if (instance->instanceName == nullptr) {
         logAs(functions, instanceName, fmi2Error, MEMORY_ERROR);
-        return abandon(instance, previous);
+        return abandon(instance);
     }
     instance->fmuType = fmuType;
     instance->fmuGUID = copyText(fmuGUID);
     if (instance->fmuGUID == nullptr) {
         logAs(functions, instanceName, fmi2Error, MEMORY_ERROR);
-        return abandon(instance, previous);
+        return abandon(instance);
     }
 
     if (fmuResourceLocation != nullptr) {
         instance->resourcePath = uriToLocal(fmuResourceLocation);
         if (instance->resourcePath == nullptr) {
             logAs(functions, instanceName, fmi2Error, MEMORY_ERROR);
-            return abandon(instance, previous);
+            return abandon(instance);
         }
         if (instance->resourcePath[0] == '\0') {
             logAs(functions, instanceName, fmi2Error,
                   "fmi2Instantiate: uriToLocal cannot handle fmuResourceLocation.");
-            return abandon(instance, previous);
+            return abandon(instance);
         }
     }
 
@@ -144,18 +169,18 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
 
     if (instance->model->stopRequested != 0U) {
         logAs(functions, instanceName, fmi2Error, "stop requested in fmi2Instantiate");
-        return abandon(instance, previous);
+        return abandon(instance);
     }
 
     instance->realVariables = static_cast<double **>(std::calloc(REAL_VARIABLE_COUNT, sizeof(double *)));
     if (instance->realVariables == nullptr) {
         logAs(functions, instanceName, fmi2Error, MEMORY_ERROR);
-        return abandon(instance, previous);
+        return abandon(instance);
     }
     instance->outputSnapshot = static_cast<double *>(std::calloc(OUTPUT_COUNT, sizeof(double)));
     if (instance->outputSnapshot == nullptr) {
         logAs(functions, instanceName, fmi2Error, MEMORY_ERROR);
-        return abandon(instance, previous);
+        return abandon(instance);
     }
     fillRealVariableTable(instance);
     return instance;
@@ -163,27 +188,26 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
 
 void fmi2FreeInstance(fmi2Component c) {
     using namespace kestrune;
-    if (c == nullptr) {
+    // A component freed before (or never made here) is left alone.
+    Fmu2Instance *instance = liveInstance(c);
+    if (instance == nullptr) {
         return;
     }
-    auto *instance = static_cast<Fmu2Instance *>(c);
     if (carriesError(instance->model)) {
         logError(instance, "%s", instance->model->errorStatus);
     }
     modelTerminate();
-    if (currentInstance == instance) {
-        currentInstance = nullptr;
-    }
+    unlink(instance);
     releaseInstance(instance);
 }
 
 fmi2Status fmi2SetupExperiment(fmi2Component c, fmi2Boolean /*toleranceDefined*/, fmi2Real /*tolerance*/,
                                fmi2Real startTime, fmi2Boolean /*stopTimeDefined*/, fmi2Real /*stopTime*/) {
     using namespace kestrune;
-    if (c == nullptr) {
+    Fmu2Instance *instance = liveInstance(c);
+    if (instance == nullptr) {
         return fmi2Error;
     }
-    auto *instance = static_cast<Fmu2Instance *>(c);
     // Written so that a NaN start time fails the test too.
     if (!(std::fabs(startTime) <= START_TIME_TOLERANCE)) {
         logError(instance, "start time is not zero.");
@@ -195,10 +219,10 @@ fmi2Status fmi2SetupExperiment(fmi2Component c, fmi2Boolean /*toleranceDefined*/
 
 fmi2Status fmi2EnterInitializationMode(fmi2Component c) {
     using namespace kestrune;
-    if (c == nullptr) {
+    Fmu2Instance *instance = liveInstance(c);
+    if (instance == nullptr) {
         return fmi2Error;
     }
-    auto *instance = static_cast<Fmu2Instance *>(c);
     modelInitialize();
     // A hosted block that failed to start leaves its message in the model;
     // it is reported here and stays there for fmi2Reset and fmi2FreeInstance.
@@ -212,10 +236,10 @@ fmi2Status fmi2EnterInitializationMode(fmi2Component c) {
 
 fmi2Status fmi2ExitInitializationMode(fmi2Component c) {
     using namespace kestrune;
-    if (c == nullptr) {
+    Fmu2Instance *instance = liveInstance(c);
+    if (instance == nullptr) {
         return fmi2Error;
     }
-    auto *instance = static_cast<Fmu2Instance *>(c);
     if (!modelReadyToStep(instance)) {
         logError(instance, NOT_INITIALIZED_FORMAT, "fmi2ExitInitializationMode");
         return fmi2Error;
@@ -229,15 +253,15 @@ fmi2Status fmi2ExitInitializationMode(fmi2Component c) {
 }
 
 fmi2Status fmi2Terminate(fmi2Component c) {
-    return c == nullptr ? fmi2Error : fmi2OK;
+    return kestrune::liveInstance(c) == nullptr ? fmi2Error : fmi2OK;
 }
 
 fmi2Status fmi2Reset(fmi2Component c) {
     using namespace kestrune;
-    if (c == nullptr) {
+    Fmu2Instance *instance = liveInstance(c);
+    if (instance == nullptr) {
         return fmi2Error;
     }
-    auto *instance = static_cast<Fmu2Instance *>(c);
     if (carriesError(instance->model)) {
         logError(instance, "%s", instance->model->errorStatus);
         modelTerminate();

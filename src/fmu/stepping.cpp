@@ -54,10 +54,10 @@ extern "C" fmi2Status fmi2DoStep(fmi2Component c, fmi2Real currentCommunicationP
                                  fmi2Real communicationStepSize,
                                  fmi2Boolean /*noSetFMUStatePriorToCurrentPoint*/) {
     using namespace kestrune;
-    if (c == nullptr) {
+    Fmu2Instance *instance = liveInstance(c);
+    if (instance == nullptr) {
         return fmi2Error;
     }
-    auto *instance = static_cast<Fmu2Instance *>(c);
     const double h = communicationStepSize;
     const double t = currentCommunicationPoint;
     fmi2Status status = fmi2OK;

@@ -7,7 +7,7 @@
 namespace {
 
 fmi2Status withoutEffect(fmi2Component c) {
-    return c == nullptr ? fmi2Error : fmi2OK;
+    return kestrune::liveInstance(c) == nullptr ? fmi2Error : fmi2OK;
 }
 
 } // namespace
@@ -76,11 +76,12 @@ fmi2Status fmi2SetRealInputDerivatives(fmi2Component c, const fmi2ValueReference
 // The outputs are piecewise constant: every derivative asked for is zero.
 fmi2Status fmi2GetRealOutputDerivatives(fmi2Component c, const fmi2ValueReference[], size_t nvr,
                                         const fmi2Integer[], fmi2Real value[]) {
-    if (c == nullptr) {
+    const kestrune::Fmu2Instance *instance = kestrune::liveInstance(c);
+    if (instance == nullptr) {
         return fmi2Error;
     }
     if (nvr != 0 && value == nullptr) {
-        kestrune::logError(static_cast<kestrune::Fmu2Instance *>(c), "invalid memory access");
+        kestrune::logError(instance, "invalid memory access");
         return fmi2Error;
     }
     for (size_t i = 0; i < nvr; ++i) {

@@ -48,6 +48,21 @@ inline double afterBaseSteps(double start, int n) {
     return time;
 }
 
+// True when every leg shows one of its three patterns, switches 1 to 4:
+// +1 (1, 1, 0, 0), 0 (0, 1, 1, 0) or -1 (0, 0, 1, 1).
+inline bool legalGatePatterns(const master::Gates &gates) {
+    for (std::size_t leg = 0; leg < 3; ++leg) {
+        const double *g = gates.data() + 4 * leg;
+        const bool positive = g[0] == 1.0 && g[1] == 1.0 && g[2] == 0.0 && g[3] == 0.0;
+        const bool zero = g[0] == 0.0 && g[1] == 1.0 && g[2] == 1.0 && g[3] == 0.0;
+        const bool negative = g[0] == 0.0 && g[1] == 0.0 && g[2] == 1.0 && g[3] == 1.0;
+        if (!positive && !zero && !negative) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // A message as the master's logger saw it, without the instance name.
 using Message = std::tuple<fmi2Status, std::string, std::string>;
 
@@ -149,6 +164,23 @@ class FmiTest : public ::testing::Test {
     }
 
     double readTime(fmi2Component c) { return readReal(c, TIME_VR); }
+
+    // The twelve gates in one fmi2GetReal call.
+    master::Gates readGates(fmi2Component c) {
+        master::Gates gates{};
+        fmi2ValueReference vr[GATE_COUNT];
+        for (fmi2ValueReference k = 0; k < GATE_COUNT; ++k) {
+            vr[k] = FIRST_GATE_VR + k;
+        }
+        EXPECT_EQ(fmi().getReal(c, vr, GATE_COUNT, gates.data()), fmi2OK);
+        return gates;
+    }
+
+    // Writes the seven measurements in one fmi2SetReal call.
+    fmi2Status writeInputs(fmi2Component c, const master::Inputs &inputs) {
+        const fmi2ValueReference vr[INPUT_COUNT] = {0, 1, 2, 3, 4, 5, 6};
+        return fmi().setReal(c, vr, INPUT_COUNT, inputs.data());
+    }
 
     // Every recorded message as (status, category, text), in order.
     std::vector<Message> messages() const {

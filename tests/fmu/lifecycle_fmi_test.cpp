@@ -219,107 +219,125 @@ TEST_F(LifecycleFmiTest, TimeIsStartTimeAfterInitializationAdvancesWithStepsAndS
     }
 }
 
-// Every exported function that takes a component answers a null one with
-// fmi2Error (fmi2FreeInstance by returning), without a message and without
-// acting on any instance.
-TEST_F(LifecycleFmiTest, NullComponentIsRefusedByEveryFunctionThatTakesOne) {
+// Every exported function that takes a component answers a null one, and
+// one already freed, with fmi2Error (fmi2FreeInstance by returning), without
+// a message, without touching the freed memory and without acting on any
+// live instance.
+TEST_F(LifecycleFmiTest, NullOrFreedComponentIsRefusedByEveryFunctionThatTakesOne) {
+    // Freed before the live one is made, and after it.
+    fmi2Component freedBefore = instance("freed");
+    ASSERT_NE(freedBefore, nullptr);
+    freeInstance(freedBefore);
     fmi2Component running = instance("running", true);
     ASSERT_NE(running, nullptr);
+    ASSERT_TRUE(initialize(running));
+    fmi2Component freedAfter = instance("freed");
+    ASSERT_NE(freedAfter, nullptr);
+    freeInstance(freedAfter);
     ASSERT_TRUE(initialize(running));
     ASSERT_EQ(writeReal(running, 0, 7.0), fmi2OK);
     logger.enableStepFinished(true);
     logger.clear();
 
-    const fmi2Component none = nullptr;
-    const fmi2ValueReference vr[2] = {0, 1};
-    fmi2Real reals[2] = {1.0, 2.0};
-    fmi2Integer integers[2] = {1, 2};
-    fmi2Boolean booleans[2] = {fmi2True, fmi2True};
-    fmi2String strings[2] = {"a", "b"};
-    fmi2Integer orders[2] = {1, 1};
-    fmi2FMUstate state = nullptr;
-    size_t size = 0;
-    fmi2Byte bytes[8] = {};
-    fmi2EventInfo eventInfo{};
-    fmi2Boolean flag1 = fmi2False;
-    fmi2Boolean flag2 = fmi2False;
-    fmi2Status status = fmi2OK;
-    fmi2Real real = 0.0;
-    fmi2Integer integer = 0;
-    fmi2Boolean boolean = fmi2False;
-    fmi2String string = nullptr;
-    const fmi2String categories[1] = {"logAll"};
+    for (const fmi2Component none : {fmi2Component{nullptr}, freedBefore, freedAfter}) {
+        SCOPED_TRACE(none == nullptr ? "null component" : "freed component");
+        if (none == running) {
+            continue; // the allocator gave the freed address to the live instance
+        }
+        const fmi2ValueReference vr[2] = {0, 1};
+        fmi2Real reals[2] = {1.0, 2.0};
+        fmi2Integer integers[2] = {1, 2};
+        fmi2Boolean booleans[2] = {fmi2True, fmi2True};
+        fmi2String strings[2] = {"a", "b"};
+        fmi2Integer orders[2] = {1, 1};
+        fmi2FMUstate state = nullptr;
+        size_t size = 0;
+        fmi2Byte bytes[8] = {};
+        fmi2EventInfo eventInfo{};
+        fmi2Boolean flag1 = fmi2False;
+        fmi2Boolean flag2 = fmi2False;
+        fmi2Status status = fmi2OK;
+        fmi2Real real = 0.0;
+        fmi2Integer integer = 0;
+        fmi2Boolean boolean = fmi2False;
+        fmi2String string = nullptr;
+        const fmi2String categories[1] = {"logAll"};
 
-    const master::Fmi2Functions &f = fmi();
-    struct Case {
-        const char *name;
-        std::function<fmi2Status()> call;
-    };
-    const std::vector<Case> cases = {
-        {"fmi2SetDebugLogging", [&] { return f.setDebugLogging(none, fmi2False, 1, categories); }},
-        {"fmi2SetupExperiment", [&] { return f.setupExperiment(none, fmi2False, 0.0, 1.0, fmi2False, 0.0); }},
-        {"fmi2EnterInitializationMode", [&] { return f.enterInitializationMode(none); }},
-        {"fmi2ExitInitializationMode", [&] { return f.exitInitializationMode(none); }},
-        {"fmi2Terminate", [&] { return f.terminate(none); }},
-        {"fmi2Reset", [&] { return f.reset(none); }},
-        {"fmi2GetReal", [&] { return f.getReal(none, vr, 2, reals); }},
-        {"fmi2GetInteger", [&] { return f.getInteger(none, vr, 2, integers); }},
-        {"fmi2GetBoolean", [&] { return f.getBoolean(none, vr, 2, booleans); }},
-        {"fmi2GetString", [&] { return f.getString(none, vr, 2, strings); }},
-        {"fmi2SetReal", [&] { return f.setReal(none, vr, 2, reals); }},
-        {"fmi2SetInteger", [&] { return f.setInteger(none, vr, 2, integers); }},
-        {"fmi2SetBoolean", [&] { return f.setBoolean(none, vr, 2, booleans); }},
-        {"fmi2SetString", [&] { return f.setString(none, vr, 2, strings); }},
-        {"fmi2GetFMUstate", [&] { return f.getFMUstate(none, &state); }},
-        {"fmi2SetFMUstate", [&] { return f.setFMUstate(none, state); }},
-        {"fmi2FreeFMUstate", [&] { return f.freeFMUstate(none, &state); }},
-        {"fmi2SerializedFMUstateSize", [&] { return f.serializedFMUstateSize(none, state, &size); }},
-        {"fmi2SerializeFMUstate", [&] { return f.serializeFMUstate(none, state, bytes, sizeof bytes); }},
-        {"fmi2DeSerializeFMUstate", [&] { return f.deSerializeFMUstate(none, bytes, sizeof bytes, &state); }},
-        {"fmi2GetDirectionalDerivative",
-         [&] { return f.getDirectionalDerivative(none, vr, 2, vr, 2, reals, reals); }},
-        {"fmi2EnterEventMode", [&] { return f.enterEventMode(none); }},
-        {"fmi2NewDiscreteStates", [&] { return f.newDiscreteStates(none, &eventInfo); }},
-        {"fmi2EnterContinuousTimeMode", [&] { return f.enterContinuousTimeMode(none); }},
-        {"fmi2CompletedIntegratorStep",
-         [&] { return f.completedIntegratorStep(none, fmi2True, &flag1, &flag2); }},
-        {"fmi2SetTime", [&] { return f.setTime(none, 1.0); }},
-        {"fmi2SetContinuousStates", [&] { return f.setContinuousStates(none, reals, 2); }},
-        {"fmi2GetDerivatives", [&] { return f.getDerivatives(none, reals, 2); }},
-        {"fmi2GetEventIndicators", [&] { return f.getEventIndicators(none, reals, 2); }},
-        {"fmi2GetContinuousStates", [&] { return f.getContinuousStates(none, reals, 2); }},
-        {"fmi2GetNominalsOfContinuousStates",
-         [&] { return f.getNominalsOfContinuousStates(none, reals, 2); }},
-        {"fmi2SetRealInputDerivatives",
-         [&] { return f.setRealInputDerivatives(none, vr, 2, orders, reals); }},
-        {"fmi2GetRealOutputDerivatives",
-         [&] { return f.getRealOutputDerivatives(none, vr, 2, orders, reals); }},
-        {"fmi2DoStep", [&] { return f.doStep(none, 0.0, 1e-4, fmi2True); }},
-        {"fmi2CancelStep", [&] { return f.cancelStep(none); }},
-        {"fmi2GetStatus", [&] { return f.getStatus(none, fmi2DoStepStatus, &status); }},
-        {"fmi2GetRealStatus", [&] { return f.getRealStatus(none, fmi2LastSuccessfulTime, &real); }},
-        {"fmi2GetIntegerStatus", [&] { return f.getIntegerStatus(none, fmi2DoStepStatus, &integer); }},
-        {"fmi2GetBooleanStatus", [&] { return f.getBooleanStatus(none, fmi2Terminated, &boolean); }},
-        {"fmi2GetStringStatus", [&] { return f.getStringStatus(none, fmi2PendingStatus, &string); }},
-    };
-    // Together with fmi2FreeInstance below: all functions but the two
-    // inquiries and fmi2Instantiate.
-    EXPECT_EQ(cases.size() + 1, 44U - 3U);
+        const master::Fmi2Functions &f = fmi();
+        struct Case {
+            const char *name;
+            std::function<fmi2Status()> call;
+        };
+        const std::vector<Case> cases = {
+            {"fmi2SetDebugLogging", [&] { return f.setDebugLogging(none, fmi2False, 1, categories); }},
+            {"fmi2SetupExperiment",
+             [&] { return f.setupExperiment(none, fmi2False, 0.0, 1.0, fmi2False, 0.0); }},
+            {"fmi2EnterInitializationMode", [&] { return f.enterInitializationMode(none); }},
+            {"fmi2ExitInitializationMode", [&] { return f.exitInitializationMode(none); }},
+            {"fmi2Terminate", [&] { return f.terminate(none); }},
+            {"fmi2Reset", [&] { return f.reset(none); }},
+            {"fmi2GetReal", [&] { return f.getReal(none, vr, 2, reals); }},
+            {"fmi2GetInteger", [&] { return f.getInteger(none, vr, 2, integers); }},
+            {"fmi2GetBoolean", [&] { return f.getBoolean(none, vr, 2, booleans); }},
+            {"fmi2GetString", [&] { return f.getString(none, vr, 2, strings); }},
+            {"fmi2SetReal", [&] { return f.setReal(none, vr, 2, reals); }},
+            {"fmi2SetInteger", [&] { return f.setInteger(none, vr, 2, integers); }},
+            {"fmi2SetBoolean", [&] { return f.setBoolean(none, vr, 2, booleans); }},
+            {"fmi2SetString", [&] { return f.setString(none, vr, 2, strings); }},
+            {"fmi2GetFMUstate", [&] { return f.getFMUstate(none, &state); }},
+            {"fmi2SetFMUstate", [&] { return f.setFMUstate(none, state); }},
+            {"fmi2FreeFMUstate", [&] { return f.freeFMUstate(none, &state); }},
+            {"fmi2SerializedFMUstateSize", [&] { return f.serializedFMUstateSize(none, state, &size); }},
+            {"fmi2SerializeFMUstate", [&] { return f.serializeFMUstate(none, state, bytes, sizeof bytes); }},
+            {"fmi2DeSerializeFMUstate",
+             [&] { return f.deSerializeFMUstate(none, bytes, sizeof bytes, &state); }},
+            {"fmi2GetDirectionalDerivative",
+             [&] { return f.getDirectionalDerivative(none, vr, 2, vr, 2, reals, reals); }},
+            {"fmi2EnterEventMode", [&] { return f.enterEventMode(none); }},
+            {"fmi2NewDiscreteStates", [&] { return f.newDiscreteStates(none, &eventInfo); }},
+            {"fmi2EnterContinuousTimeMode", [&] { return f.enterContinuousTimeMode(none); }},
+            {"fmi2CompletedIntegratorStep",
+             [&] { return f.completedIntegratorStep(none, fmi2True, &flag1, &flag2); }},
+            {"fmi2SetTime", [&] { return f.setTime(none, 1.0); }},
+            {"fmi2SetContinuousStates", [&] { return f.setContinuousStates(none, reals, 2); }},
+            {"fmi2GetDerivatives", [&] { return f.getDerivatives(none, reals, 2); }},
+            {"fmi2GetEventIndicators", [&] { return f.getEventIndicators(none, reals, 2); }},
+            {"fmi2GetContinuousStates", [&] { return f.getContinuousStates(none, reals, 2); }},
+            {"fmi2GetNominalsOfContinuousStates",
+             [&] { return f.getNominalsOfContinuousStates(none, reals, 2); }},
+            {"fmi2SetRealInputDerivatives",
+             [&] { return f.setRealInputDerivatives(none, vr, 2, orders, reals); }},
+            {"fmi2GetRealOutputDerivatives",
+             [&] { return f.getRealOutputDerivatives(none, vr, 2, orders, reals); }},
+            {"fmi2DoStep", [&] { return f.doStep(none, 0.0, 1e-4, fmi2True); }},
+            {"fmi2CancelStep", [&] { return f.cancelStep(none); }},
+            {"fmi2GetStatus", [&] { return f.getStatus(none, fmi2DoStepStatus, &status); }},
+            {"fmi2GetRealStatus", [&] { return f.getRealStatus(none, fmi2LastSuccessfulTime, &real); }},
+            {"fmi2GetIntegerStatus", [&] { return f.getIntegerStatus(none, fmi2DoStepStatus, &integer); }},
+            {"fmi2GetBooleanStatus", [&] { return f.getBooleanStatus(none, fmi2Terminated, &boolean); }},
+            {"fmi2GetStringStatus", [&] { return f.getStringStatus(none, fmi2PendingStatus, &string); }},
+        };
+        // Together with fmi2FreeInstance below: all functions but the two
+        // inquiries and fmi2Instantiate.
+        EXPECT_EQ(cases.size() + 1, 44U - 3U);
 
-    for (const Case &k : cases) {
-        SCOPED_TRACE(k.name);
-        EXPECT_EQ(k.call(), fmi2Error);
+        for (const Case &k : cases) {
+            SCOPED_TRACE(k.name);
+            EXPECT_EQ(k.call(), fmi2Error);
+        }
+        // Freeing twice is harmless.
+        f.freeInstance(none);
+        f.freeInstance(none);
+
+        EXPECT_TRUE(logger.messages.empty());
+        EXPECT_TRUE(logger.stepsFinished.empty());
+        EXPECT_EQ(reals[0], 1.0);
+        EXPECT_EQ(reals[1], 2.0);
     }
-    f.freeInstance(none);
-
-    EXPECT_TRUE(logger.messages.empty());
-    EXPECT_TRUE(logger.stepsFinished.empty());
     // Nothing reached the live instance either.
     logger.clear();
     EXPECT_EQ(readTime(running), 0.0);
     EXPECT_EQ(readReal(running, 0), 7.0);
-    EXPECT_EQ(reals[0], 1.0);
-    EXPECT_EQ(reals[1], 2.0);
     EXPECT_EQ(logger.messages.size(), 2U) << "loggingOn of the live instance was changed";
     EXPECT_EQ(doStep(running, 0.0, 1e-4), fmi2OK);
 }

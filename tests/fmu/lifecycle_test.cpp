@@ -158,5 +158,51 @@ TEST_F(ModelErrorTest, FailedInitializationIsAnErrorAndNoStepRunsUntilOneSucceed
     fmi2FreeInstance(c);
 }
 
+// The newest live instance is the current one whatever order the master frees
+// them in, so the output snapshot of every step lands in a live record.
+using InstanceListTest = ModelErrorTest;
+
+TEST_F(InstanceListTest, TheNewestLiveInstanceIsCurrentWhateverIsFreed) {
+    struct Case {
+        const char *what;
+        int freeOrder[3];
+    };
+    const Case cases[] = {
+        {"newest first", {2, 1, 0}},
+        {"oldest first", {0, 1, 2}},
+        {"middle first", {1, 2, 0}},
+        {"middle, oldest, newest", {1, 0, 2}},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        fmi2Component made[3] = {instantiate("a"), instantiate("b"), instantiate("c")};
+        bool live[3] = {true, true, true};
+        for (int freed : k.freeOrder) {
+            fmi2FreeInstance(made[freed]);
+            live[freed] = false;
+            fmi2Component newest = nullptr;
+            for (int i = 0; i < 3; ++i) {
+                if (live[i]) {
+                    newest = made[i];
+                }
+            }
+            ASSERT_EQ(currentInstance, newest);
+            if (newest == nullptr) {
+                continue;
+            }
+            // A step through the newest live instance snapshots into it.
+            ASSERT_EQ(fmi2SetupExperiment(newest, fmi2False, 0.0, 0.0, fmi2False, 0.0), fmi2OK);
+            ASSERT_EQ(fmi2EnterInitializationMode(newest), fmi2OK);
+            ASSERT_EQ(fmi2ExitInitializationMode(newest), fmi2OK);
+            const double *snapshot = static_cast<Fmu2Instance *>(newest)->outputSnapshot;
+            for (int g = 0; g < OUTPUT_COUNT; ++g) {
+                EXPECT_EQ(snapshot[g], modelOutputs.gates[g]) << "gate " << g;
+            }
+            EXPECT_EQ(snapshot[1], 1.0) << "no snapshot was taken";
+        }
+    }
+    EXPECT_TRUE(logger.messages.empty());
+}
+
 } // namespace
 } // namespace kestrune
