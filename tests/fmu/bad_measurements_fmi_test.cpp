@@ -2,10 +2,10 @@
 // values on every input. The unit must keep every leg in one of its three
 // gate patterns, and a new initialization must leave nothing of them behind.
 #include "fmi_fixture.h"
+#include "master/grid.h"
 
 #include <cfloat>
 #include <cmath>
-#include <numbers>
 
 namespace kestrune::fmitest {
 namespace {
@@ -16,26 +16,13 @@ using master::Inputs;
 constexpr int ONE_SECOND = 200000; // base steps
 constexpr int NORMAL_RUN = 20000;  // base steps of normal inputs after the bad second
 
-// A balanced 600 V, 60 Hz grid with small currents and 500 V DC after n base
+// A balanced 600 V, 60 Hz grid with 10 A currents and 500 V DC after n base
 // steps; the time comes from the step count, so both units of a comparison
 // get the same doubles.
 Inputs normalInputs(int n) {
-    const double t = n * BASE_STEP;
-    const double amplitude = 600.0 * std::sqrt(2.0 / 3.0);
-    const double angle = 2.0 * std::numbers::pi * 60.0 * t;
-    const double shift = 2.0 * std::numbers::pi / 3.0;
-    return {amplitude * std::sin(angle),
-            amplitude * std::sin(angle - shift),
-            amplitude * std::sin(angle + shift),
-            10.0 * std::sin(angle),
-            10.0 * std::sin(angle - shift),
-            10.0 * std::sin(angle + shift),
-            500.0};
+    return master::gridInputs({.currentPeak = 10.0}, n * BASE_STEP);
 }
 
-// The bad second in twelve parts: in the first six every input carries the
-// same bad value, in the last six each input a different one, so every input
-// sees every value alone and among the others.
 Inputs badInputs(int n) {
     const double bad[6] = {NaN, INF, -INF, 1e300, -1e300, DBL_MAX};
     const int part = static_cast<int>(static_cast<long long>(n) * 12 / ONE_SECOND);

@@ -3,9 +3,8 @@
 // outputs after every step and some only now and then, some write the inputs
 // before initialization as well. The gates must not depend on any of that.
 #include "fmi_fixture.h"
+#include "master/grid.h"
 
-#include <cmath>
-#include <numbers>
 #include <string>
 #include <vector>
 
@@ -25,20 +24,6 @@ struct Variant {
     bool inputsBeforeInitialization;
 };
 
-// A balanced 600 V, 60 Hz grid and 500 V DC at time t.
-master::Inputs gridInputs(double t) {
-    const double amplitude = 600.0 * std::sqrt(2.0 / 3.0);
-    const double angle = 2.0 * std::numbers::pi * 60.0 * t;
-    const double shift = 2.0 * std::numbers::pi / 3.0;
-    return {amplitude * std::sin(angle),
-            amplitude * std::sin(angle - shift),
-            amplitude * std::sin(angle + shift),
-            0.0,
-            0.0,
-            0.0,
-            500.0};
-}
-
 // The gates after every COMPARE_EVERY-th step, as this master sees them.
 std::vector<master::Gates> run(const Variant &variant) {
     master::FmuLibrary library;
@@ -53,17 +38,17 @@ std::vector<master::Gates> run(const Variant &variant) {
     const master::Fmi2Functions &fmi = session.fmi();
     fmi2Component c = session.component();
     if (variant.inputsBeforeInitialization) {
-        EXPECT_EQ(session.setInputs(gridInputs(0.0)), fmi2OK);
+        EXPECT_EQ(session.setInputs(master::gridInputs({}, 0.0)), fmi2OK);
     }
     EXPECT_EQ(fmi.setupExperiment(c, variant.toleranceDefined, 1e-6, 0.0, variant.stopTimeDefined,
                                   variant.stopTime),
               fmi2OK);
     EXPECT_EQ(fmi.enterInitializationMode(c), fmi2OK);
-    EXPECT_EQ(session.setInputs(gridInputs(0.0)), fmi2OK);
+    EXPECT_EQ(session.setInputs(master::gridInputs({}, 0.0)), fmi2OK);
     EXPECT_EQ(fmi.exitInitializationMode(c), fmi2OK);
     for (int k = 0; k < STEPS; ++k) {
         const double t = k * STEP;
-        EXPECT_EQ(session.setInputs(gridInputs(t)), fmi2OK);
+        EXPECT_EQ(session.setInputs(master::gridInputs({}, t)), fmi2OK);
         EXPECT_EQ(session.doStep(t, STEP), fmi2OK) << variant.name << " at t = " << t;
         logger.clear();
         const int done = k + 1;

@@ -13,9 +13,11 @@
 // The inputs are computed once and read by both platforms, so that the two
 // runs see the same bits whatever each platform's sine returns.
 #include "master/fmu_library.h"
+#include "master/grid.h"
 #include "master/recording_logger.h"
 #include "master/session.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -23,7 +25,6 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <numbers>
 #include <string>
 #include <vector>
 
@@ -48,17 +49,10 @@ bool writeFile(const std::string &path, const void *data, std::size_t size) {
 
 int writeInputs(const std::string &path, double seconds) {
     const auto steps = static_cast<std::size_t>(std::llround(seconds / master::BASE_STEP));
-    const double amplitude = 600.0 * std::sqrt(2.0 / 3.0);
-    const double omega = 2.0 * std::numbers::pi * 60.0;
-    const double shift = 2.0 * std::numbers::pi / 3.0;
     std::vector<double> rows(steps * master::INPUT_COUNT, 0.0);
     for (std::size_t k = 0; k < steps; ++k) {
-        const double t = static_cast<double>(k) * master::BASE_STEP;
-        double *row = &rows[k * master::INPUT_COUNT];
-        row[0] = amplitude * std::sin(omega * t);
-        row[1] = amplitude * std::sin(omega * t - shift);
-        row[2] = amplitude * std::sin(omega * t + shift);
-        row[6] = 500.0;
+        const master::Inputs inputs = master::gridInputs({}, static_cast<double>(k) * master::BASE_STEP);
+        std::copy(inputs.begin(), inputs.end(), &rows[k * master::INPUT_COUNT]);
     }
     if (!writeFile(path, rows.data(), rows.size() * sizeof(double))) {
         std::cerr << "kestrune-record: cannot write " << path << '\n';

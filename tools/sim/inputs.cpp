@@ -1,6 +1,8 @@
 #include "inputs.h"
 
-#include <cmath>
+#include "master/grid.h"
+
+#include <algorithm>
 #include <numbers>
 
 namespace kestrune::sim {
@@ -9,14 +11,11 @@ master::Inputs inputsAt(const Options &options, double t) {
     master::Inputs inputs{};
 
     if (options.gridVoltage) {
-        // Line-to-line rms to phase peak: V * sqrt(2) / sqrt(3).
-        const double amplitude = *options.gridVoltage * std::sqrt(2.0 / 3.0);
-        const double theta = 2.0 * std::numbers::pi * options.gridFrequency * t +
-                             options.gridAngleDegrees * (std::numbers::pi / 180.0);
-        const double shift = 2.0 * std::numbers::pi / 3.0;
-        inputs[0] = amplitude * std::sin(theta);
-        inputs[1] = amplitude * std::sin(theta - shift);
-        inputs[2] = amplitude * std::sin(theta + shift);
+        const master::BalancedGrid grid{.lineToLineRms = *options.gridVoltage,
+                                        .frequency = options.gridFrequency,
+                                        .angle = options.gridAngleDegrees * (std::numbers::pi / 180.0)};
+        const master::Inputs voltages = master::gridInputs(grid, t);
+        std::copy_n(voltages.begin(), 3, inputs.begin());
     }
     if (options.dcVoltage)
         inputs[6] = *options.dcVoltage;
