@@ -59,7 +59,8 @@ class ModelDrive {
     ModelDrive() : inputs_(gridInputTable()) {
         component_ = fmi2Instantiate("bench", fmi2CoSimulation, "{5c0f3a91-7e2d-4b68-9d14-a2c7e85f0b36}",
                                      nullptr, &QUIET_CALLBACKS, fmi2False, fmi2False);
-        if (component_ == nullptr || fmi2SetupExperiment(component_, fmi2False, 0.0, 0.0, fmi2False, 0.0) != fmi2OK ||
+        if (component_ == nullptr ||
+            fmi2SetupExperiment(component_, fmi2False, 0.0, 0.0, fmi2False, 0.0) != fmi2OK ||
             fmi2EnterInitializationMode(component_) != fmi2OK) {
             std::fprintf(stderr, "the model did not initialize\n");
             std::abort();
