@@ -4,7 +4,7 @@
 // the maximum, for the base steps and for the slow-rate hits apart. The
 // inputs of each step are written before its timed interval.
 //
-//   kestrune-step-latency [STEPS]   (default 10,000,000)
+//   kestrune-step-latency [STEPS [RUNS]]   (default 10,000,000 steps, 1 run)
 #include "model_drive.h"
 #include "tsc.h"
 
@@ -28,20 +28,51 @@ double percentile(const std::vector<std::uint32_t> &sorted, double p) {
     return sorted[rank];
 }
 
-void report(const char *label, std::vector<std::uint32_t> &ticks, double ticksPerNs, double targetP99) {
+struct Percentiles {
+    double p50, p99, p9999, max; // [ns]
+};
+
+Percentiles percentiles(std::vector<std::uint32_t> &ticks, double ticksPerNs) {
     std::sort(ticks.begin(), ticks.end());
-    const auto ns = [&](double t) { return t / ticksPerNs; };
-    std::printf("  %-10s %10zu   %8.1f %8.1f %9.1f %9.1f   (target p99 < %.0f)\n", label, ticks.size(),
-                ns(percentile(ticks, 0.5)), ns(percentile(ticks, 0.99)), ns(percentile(ticks, 0.9999)),
-                ns(ticks.empty() ? 0.0 : ticks.back()), targetP99);
+    return {percentile(ticks, 0.5) / ticksPerNs, percentile(ticks, 0.99) / ticksPerNs,
+            percentile(ticks, 0.9999) / ticksPerNs, (ticks.empty() ? 0.0 : ticks.back()) / ticksPerNs};
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
+}
+
+void printRow(const char *label, const Percentiles &p) {
+    std::printf("  %-16s %8.1f %8.1f %9.1f %10.1f\n", label, p.p50, p.p99, p.p9999, p.max);
+}
+
+// Median of each figure over the runs, with the lowest and highest.
+void printMedians(const char *label, const std::vector<Percentiles> &runs, double targetP99) {
+    const auto column = [&](double Percentiles::*field) {
+        std::vector<double> v;
+        for (const Percentiles &p : runs) {
+            v.push_back(p.*field);
+        }
+        return v;
+    };
+    const Percentiles m{median(column(&Percentiles::p50)), median(column(&Percentiles::p99)),
+                        median(column(&Percentiles::p9999)), median(column(&Percentiles::max))};
+    printRow(label, m);
+    const std::vector<double> p99 = column(&Percentiles::p99);
+    std::printf("  %-16s p99 %.1f .. %.1f over the runs, target < %.0f\n", "",
+                *std::min_element(p99.begin(), p99.end()), *std::max_element(p99.begin(), p99.end()),
+                targetP99);
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
     const long steps = argc > 1 ? std::atol(argv[1]) : 10000000L;
-    if (steps <= 0) {
-        std::fprintf(stderr, "usage: kestrune-step-latency [STEPS]\n");
+    const int runs = argc > 2 ? std::atoi(argv[2]) : 1;
+    if (steps <= 0 || runs <= 0) {
+        std::fprintf(stderr, "usage: kestrune-step-latency [STEPS [RUNS]]\n");
         return 2;
     }
     const double ticksPerNs = bench::tscTicksPerNanosecond();
@@ -50,26 +81,40 @@ int main(int argc, char **argv) {
     bench::ModelDrive drive;
     drive.warmUp();
 
+    std::printf("%ld consecutive base steps of modelStep per run, each timed alone [ns]\n", steps);
+    std::printf("(time-stamp counter %.3f ticks/ns; the %.1f ns of a reading pair are included)\n",
+                ticksPerNs, static_cast<double>(overhead) / ticksPerNs);
+    std::printf("  %-16s %8s %8s %9s %10s\n", "", "p50", "p99", "p99.99", "max");
+
     std::vector<std::uint32_t> base;
     std::vector<std::uint32_t> hits;
     base.reserve(static_cast<std::size_t>(steps));
     hits.reserve(static_cast<std::size_t>(steps / 20 + 1));
-    for (long i = 0; i < steps; ++i) {
-        const bool hit = bench::isSlowRateHitNext();
-        bench::writeInputs(drive.inputsOfNextStep());
-        const std::uint64_t t0 = bench::tscBegin();
-        modelStep();
-        const std::uint64_t t1 = bench::tscEnd();
-        drive.advanceCount();
-        const auto ticks = static_cast<std::uint32_t>(std::min<std::uint64_t>(t1 - t0, UINT32_MAX));
-        (hit ? hits : base).push_back(ticks);
+    std::vector<Percentiles> baseRuns;
+    std::vector<Percentiles> hitRuns;
+    for (int run = 0; run < runs; ++run) {
+        base.clear();
+        hits.clear();
+        for (long i = 0; i < steps; ++i) {
+            const bool hit = bench::isSlowRateHitNext();
+            bench::writeInputs(drive.inputsOfNextStep());
+            const std::uint64_t t0 = bench::tscBegin();
+            modelStep();
+            const std::uint64_t t1 = bench::tscEnd();
+            drive.advanceCount();
+            const auto ticks = static_cast<std::uint32_t>(std::min<std::uint64_t>(t1 - t0, UINT32_MAX));
+            (hit ? hits : base).push_back(ticks);
+        }
+        baseRuns.push_back(percentiles(base, ticksPerNs));
+        hitRuns.push_back(percentiles(hits, ticksPerNs));
+        char label[32];
+        std::snprintf(label, sizeof label, "run %d base", run + 1);
+        printRow(label, baseRuns.back());
+        std::snprintf(label, sizeof label, "run %d hit", run + 1);
+        printRow(label, hitRuns.back());
     }
-
-    std::printf("%ld consecutive base steps of modelStep, each timed alone [ns]\n", steps);
-    std::printf("(time-stamp counter %.3f ticks/ns; the %.1f ns of a reading pair are included)\n",
-                ticksPerNs, static_cast<double>(overhead) / ticksPerNs);
-    std::printf("  %-10s %10s   %8s %8s %9s %9s\n", "", "count", "p50", "p99", "p99.99", "max");
-    report("base step", base, ticksPerNs, 500.0);
-    report("hit", hits, ticksPerNs, 3000.0);
+    std::printf("median of %d run(s):\n", runs);
+    printMedians("base step", baseRuns, 500.0);
+    printMedians("slow-rate hit", hitRuns, 3000.0);
     return 0;
 }
