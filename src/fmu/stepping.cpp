@@ -7,6 +7,7 @@
 #include "model/step.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace kestrune {
 
@@ -19,14 +20,17 @@ constexpr double STEP_COUNT_LIMIT = 2147483648.0;
 
 } // namespace
 
+// The output slots of value references 7 to 18 are the model's twelve gates
+// (the variable table points there), so the snapshot copies them directly
+// rather than through the table.
+static_assert(sizeof(ModelOutputs::gates) == OUTPUT_COUNT * sizeof(double));
+
 void snapshotOutputs() {
     Fmu2Instance *instance = currentInstance;
     if (instance == nullptr) {
         return;
     }
-    for (int k = 0; k < OUTPUT_COUNT; ++k) {
-        instance->outputSnapshot[k] = *instance->realVariables[FIRST_OUTPUT_VR + k];
-    }
+    std::memcpy(instance->outputSnapshot, modelOutputs.gates, sizeof modelOutputs.gates);
 }
 
 void restoreOutputs() {
@@ -34,9 +38,7 @@ void restoreOutputs() {
     if (instance == nullptr) {
         return;
     }
-    for (int k = 0; k < OUTPUT_COUNT; ++k) {
-        *instance->realVariables[FIRST_OUTPUT_VR + k] = instance->outputSnapshot[k];
-    }
+    std::memcpy(modelOutputs.gates, instance->outputSnapshot, sizeof modelOutputs.gates);
 }
 
 bool modelReadyToStep(const Fmu2Instance *instance) {
