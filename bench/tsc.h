@@ -1,9 +1,12 @@
 // Short intervals in time-stamp-counter ticks, fenced so that the work
 // measured stays between the two reads, and the ticks' rate against the
-// steady clock.
+// steady clock. Elsewhere than on x86-64 the steady clock's nanoseconds
+// stand in for the ticks.
 #pragma once
 
+#if defined(__x86_64__)
 #include <x86intrin.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -12,6 +15,7 @@
 
 namespace kestrune::bench {
 
+#if defined(__x86_64__)
 inline std::uint64_t tscBegin() {
     _mm_lfence();
     const std::uint64_t t = __rdtsc();
@@ -25,6 +29,17 @@ inline std::uint64_t tscEnd() {
     _mm_lfence();
     return t;
 }
+#else
+inline std::uint64_t tscBegin() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
+
+inline std::uint64_t tscEnd() {
+    return tscBegin();
+}
+#endif
 
 // Ticks per nanosecond, from 200 ms of the steady clock.
 inline double tscTicksPerNanosecond() {
