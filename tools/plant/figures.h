@@ -28,9 +28,10 @@ struct SegmentFigures {
     double vdcMin = 0.0;        // [V]
     double vdcMax = 0.0;        // [V]
     double settlingTime =
-        0.0;                // [s] from the start, after which Vdc stays within 495-505 V; 0 if it never left
-    bool settled = true;    // false when Vdc ends the segment outside the band
-    double vdcRipple = 0.0; // [V] peak to peak over the last two grid cycles
+        0.0; // [s] last sample time outside 495-505 V (inclusive band), from the start; 0 if never
+    0.0;     // [s] from the start, after which Vdc stays within 495-505 V; 0 if it never left
+    bool settled = true;        // false when Vdc ends the segment outside the band
+    double vdcRipple = 0.0;     // [V] peak to peak over the last two grid cycles
     double peakCurrentPu = 0.0; // largest |i_k| / CURRENT_BASE
     double steadyRmsPu = 0.0;   // rms over the last six grid cycles, all phases, / (CURRENT_BASE / sqrt 2)
     double fundamentalPu = 0.0; // peak of i_a at the grid frequency / CURRENT_BASE
