@@ -27,9 +27,9 @@ struct SegmentFigures {
     double gridFrequency = 0.0; // [Hz] in force during the segment
     double vdcMin = 0.0;        // [V]
     double vdcMax = 0.0;        // [V]
-    double settlingTime =
-        0.0; // [s] last sample time outside 495-505 V (inclusive band), from the start; 0 if never
-    0.0;     // [s] from the start, after which Vdc stays within 495-505 V; 0 if it never left
+    // [s] the last sample time with Vdc outside 495-505 V (the band's edges
+    // inside), from the start; 0 if it never left
+    double settlingTime = 0.0;
     bool settled = true;        // false when Vdc ends the segment outside the band
     double vdcRipple = 0.0;     // [V] peak to peak over the last two grid cycles
     double peakCurrentPu = 0.0; // largest |i_k| / CURRENT_BASE
@@ -37,7 +37,8 @@ struct SegmentFigures {
     double fundamentalPu = 0.0; // peak of i_a at the grid frequency / CURRENT_BASE
     double phaseDegrees = 0.0;  // of i_a's fundamental relative to e_a's, positive when the current leads
     double powerFactor = 0.0;   // cos(phase)
-    double thd = 0.0; // of i_a: sqrt(rms^2 - fundamental rms^2) / fundamental rms; 0 without a fundamental
+    // of i_a: sqrt(rms^2 - fundamental rms^2) / fundamental rms; 0 without a fundamental
+    double thd = 0.0;
     std::int64_t illegalPatterns = 0;
     std::int64_t directChanges = 0;
 };
