@@ -86,10 +86,18 @@ bool allFinite(const std::array<double, 7> &m) {
 } // namespace
 
 std::vector<double> segmentStarts(const Scenario &scenario) {
+    // As the plant applies them: on the first base step at or after their
+    // time, so events on one step begin one segment.
     std::vector<double> starts;
-    for (const ScenarioEvent &event : scenario.events)
-        if (event.time > 0.0 && (starts.empty() || event.time > starts.back()))
+    std::int64_t previous = 0;
+    const std::int64_t end = plant::stepIndexAtOrAfter(scenario.duration);
+    for (const ScenarioEvent &event : scenario.events) {
+        const std::int64_t step = plant::stepIndexAtOrAfter(event.time);
+        if (step > previous && step < end) {
             starts.push_back(event.time);
+            previous = step;
+        }
+    }
     return starts;
 }
 

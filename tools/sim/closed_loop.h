@@ -45,8 +45,9 @@ struct ClosedLoopResult {
 ClosedLoopResult runClosedLoop(const std::string &fmuPath, const RunPlan &plan, bool verbose, RowSink *rows,
                                ProgressSink *progress, std::ostream &err);
 
-// The times at which segments after the first begin: each distinct event
-// time after 0.
+// The times at which segments after the first begin: an event's time when
+// it takes effect after the first base step and before the end, the first of
+// the events that take effect on one base step.
 std::vector<double> segmentStarts(const Scenario &scenario);
 
 } // namespace kestrune::sim

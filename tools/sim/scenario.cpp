@@ -346,11 +346,12 @@ std::string parseScenario(const std::string &text, const std::string &source, Sc
     json document;
     try {
         document = json::parse(text);
-    } catch (const json::parse_error &error) {
-        // The library's text starts with its own tag, then says where and what.
+    } catch (const json::exception &error) {
+        // Syntax errors and numbers beyond the double range; the library's
+        // text starts with its own tag in brackets, then says where and what.
         std::string what = error.what();
-        if (const std::size_t colon = what.find("parse error"); colon != std::string::npos)
-            what = what.substr(colon);
+        if (const std::size_t tagEnd = what.find("] "); what.starts_with('[') && tagEnd != std::string::npos)
+            what = what.substr(tagEnd + 2);
         return source + ": not valid JSON: " + what;
     }
     return Reader(source).read(document, scenario);
