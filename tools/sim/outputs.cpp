@@ -179,7 +179,7 @@ void ProgressLine::progress(double simulated, double duration, double wallSecond
     if (shown_ && wallSeconds - lastShown_ < every)
         return;
     const std::string text =
-        format("t = %.4f of %.4f s (%3.0f %%), %.3g x real time", simulated, duration,
+        format("t = %.4f of %.4f s (%3.0f %%), %6.1f x real time", simulated, duration,
                duration > 0.0 ? 100.0 * simulated / duration : 0.0, simulated / wallSeconds);
     if (terminal_)
         err_ << '\r' << text << std::flush;
@@ -247,7 +247,8 @@ void printSummary(std::ostream &out, const RunPlan &plan, const ClosedLoopResult
 
 std::string writeSummaryJson(const std::string &path, const std::string &fmu, const RunPlan &plan,
                              const ClosedLoopResult &result, const OutputPaths &paths) {
-    using nlohmann::json;
+    // Keys in the order written: the scenario, the run, its segments, the files.
+    using json = nlohmann::ordered_json;
     const Scenario &scenario = plan.scenario;
 
     json parameters = json::object();

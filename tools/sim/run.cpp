@@ -112,7 +112,7 @@ int runSimulation(const Options &options, std::ostream &out, std::ostream &err, 
     }
 
     paths.json = jsonPath;
-    if (std::string problem = writeSummaryJson(jsonPath, options.fmu, plan, result, paths);
+    if (std::string problem = writeSummaryJson(jsonPath, absolutePath(options.fmu), plan, result, paths);
         !problem.empty()) {
         err << "kestrune-sim: " << problem << '\n';
         paths.json.clear();

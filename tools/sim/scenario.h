@@ -1,6 +1,6 @@
 // A closed-loop scenario: the plant's parameters, the grid and load events
 // and the duration, read from a small JSON file (format in
-// scenarios/README.md), with the command line's overrides on top.
+// the README), with the command line's overrides on top.
 #pragma once
 
 #include "plant/plant.h"
