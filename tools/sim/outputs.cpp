@@ -337,7 +337,7 @@ std::string writePlotScript(const std::string &directory, const RunPlan &plan) {
        << ".csv; kestrune-sim runs it in this folder as: gnuplot " << name << ".gp\n"
        << "set datafile separator comma\n"
        << "set grid lc rgb '#dddddd'\n"
-       << "set key top right horizontal font ',9' samplen 2\n"
+       << "set key top right horizontal opaque font ',9' samplen 2\n"
        << "set xrange [0:" << scenario.duration << "]\n"
        << "set lmargin 11\nset rmargin 3\n"
        << "data = " << gnuplotString(name + ".csv") << "\n"
