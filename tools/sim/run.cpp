@@ -3,6 +3,7 @@
 #include "closed_loop.h"
 #include "outputs.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -22,14 +23,17 @@ int listScenarios(const Options &options, std::ostream &out, std::ostream &err) 
         err << "kestrune-sim: no scenarios in " << options.scenarioDir << '\n';
         return 1;
     }
+    std::size_t width = 0;
+    for (const std::string &name : names)
+        width = std::max(width, name.size());
     for (const std::string &name : names) {
         Scenario scenario;
         const std::string problem = loadScenario(name, options.scenarioDir, scenario);
-        out << name;
+        out << name << std::string(width + 2 - name.size(), ' ');
         if (!problem.empty())
-            out << "  (unreadable: " << problem << ")";
+            out << "(unreadable: " << problem << ")";
         else
-            out << "  " << scenario.duration << " s  " << scenario.description;
+            out << scenario.duration << " s  " << scenario.description;
         out << '\n';
     }
     return 0;
