@@ -113,7 +113,8 @@ char *putFixed(char *p, char *end, double value, int decimals) {
     const double scaled = value * static_cast<double>(scale);
     if (!(std::fabs(scaled) < 9.0e15))
         return std::to_chars(p, end, value).ptr;
-    std::int64_t n = std::llround(scaled);
+    // Half away from zero, without the library call.
+    std::int64_t n = static_cast<std::int64_t>(scaled < 0.0 ? scaled - 0.5 : scaled + 0.5);
     if (n < 0) {
         *p++ = '-';
         n = -n;
