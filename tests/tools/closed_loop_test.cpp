@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -183,6 +184,28 @@ TEST(SimOutputs, CsvJsonAndPlotOfARunWithTheSplitLink) {
     EXPECT_GT(fs::file_size(dir / "out" / "short_split.png"), 10000u);
     EXPECT_GT(fs::file_size(dir / "out" / "short_split.svg"), 10000u);
     EXPECT_EQ(summary["outputs"]["png"], (dir / "out" / "short_split.png").string());
+}
+
+TEST(SimOutputs, WithoutGnuplotTheRunSaysSoAndStillSucceeds) {
+    const fs::path dir = fs::path(testing::TempDir()) / "sim_no_gnuplot";
+    fs::remove_all(dir);
+    const std::string outArg = dir.string();
+    const ParseResult parsed = parseOptions({"--duration", "0.005", "--output-dir", outArg},
+                                            KESTRUNE_FMU_PATH, KESTRUNE_SCENARIO_DIR);
+    ASSERT_EQ(parsed.action, ParseResult::Action::Run) << parsed.error;
+    const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    ::setenv("PATH", dir.string().c_str(), 1); // a folder without gnuplot
+    std::ostringstream out, err;
+    const int status = runSimulation(parsed.options, out, err, false);
+    ::setenv("PATH", path.c_str(), 1);
+
+    EXPECT_EQ(status, 0) << err.str();
+    EXPECT_NE(err.str().find("gnuplot is not installed"), std::string::npos) << err.str();
+    EXPECT_TRUE(fs::exists(dir / "startup500.csv"));
+    EXPECT_TRUE(fs::exists(dir / "startup500.json"));
+    EXPECT_TRUE(fs::exists(dir / "startup500.gp")); // to draw it later
+    EXPECT_FALSE(fs::exists(dir / "startup500.png"));
+    EXPECT_NE(out.str().find("0.000-0.005   start"), std::string::npos) << out.str();
 }
 
 } // namespace
