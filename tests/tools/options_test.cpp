@@ -1,11 +1,7 @@
-// kestrune-sim's option parser and its synthetic inputs.
-#include "inputs.h"
+// kestrune-sim's option parser and the run the options make of a scenario.
 #include "options.h"
 
 #include <gtest/gtest.h>
-
-#include <cmath>
-#include <numbers>
 
 namespace kestrune::sim {
 namespace {
@@ -13,7 +9,7 @@ namespace {
 using Action = ParseResult::Action;
 
 ParseResult parse(std::vector<std::string_view> args) {
-    return parseOptions(args, "/default/unit.fmu");
+    return parseOptions(args, "/default/unit.fmu", "/default/scenarios");
 }
 
 // Parses and expects an error whose text contains `fragment`.
@@ -23,26 +19,50 @@ void expectError(std::vector<std::string_view> args, std::string_view fragment) 
     EXPECT_NE(result.error.find(fragment), std::string::npos) << result.error;
 }
 
-TEST(SimOptions, DefaultsAndDerivedCounts) {
+Scenario scenarioWithLoadStep() {
+    Scenario s;
+    s.name = "s";
+    s.source = "s.json";
+    s.duration = 0.6;
+    s.events = {{0.1, plant::EventKind::Sag, 0.9}, {0.3, plant::EventKind::Load, 4e5}};
+    return s;
+}
+
+TEST(SimOptions, DefaultsAndCustomValues) {
     const ParseResult result = parse({});
     ASSERT_EQ(result.action, Action::Run) << result.error;
     const Options &o = result.options;
     EXPECT_EQ(o.fmu, "/default/unit.fmu");
-    EXPECT_EQ(o.output, "kestrune-sim.csv");
-    EXPECT_EQ(o.baseStepsPerStep, 20);
-    EXPECT_EQ(o.stepCount, 10000);
-    EXPECT_EQ(o.stepsPerOutputRow, 1);
+    EXPECT_EQ(o.scenario, "startup500");
+    EXPECT_EQ(o.scenarioDir, "/default/scenarios");
+    EXPECT_EQ(o.outputDir, "out");
+    EXPECT_EQ(o.baseStepsPerStep, 1);
+    EXPECT_FALSE(o.duration);
+    EXPECT_TRUE(o.plot);
     EXPECT_FALSE(o.verbose);
 
-    const ParseResult custom = parse({"--step=5e-5", "--duration", "0.002", "--output-interval", "2e-4",
-                                      "--fmu", "x.fmu", "--output=o.csv", "--verbose"});
+    const ParseResult custom =
+        parse({"--step=5e-5", "--duration", "0.002", "--output-interval", "2e-4", "--fmu", "x.fmu",
+               "--output-dir=o", "--verbose", "--no-plot", "--scenario", "load_step", "--scenario-dir", "d",
+               "--set", "loadPower=300e3", "--set=precharge=400", "--set", "loadPower=250e3"});
     ASSERT_EQ(custom.action, Action::Run) << custom.error;
-    EXPECT_EQ(custom.options.baseStepsPerStep, 10);
-    EXPECT_EQ(custom.options.stepCount, 40);
-    EXPECT_EQ(custom.options.stepsPerOutputRow, 4);
-    EXPECT_EQ(custom.options.fmu, "x.fmu");
-    EXPECT_EQ(custom.options.output, "o.csv");
-    EXPECT_TRUE(custom.options.verbose);
+    const Options &c = custom.options;
+    EXPECT_EQ(c.baseStepsPerStep, 10);
+    EXPECT_EQ(c.duration, 0.002);
+    EXPECT_EQ(c.fmu, "x.fmu");
+    EXPECT_EQ(c.outputDir, "o");
+    EXPECT_EQ(c.scenario, "load_step");
+    EXPECT_EQ(c.scenarioDir, "d");
+    EXPECT_TRUE(c.verbose);
+    EXPECT_FALSE(c.plot);
+    // --set adds up, in order: the later loadPower wins when applied.
+    ASSERT_EQ(c.overrides.size(), 3u);
+    RunPlan plan;
+    ASSERT_EQ(planRun(c, scenarioWithLoadStep(), plan), "");
+    EXPECT_EQ(plan.scenario.parameters.loadPower, 250e3);
+    EXPECT_EQ(plan.scenario.parameters.precharge, 400.0);
+    EXPECT_EQ(plan.stepCount, 40);
+    EXPECT_EQ(plan.stepsPerRow, 4);
 }
 
 TEST(SimOptions, StepMustBeWholeBaseSteps) {
@@ -52,71 +72,82 @@ TEST(SimOptions, StepMustBeWholeBaseSteps) {
     expectError({"--step", "-1e-4"}, "positive");
     expectError({"--step", "20000"}, "too long");
     // Within a millionth of a base step counts as whole, as in the unit.
-    const ParseResult nearly = parse({"--step", "5.0000005e-6", "--duration", "5.0000005e-6"});
+    const ParseResult nearly = parse({"--step", "5.0000005e-6"});
     ASSERT_EQ(nearly.action, Action::Run) << nearly.error;
     EXPECT_EQ(nearly.options.baseStepsPerStep, 1);
 }
 
-TEST(SimOptions, NumbersAreValidatedFully) {
+TEST(SimOptions, NumbersAndOverridesAreValidatedFully) {
     for (std::string_view bad : {"1e-4x", "", "nan", "inf", "-inf", "1e", "0x10", " 1", "1 ", "++1", "1,5"})
         expectError({"--duration", bad}, "finite number");
     EXPECT_EQ(parseReal("+0.5"), 0.5);
     EXPECT_EQ(parseReal("-2.5e3"), -2500.0);
     expectError({"--duration", "-1"}, "positive");
-    expectError({"--duration", "0.00015"}, "1.5 communication steps");
-    expectError({"--output-interval", "1.5e-4"}, "communication steps");
     expectError({"--output-interval", "0"}, "positive");
-    expectError({"--grid-voltage", "-600"}, "negative");
+    expectError({"--set", "loadPower"}, "KEY=VALUE");
+    expectError({"--set", "loadpower=1"}, "'loadpower' is not a plant parameter");
+    expectError({"--set", "loadPower=inf"}, "finite number");
+    expectError({"--set", "splitLink=maybe"}, "true or false");
 }
 
 TEST(SimOptions, MalformedCommandLines) {
     expectError({"--step"}, "needs a value");
     expectError({"--bogus"}, "unknown option --bogus");
+    expectError({"--grid-voltage", "600"}, "unknown option"); // the open-loop inputs are gone
     expectError({"a.fmu", "stray"}, "unexpected argument");
     expectError({"--verbose=yes"}, "takes no value");
-    expectError({"--fmu="}, "must not be empty");
-    // The .fmu may also come as the one plain argument.
+    expectError({"--fmu="}, "non-empty");
+    expectError({"--output-dir", ""}, "non-empty");
     const ParseResult positional = parse({"--step", "1e-4", "unit.fmu"});
     ASSERT_EQ(positional.action, Action::Run) << positional.error;
     EXPECT_EQ(positional.options.fmu, "unit.fmu");
-    expectError({"--grid-frequency", "50"}, "without --grid-voltage");
-    expectError({"--constant", "7=1"}, "not an input");
-    for (std::string_view bad : {"3", "=1", "a=1", "3=", "3=x", "-1=2", "3=nan"})
-        expectError({"--constant", bad}, "VR=VALUE");
     // Help wins over anything after it, even an invalid option.
     EXPECT_EQ(parse({"--step", "1e-4", "--help", "--bogus"}).action, Action::Help);
     EXPECT_EQ(parse({"-h"}).action, Action::Help);
 }
 
-TEST(SimInputs, BalancedGridDcAndConstants) {
-    ParseResult result = parse({"--grid-voltage", "600", "--grid-frequency", "50", "--dc-voltage", "700"});
-    ASSERT_EQ(result.action, Action::Run) << result.error;
-    const double peak = 600.0 * std::sqrt(2.0 / 3.0); // line-to-line rms to phase peak
+TEST(SimPlan, DurationStepAndOutputIntervalAgree) {
+    struct Case {
+        std::vector<std::string_view> args;
+        const char *fragment; // "" when the plan is valid
+        std::int64_t steps;
+        std::int64_t perRow;
+    };
+    const Case cases[] = {
+        {{}, "", 120000, 20},                                           // 5 us steps, rows every 1e-4 s
+        {{"--step", "1e-4"}, "", 6000, 1},                              // rows every step
+        {{"--step", "2e-4"}, "", 3000, 1},                              // a step longer than the default row
+        {{"--step", "1e-4", "--output-interval", "5e-4"}, "", 6000, 5}, //
+        {{"--duration", "0.00015", "--step", "1e-4"}, "1.5 communication steps", 0, 0},
+        {{"--output-interval", "1.5e-4", "--step", "1e-4"}, "1.5 communication steps", 0, 0},
+        {{"--set", "capacitance=0"}, "--set: capacitance must be positive", 0, 0},
+        {{"--set", "gridFrequency=-60"}, "gridFrequency must be positive", 0, 0},
+    };
+    for (const Case &c : cases) {
+        const ParseResult parsed = parse(c.args);
+        ASSERT_EQ(parsed.action, Action::Run) << parsed.error;
+        RunPlan plan;
+        const std::string problem = planRun(parsed.options, scenarioWithLoadStep(), plan);
+        if (*c.fragment == '\0') {
+            ASSERT_EQ(problem, "");
+            EXPECT_EQ(plan.stepCount, c.steps);
+            EXPECT_EQ(plan.stepsPerRow, c.perRow);
+        } else {
+            EXPECT_NE(problem.find(c.fragment), std::string::npos) << problem;
+        }
+    }
+}
 
-    // A quarter period in: phase A at its positive peak, B and C at -peak/2.
-    master::Inputs at = inputsAt(result.options, 0.005);
-    EXPECT_NEAR(at[0], peak, 1e-9);
-    EXPECT_NEAR(at[1], -peak / 2, 1e-9);
-    EXPECT_NEAR(at[2], -peak / 2, 1e-9);
-    EXPECT_EQ(at[3], 0.0);
-    EXPECT_EQ(at[6], 700.0);
-    // B lags A by a third of a period: it peaks a third of a period later.
-    at = inputsAt(result.options, 0.005 + 0.02 / 3);
-    EXPECT_NEAR(at[1], peak, 1e-9);
-    // Line-to-line A-B peaks a sixth of a period in, at sqrt(2) times the rms.
-    at = inputsAt(result.options, 0.02 / 6);
-    EXPECT_NEAR(at[0] - at[1], 600.0 * std::numbers::sqrt2, 1e-9);
-
-    // The start angle shifts every phase; constants override per vr.
-    result = parse({"--grid-voltage", "600", "--grid-angle", "90", "--constant", "1=5", "--constant=6=-1",
-                    "--dc-voltage", "700", "--constant", "4=2.5"});
-    ASSERT_EQ(result.action, Action::Run) << result.error;
-    at = inputsAt(result.options, 0.0);
-    EXPECT_NEAR(at[0], peak, 1e-9);
-    EXPECT_EQ(at[1], 5.0);
-    EXPECT_NEAR(at[2], -peak / 2, 1e-9);
-    EXPECT_EQ(at[4], 2.5);
-    EXPECT_EQ(at[6], -1.0);
+TEST(SimPlan, AShorterDurationLeavesLaterEventsOut) {
+    const ParseResult parsed = parse({"--duration", "0.3"});
+    ASSERT_EQ(parsed.action, Action::Run);
+    RunPlan plan;
+    ASSERT_EQ(planRun(parsed.options, scenarioWithLoadStep(), plan), "");
+    EXPECT_EQ(plan.scenario.duration, 0.3);
+    ASSERT_EQ(plan.scenario.events.size(), 1u);
+    EXPECT_EQ(plan.scenario.events[0].kind, plant::EventKind::Sag);
+    ASSERT_EQ(plan.droppedEvents.size(), 1u); // the load step at 0.3 s is at the end, not before it
+    EXPECT_EQ(plan.droppedEvents[0].kind, plant::EventKind::Load);
 }
 
 } // namespace

@@ -71,12 +71,14 @@ std::size_t RecordingLogger::count(const std::string &message) const {
 
 void RecordingLogger::logger(fmi2ComponentEnvironment env, fmi2String instanceName, fmi2Status status,
                              fmi2String category, fmi2String message, ...) {
+    auto *self = static_cast<RecordingLogger *>(env);
+    if (self != nullptr && status == fmi2OK && !self->echo_ && !self->recordOk_)
+        return;
     va_list args;
     va_start(args, message);
     std::string text = formatMessage(message, args);
     va_end(args);
 
-    auto *self = static_cast<RecordingLogger *>(env);
     if (self == nullptr)
         return;
     LogRecord record{instanceName != nullptr ? instanceName : "", status, category != nullptr ? category : "",

@@ -35,6 +35,10 @@ class RecordingLogger {
     void enableStepFinished(bool on);
     // When set, each message is also printed to stderr as it arrives.
     void setEcho(bool on) { echo_ = on; }
+    // When off, a message with status fmi2OK that is not echoed returns at
+    // once, unformatted and unrecorded: a long run then pays nothing for the
+    // unit's per-step info messages. Warnings and errors are always recorded.
+    void setRecordOk(bool on) { recordOk_ = on; }
 
     std::vector<LogRecord> messages;
     std::vector<StepFinishedRecord> stepsFinished;
@@ -51,6 +55,7 @@ class RecordingLogger {
 
     fmi2CallbackFunctions callbacks_{};
     bool echo_ = false;
+    bool recordOk_ = true;
 };
 
 } // namespace kestrune::master

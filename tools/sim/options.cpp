@@ -9,7 +9,7 @@ namespace kestrune::sim {
 
 namespace {
 
-using master::BASE_STEP;
+using plant::BASE_STEP;
 
 // How far a step may be from a whole number of base steps: a millionth of a
 // base step, the same tolerance the unit applies to fmi2DoStep.
@@ -17,6 +17,7 @@ constexpr double STEP_TOLERANCE = BASE_STEP * 1e-6;
 // How far a duration or output interval may be from a whole number of
 // communication steps, in steps.
 constexpr double STEP_COUNT_TOLERANCE = 1e-6;
+constexpr double DEFAULT_OUTPUT_INTERVAL = 1e-4; // [s]
 
 std::string number(double value) {
     std::ostringstream text;
@@ -38,10 +39,25 @@ OptionWord splitOption(std::string_view word) {
     return {word.substr(0, equals), word.substr(equals + 1)};
 }
 
+// Whole number of `unit` in `value`, or nullopt when value is not one
+// within tolerance (in units).
+std::optional<std::int64_t> wholeMultiple(double value, double unit, double tolerance) {
+    const double ratio = value / unit;
+    if (!(ratio < 9.0e15))
+        return std::nullopt;
+    const double rounded = std::round(ratio);
+    if (std::fabs(ratio - rounded) > tolerance)
+        return std::nullopt;
+    return static_cast<std::int64_t>(rounded);
+}
+
 class Parser {
   public:
-    Parser(const std::vector<std::string_view> &args, std::string_view defaultFmu) : args_(args) {
+    Parser(const std::vector<std::string_view> &args, std::string_view defaultFmu,
+           std::string_view defaultScenarioDir)
+        : args_(args) {
         result_.options.fmu = std::string(defaultFmu);
+        result_.options.scenarioDir = std::string(defaultScenarioDir);
     }
 
     ParseResult run() {
@@ -78,6 +94,17 @@ class Parser {
         return args_[index_++];
     }
 
+    std::optional<std::string> takeText(const OptionWord &word, std::string_view what) {
+        const std::optional<std::string_view> text = takeValue(word);
+        if (!text)
+            return std::nullopt;
+        if (text->empty()) {
+            fail(std::string(word.name) + " needs a non-empty " + std::string(what));
+            return std::nullopt;
+        }
+        return std::string(*text);
+    }
+
     std::optional<double> takeReal(const OptionWord &word, std::string_view unitName) {
         const std::optional<std::string_view> text = takeValue(word);
         if (!text)
@@ -89,6 +116,12 @@ class Parser {
         return value;
     }
 
+    void flag(const OptionWord &word, bool &target) {
+        if (word.value)
+            fail(std::string(word.name) + " takes no value");
+        target = true;
+    }
+
     void parseOne() {
         const std::string_view arg = args_[index_++];
         const OptionWord word = splitOption(arg);
@@ -97,18 +130,25 @@ class Parser {
         if (word.name == "-h" || word.name == "--help") {
             help_ = true;
         } else if (word.name == "--verbose") {
-            if (word.value)
-                fail("--verbose takes no value");
-            o.verbose = true;
+            flag(word, o.verbose);
+        } else if (word.name == "--no-plot") {
+            bool noPlot = false;
+            flag(word, noPlot);
+            o.plot = false;
+        } else if (word.name == "--list-scenarios") {
+            flag(word, o.listScenarios);
         } else if (word.name == "--fmu") {
-            if (auto text = takeValue(word))
-                setFmu(*text);
-        } else if (word.name == "--output") {
-            if (auto text = takeValue(word)) {
-                if (text->empty())
-                    fail("--output needs a non-empty path");
-                o.output = std::string(*text);
-            }
+            if (auto text = takeText(word, "path"))
+                o.fmu = *text;
+        } else if (word.name == "--scenario") {
+            if (auto text = takeText(word, "name or path"))
+                o.scenario = *text;
+        } else if (word.name == "--scenario-dir") {
+            if (auto text = takeText(word, "path"))
+                o.scenarioDir = *text;
+        } else if (word.name == "--output-dir") {
+            if (auto text = takeText(word, "path"))
+                o.outputDir = *text;
         } else if (word.name == "--duration") {
             if (auto v = takeReal(word, "seconds"))
                 o.duration = *v;
@@ -118,77 +158,42 @@ class Parser {
         } else if (word.name == "--output-interval") {
             if (auto v = takeReal(word, "seconds"))
                 o.outputInterval = *v;
-        } else if (word.name == "--grid-voltage") {
-            if (auto v = takeReal(word, "volts"))
-                o.gridVoltage = *v;
-        } else if (word.name == "--grid-frequency") {
-            if (auto v = takeReal(word, "hertz")) {
-                o.gridFrequency = *v;
-                gridDetailGiven_ = "--grid-frequency";
-            }
-        } else if (word.name == "--grid-angle") {
-            if (auto v = takeReal(word, "degrees")) {
-                o.gridAngleDegrees = *v;
-                gridDetailGiven_ = "--grid-angle";
-            }
-        } else if (word.name == "--dc-voltage") {
-            if (auto v = takeReal(word, "volts"))
-                o.dcVoltage = *v;
-        } else if (word.name == "--constant") {
+        } else if (word.name == "--set") {
             if (auto text = takeValue(word))
-                parseConstant(*text);
+                parseOverride(*text);
         } else if (word.name.starts_with("-")) {
-            fail("unknown option " + std::string(word.name) + "");
+            fail("unknown option " + std::string(word.name));
         } else if (!fmuGivenAsArgument_) {
             fmuGivenAsArgument_ = true;
-            setFmu(arg);
+            if (arg.empty())
+                fail("the .fmu path must not be empty");
+            o.fmu = std::string(arg);
         } else {
             fail("unexpected argument '" + std::string(arg) + "' (one .fmu only; options start with --)");
         }
     }
 
-    void setFmu(std::string_view path) {
-        if (path.empty())
-            fail("the .fmu path must not be empty");
-        result_.options.fmu = std::string(path);
-    }
-
-    void parseConstant(std::string_view text) {
-        const std::string bad =
-            "--constant expects VR=VALUE with VR an input value reference 0..6 and VALUE a "
-            "finite number, not '" +
-            std::string(text) + "'";
+    void parseOverride(std::string_view text) {
         const std::size_t equals = text.find('=');
         if (equals == std::string_view::npos) {
-            fail(bad);
+            fail("--set expects KEY=VALUE with KEY a plant parameter, not '" + std::string(text) + "'");
             return;
         }
-        const std::string_view vrText = text.substr(0, equals);
-        unsigned vr = 0;
-        const auto [end, ec] = std::from_chars(vrText.data(), vrText.data() + vrText.size(), vr);
-        const std::optional<double> value = parseReal(text.substr(equals + 1));
-        if (vrText.empty() || ec != std::errc{} || end != vrText.data() + vrText.size() || !value) {
-            fail(bad);
+        const std::string_view key = text.substr(0, equals);
+        const std::string_view value = text.substr(equals + 1);
+        if (!isParameterKey(key)) {
+            std::string keys;
+            for (const ParameterKey &k : parameterKeys())
+                keys += (keys.empty() ? "" : ", ") + std::string(k.key);
+            fail("--set: '" + std::string(key) + "' is not a plant parameter (" + keys + ")");
             return;
         }
-        if (vr >= static_cast<unsigned>(master::INPUT_COUNT)) {
-            fail("--constant: value reference " + std::string(vrText) +
-                 " is not an input; inputs are 0..2 grid voltages, 3..5 converter currents, 6 DC voltage");
+        plant::PlantParameters scratch;
+        if (std::string problem = setParameter(scratch, key, value); !problem.empty()) {
+            fail("--set: " + problem);
             return;
         }
-        result_.options.constants[vr] = *value;
-    }
-
-    // Whole number of `unit` in `value`, or nullopt when value is not one
-    // within tolerance (tolerance in the same units as value / unit).
-    static std::optional<std::int64_t> wholeMultiple(double value, double unit, double tolerance) {
-        const double ratio = value / unit;
-        if (!(ratio < 9.0e15))
-            return std::nullopt;
-        const double rounded = std::round(ratio);
-        if (std::fabs(ratio - rounded) > tolerance)
-            return std::nullopt;
-        return static_cast<std::int64_t>(rounded);
+        result_.options.overrides.emplace_back(std::string(key), std::string(value));
     }
 
     bool validate() {
@@ -215,37 +220,10 @@ class Parser {
         }
         o.baseStepsPerStep = static_cast<std::int32_t>(rounded);
 
-        if (!(o.duration > 0.0))
-            return fail("--duration must be positive (got " + number(o.duration) + ")");
-        const std::optional<std::int64_t> steps = wholeMultiple(o.duration, o.step, STEP_COUNT_TOLERANCE);
-        if (!steps || *steps < 1)
-            return fail("--duration " + number(o.duration) + " s is " + number(o.duration / o.step) +
-                        " communication steps of " + number(o.step) +
-                        " s; it must be a whole number of them (at least one)");
-        o.stepCount = *steps;
-
-        o.stepsPerOutputRow = 1;
-        if (o.outputInterval) {
-            if (!(*o.outputInterval > 0.0))
-                return fail("--output-interval must be positive (got " + number(*o.outputInterval) + ")");
-            const std::optional<std::int64_t> perRow =
-                wholeMultiple(*o.outputInterval, o.step, STEP_COUNT_TOLERANCE);
-            if (!perRow || *perRow < 1)
-                return fail("--output-interval " + number(*o.outputInterval) + " s is " +
-                            number(*o.outputInterval / o.step) + " communication steps of " + number(o.step) +
-                            " s; it must be a whole number of them (at least one)");
-            o.stepsPerOutputRow = *perRow;
-        }
-
-        if (o.gridVoltage) {
-            if (*o.gridVoltage < 0.0)
-                return fail("--grid-voltage is a line-to-line rms value and must not be negative (got " +
-                            number(*o.gridVoltage) + ")");
-            if (o.gridFrequency < 0.0)
-                return fail("--grid-frequency must not be negative (got " + number(o.gridFrequency) + ")");
-        } else if (gridDetailGiven_) {
-            return fail(std::string(gridDetailGiven_) + " has no effect without --grid-voltage");
-        }
+        if (o.duration && !(*o.duration > 0.0))
+            return fail("--duration must be positive (got " + number(*o.duration) + ")");
+        if (o.outputInterval && !(*o.outputInterval > 0.0))
+            return fail("--output-interval must be positive (got " + number(*o.outputInterval) + ")");
         return true;
     }
 
@@ -255,7 +233,6 @@ class Parser {
     bool failed_ = false;
     bool help_ = false;
     bool fmuGivenAsArgument_ = false;
-    const char *gridDetailGiven_ = nullptr;
 };
 
 } // namespace
@@ -272,21 +249,74 @@ std::optional<double> parseReal(std::string_view text) {
     return value;
 }
 
-ParseResult parseOptions(const std::vector<std::string_view> &args, std::string_view defaultFmu) {
-    return Parser(args, defaultFmu).run();
+ParseResult parseOptions(const std::vector<std::string_view> &args, std::string_view defaultFmu,
+                         std::string_view defaultScenarioDir) {
+    return Parser(args, defaultFmu, defaultScenarioDir).run();
 }
 
-std::string usage(std::string_view program, std::string_view defaultFmu) {
+std::string planRun(const Options &options, RunPlan &plan) {
+    Scenario scenario;
+    if (std::string problem = loadScenario(options.scenario, options.scenarioDir, scenario); !problem.empty())
+        return problem;
+    return planRun(options, std::move(scenario), plan);
+}
+
+std::string planRun(const Options &options, Scenario scenario, RunPlan &plan) {
+    RunPlan result;
+    for (const auto &[key, value] : options.overrides)
+        if (std::string problem = setParameter(scenario.parameters, key, value); !problem.empty())
+            return "--set: " + problem;
+    if (std::string problem = validateParameters(scenario.parameters); !problem.empty())
+        return (options.overrides.empty() ? scenario.source + ": " : std::string("--set: ")) + problem;
+
+    if (options.duration) {
+        scenario.duration = *options.duration;
+        std::vector<ScenarioEvent> kept;
+        for (const ScenarioEvent &event : scenario.events)
+            (event.time < scenario.duration ? kept : result.droppedEvents).push_back(event);
+        scenario.events = std::move(kept);
+    }
+
+    result.step = options.step;
+    result.baseStepsPerStep = options.baseStepsPerStep;
+    const std::optional<std::int64_t> steps =
+        wholeMultiple(scenario.duration, options.step, STEP_COUNT_TOLERANCE);
+    if (!steps || *steps < 1)
+        return "the duration " + number(scenario.duration) + " s is " +
+               number(scenario.duration / options.step) + " communication steps of " + number(options.step) +
+               " s; it must be a whole number of them (at least one)";
+    result.stepCount = *steps;
+
+    if (options.outputInterval) {
+        const std::optional<std::int64_t> perRow =
+            wholeMultiple(*options.outputInterval, options.step, STEP_COUNT_TOLERANCE);
+        if (!perRow || *perRow < 1)
+            return "--output-interval " + number(*options.outputInterval) + " s is " +
+                   number(*options.outputInterval / options.step) + " communication steps of " +
+                   number(options.step) + " s; it must be a whole number of them (at least one)";
+        result.stepsPerRow = *perRow;
+    } else {
+        result.stepsPerRow = std::max<std::int64_t>(1, std::llround(DEFAULT_OUTPUT_INTERVAL / options.step));
+    }
+    result.scenario = std::move(scenario);
+    plan = std::move(result);
+    return "";
+}
+
+std::string usage(std::string_view program, std::string_view defaultFmu,
+                  std::string_view defaultScenarioDir) {
     std::string text;
     text += "Usage: ";
     text += program;
     text += " [options] [UNIT.fmu]\n";
     text += R"(
-Runs the Kestrune co-simulation unit on its own, as an FMI 2.0 master does:
-unpacks the .fmu, reads its modelDescription.xml, loads the library for this
-platform from binaries/, finds the variables by name, feeds the unit
-synthetic measurements, advances it with fmi2DoStep and writes its 12 gate
-signals to a CSV file.
+Closes the loop between the Kestrune co-simulation unit and a plant: a grid
+with scheduled events, a series R-L, a transformer, the three-level converter
+its gates drive, the DC link and a DC load. It unpacks the .fmu, reads its
+modelDescription.xml, loads the library for this platform, finds the
+variables by name and drives the unit through the fmi2 functions only. It
+writes a CSV of the plant's signals, the figures of each segment (on the
+terminal and as JSON) and a plot drawn by gnuplot.
 
 Unit:
   UNIT.fmu, --fmu PATH      the unit's .fmu archive
@@ -294,50 +324,57 @@ Unit:
     text += defaultFmu;
     text += R"()
 
+Scenario:
+  --scenario NAME|FILE.json a shipped scenario by name, or a scenario file
+                            (default: startup500)
+  --scenario-dir DIR        where names are looked up
+                            (default: )";
+    text += defaultScenarioDir;
+    text += R"()
+  --list-scenarios          list the scenarios there and exit
+  --duration SECONDS        replaces the scenario's duration; events at or
+                            after the new end are left out
+  --set KEY=VALUE           replaces one plant parameter; repeatable. Keys:
+)";
+    for (const ParameterKey &key : parameterKeys()) {
+        std::string line = "                              ";
+        line += key.key;
+        if (*key.unit != '\0')
+            line += std::string(" [") + key.unit + "]";
+        line.resize(std::max<std::size_t>(line.size() + 1, 50), ' ');
+        text += line + key.meaning + "\n";
+    }
+    text += R"(
 Time:
-  --duration SECONDS        simulated time (default 1.0); must be a whole
-                            number of communication steps
   --step SECONDS            communication step, the size of each fmi2DoStep
-                            (default 1e-4); must be a positive whole number of
-                            the unit's 5e-6 s base steps: 5e-6, 1e-5, ..., 1e-4
-
-Inputs (each input is 0 unless one of these sets it):
-  --grid-voltage VOLTS      balanced three-phase grid on vr 0..2 (grid
-                            voltages A, B, C), given as line-to-line rms volts V:
-                              phase k = V*sqrt(2/3) * sin(2*pi*f*t + phi_k + theta0)
-                              phi = 0, -120, +120 degrees for A, B, C
-  --grid-frequency HZ       f (default 60; needs --grid-voltage)
-  --grid-angle DEGREES      theta0 (default 0; needs --grid-voltage)
-  --dc-voltage VOLTS        constant DC-link voltage on vr 6
-  --constant VR=VALUE       constant value on input vr 0..6; repeatable;
-                            overrides the options above for that vr.
-                            0..2 grid voltages A, B, C (V); 3..5 converter
-                            currents A, B, C (A); 6 DC voltage (V)
+                            (default 5e-6, the unit's base step). A longer
+                            step holds the gates over it while the plant
+                            still advances per 5e-6 s; it must be a whole
+                            number of base steps, and the duration a whole
+                            number of steps.
 
 Output:
-  --output PATH             CSV file (default: kestrune-sim.csv in the
-                            current directory)
-  --output-interval SECONDS time between CSV rows; a whole number of
-                            communication steps (default: every step)
-  --verbose                 print every log message of the unit to stderr;
-                            the unit is then instantiated with logging on, so
-                            each value access is logged too. Without it, only
-                            messages with status fmi2Error are printed.
+  --output-dir DIR          where NAME.csv, NAME.json, NAME.gp, NAME.png and
+                            NAME.svg go, NAME being the scenario's name
+                            (default: out)
+  --output-interval SECONDS time between CSV rows, a whole number of
+                            communication steps (default 1e-4)
+  --no-plot                 do not run gnuplot
+  --verbose                 print every log message of the unit to stderr
+                            (the unit is instantiated with logging on).
+                            Without it, warnings and errors are printed.
   -h, --help                show this help and exit
 
 Options take their value as the next argument or after '=' (--step=1e-4).
 
-The inputs for step k are evaluated at t_k = k * step and written before
-fmi2DoStep(t_k, step); those for t = 0 are written in initialization mode.
-The CSV has the header time,gateA1,...,gateA4,gateB1,...,gateC4 and one row
-per output interval: the time at the end of the step and the 12 gates read
-after it. The closing summary gives, per gate, the fraction of communication
-points at which it was on and the number of changes between them.
+Each communication step k, at t_k = k * step, writes the plant's seven
+measurements, calls fmi2DoStep(t_k, step), reads the 12 gates and advances
+the plant over the step with the gates read one step earlier; the first
+gates come from initialization mode, where the measurements at t = 0 are
+written.
 
-Exit status: 0 on success, 1 when unpacking, loading, writing or the unit fails
-(a missing or broken archive, no library for this platform, a description that
-disagrees with the library),
-2 for invalid options.
+Exit status: 0 on success, 1 when the scenario, the unit, the plant or an
+output fails, 2 for invalid options.
 )";
     return text;
 }

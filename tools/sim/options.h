@@ -1,41 +1,36 @@
-// Command-line options of kestrune-sim and their validation.
+// Command-line options of kestrune-sim, their validation, and the run they
+// describe once the scenario is read.
 #pragma once
 
-#include "master/session.h"
+#include "scenario.h"
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kestrune::sim {
 
 struct Options {
-    std::string fmu; // the unit's .fmu archive
+    std::string fmu;                     // the unit's .fmu archive
+    std::string scenario = "startup500"; // a name in scenarioDir, or a .json path
+    std::string scenarioDir;             // where names are looked up
 
-    double duration = 1.0; // simulated time, s
-    double step = 1e-4;    // communication step, s
+    std::optional<double> duration; // [s] replaces the scenario's
+    // --set KEY=VALUE in the order given; keys and value forms are checked
+    // while parsing, ranges once applied to the scenario.
+    std::vector<std::pair<std::string, std::string>> overrides;
 
-    // Balanced three-phase grid on vr 0..2, given as line-to-line rms volts.
-    std::optional<double> gridVoltage;
-    double gridFrequency = 60.0;   // Hz
-    double gridAngleDegrees = 0.0; // added to every phase angle
+    double step = 5e-6;                   // [s] communication step
+    std::int32_t baseStepsPerStep = 1;    // step / 5e-6, derived by the parser
+    std::optional<double> outputInterval; // [s] unset: 1e-4, or every step when longer
 
-    std::optional<double> dcVoltage; // vr 6
-    // Constant values per input vr 0..6; they override the sources above.
-    std::array<std::optional<double>, master::INPUT_COUNT> constants{};
-
-    std::string output = "kestrune-sim.csv";
-    std::optional<double> outputInterval; // s; unset: every communication step
-
+    std::string outputDir = "out";
+    bool plot = true;
     bool verbose = false;
-
-    // Derived by the parser from the values above once they are valid.
-    std::int32_t baseStepsPerStep = 20; // step / 5e-6
-    std::int64_t stepCount = 10000;     // duration / step
-    std::int64_t stepsPerOutputRow = 1; // outputInterval / step
+    bool listScenarios = false;
 };
 
 struct ParseResult {
@@ -47,15 +42,33 @@ struct ParseResult {
 
 // Parses the arguments that follow the program name. Each option takes its
 // value as the next argument or after '=' (--step=1e-4); one argument that is
-// no option names the .fmu. Later occurrences
-// of an option replace earlier ones.
-ParseResult parseOptions(const std::vector<std::string_view> &args, std::string_view defaultFmu);
+// no option names the .fmu. Later occurrences of an option replace earlier
+// ones, except --set, which adds up.
+ParseResult parseOptions(const std::vector<std::string_view> &args, std::string_view defaultFmu,
+                         std::string_view defaultScenarioDir);
 
 // The --help text.
-std::string usage(std::string_view program, std::string_view defaultFmu);
+std::string usage(std::string_view program, std::string_view defaultFmu, std::string_view defaultScenarioDir);
 
 // A finite real number that fills the whole text (an optional leading '+'
 // is allowed); nullopt for anything else, NaN and infinities included.
 std::optional<double> parseReal(std::string_view text);
+
+// The run the options describe: the scenario with the overrides applied and
+// the step counts.
+struct RunPlan {
+    Scenario scenario;
+    std::vector<ScenarioEvent> droppedEvents; // at or after a shortened --duration
+    std::int32_t baseStepsPerStep = 1;
+    std::int64_t stepCount = 0;   // communication steps
+    std::int64_t stepsPerRow = 1; // communication steps per CSV row
+    double step = 5e-6;           // [s]
+};
+
+// Reads the scenario and applies --duration and --set. Returns "" and fills
+// plan, or one line saying what is wrong.
+std::string planRun(const Options &options, RunPlan &plan);
+// The same for a scenario already read.
+std::string planRun(const Options &options, Scenario scenario, RunPlan &plan);
 
 } // namespace kestrune::sim

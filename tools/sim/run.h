@@ -1,4 +1,5 @@
-// The open-loop simulation of kestrune-sim: load, initialize, step, record.
+// kestrune-sim's run from options to outputs: read the scenario, close the
+// loop, write the CSV, the summary (terminal and JSON) and the plot.
 #pragma once
 
 #include "options.h"
@@ -7,9 +8,11 @@
 
 namespace kestrune::sim {
 
-// Runs the simulation the options describe, writes the CSV, prints the
-// summary to out and every problem to err. Returns the process exit status:
-// 0 on success, 1 on any failure.
-int runSimulation(const Options &options, std::ostream &out, std::ostream &err);
+// Runs what the options describe, prints the summary to out and progress and
+// problems to err (progress rewritten in place when err is a terminal).
+// Returns the process exit status: 0 on success (also when gnuplot is
+// missing), 1 when the unit, the plant or an output fails, 2 for a scenario
+// or override that is not valid.
+int runSimulation(const Options &options, std::ostream &out, std::ostream &err, bool errIsTerminal);
 
 } // namespace kestrune::sim

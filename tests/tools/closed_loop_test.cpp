@@ -1,0 +1,212 @@
+// The whole product in closed loop: the packed Kestrune.fmu, driven through
+// the fmi2 functions by kestrune-sim's loop, against the plant, for every
+// shipped scenario; and the files a run leaves behind.
+#include "closed_loop.h"
+#include "outputs.h"
+#include "run.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace kestrune::sim {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Keeps the DC voltage of the last row.
+class LastRow : public RowSink {
+  public:
+    void row(const plant::Plant &plant) override { vdc = plant.state().vdc; }
+    double vdc = 0.0;
+};
+
+ClosedLoopResult run(const Scenario &scenario, std::vector<std::string_view> args, LastRow *rows = nullptr) {
+    const ParseResult parsed = parseOptions(args, KESTRUNE_FMU_PATH, KESTRUNE_SCENARIO_DIR);
+    EXPECT_EQ(parsed.action, ParseResult::Action::Run) << parsed.error;
+    RunPlan plan;
+    const std::string problem = planRun(parsed.options, scenario, plan);
+    EXPECT_EQ(problem, "");
+    std::ostringstream err;
+    ClosedLoopResult result = runClosedLoop(parsed.options.fmu, plan, false, rows, nullptr, err);
+    EXPECT_EQ(err.str(), "") << "the unit logged warnings or errors";
+    return result;
+}
+
+// What every shipped scenario must show, and what each shows beyond that.
+struct Acceptance {
+    const char *scenario;
+    double peakCurrentPu; // largest over the run, at most
+    double vdcLow;        // [V] the DC link stays within, over the run
+    double vdcHigh;
+    double lastSettling; // [s] settling of the last segment, at most
+};
+
+const Acceptance ACCEPTANCE[] = {
+    // Aligned start: about 1 pu, Vdc within about 2 %.
+    {"startup500", 1.5, 485.0, 515.0, 0.1},
+    {"startup340", 4.0, 330.0, 600.0, 0.3},
+    // Unsynchronised: about 3 pu before the loop locks, bounded and settled.
+    {"startup500_unsync", 3.6, 450.0, 600.0, 0.2},
+    // Back into the 1 % band within 50 ms of the step.
+    {"load_step", 1.5, 470.0, 515.0, 0.05},
+    {"freq_step", 1.5, 480.0, 520.0, 0.1},
+    {"sag20", 1.5, 470.0, 530.0, 0.1},
+    {"jump30", 2.5, 460.0, 540.0, 0.1},
+};
+
+void PrintTo(const Acceptance &a, std::ostream *os) {
+    *os << a.scenario;
+}
+
+class ShippedScenario : public testing::TestWithParam<Acceptance> {};
+
+TEST_P(ShippedScenario, HoldsTheLinkWithCleanInPhaseCurrent) {
+    const Acceptance &a = GetParam();
+    Scenario scenario;
+    ASSERT_EQ(loadScenario(a.scenario, KESTRUNE_SCENARIO_DIR, scenario), "");
+    LastRow last;
+    const ClosedLoopResult result = run(scenario, {"--scenario", a.scenario}, &last);
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.stepsDone, std::llround(scenario.duration / 5e-6));
+    EXPECT_NEAR(result.unitTime, scenario.duration, 1e-9);
+    EXPECT_EQ(result.illegalPatterns, 0);
+    EXPECT_EQ(result.directChanges, 0);
+    ASSERT_EQ(result.figures.size(), segmentStarts(scenario).size() + 1);
+
+    for (const plant::SegmentFigures &f : result.figures) {
+        SCOPED_TRACE("segment from " + std::to_string(f.start) + " s");
+        EXPECT_LE(f.peakCurrentPu, a.peakCurrentPu);
+        EXPECT_GE(f.vdcMin, a.vdcLow);
+        EXPECT_LE(f.vdcMax, a.vdcHigh);
+        EXPECT_EQ(f.illegalPatterns, 0);
+        EXPECT_EQ(f.directChanges, 0);
+        // Each segment ends in steady state: in the band, in phase.
+        EXPECT_TRUE(f.settled);
+        EXPECT_GT(f.powerFactor, 0.99);
+    }
+    const plant::SegmentFigures &end = result.figures.back();
+    EXPECT_LE(end.settlingTime, a.lastSettling);
+    EXPECT_NEAR(last.vdc, 500.0, 5.0); // the run ends within 1 % of 500 V
+}
+
+INSTANTIATE_TEST_SUITE_P(ClosedLoop, ShippedScenario, testing::ValuesIn(ACCEPTANCE),
+                         [](const testing::TestParamInfo<Acceptance> &param) {
+                             return std::string(param.param.scenario);
+                         });
+
+TEST(ShippedScenarios, EveryScenarioFileHasItsAcceptanceCase) {
+    std::vector<std::string> covered;
+    for (const Acceptance &a : ACCEPTANCE)
+        covered.emplace_back(a.scenario);
+    std::sort(covered.begin(), covered.end());
+    EXPECT_EQ(scenarioNames(KESTRUNE_SCENARIO_DIR), covered);
+}
+
+TEST(ClosedLoop, APlantThatBlowsUpFailsTheRunInsteadOfReportingFigures) {
+    Scenario scenario;
+    scenario.name = "unstable";
+    scenario.duration = 0.01;
+    scenario.parameters.capacitance = 1e-15; // the link's time constant far below the base step
+    const ClosedLoopResult result = run(scenario, {});
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.find("no longer finite"), std::string::npos) << result.error;
+}
+
+std::vector<std::string> lines(const fs::path &path) {
+    std::ifstream file(path);
+    std::vector<std::string> all;
+    for (std::string line; std::getline(file, line);)
+        all.push_back(line);
+    return all;
+}
+
+TEST(SimOutputs, CsvJsonAndPlotOfARunWithTheSplitLink) {
+    const fs::path dir = fs::path(testing::TempDir()) / "sim_outputs";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path file = dir / "short.json";
+    std::ofstream(file) << R"({"name": "short_split", "description": "it's short", "duration": 0.02,
+        "parameters": {"splitLink": true},
+        "events": [{"time": 0.01, "kind": "load", "value": 3e5}, {"time": 0.01, "kind": "sag", "value": 0.9}]})";
+    const std::string scenarioArg = file.string();
+    const std::string outArg = (dir / "out").string();
+    const ParseResult parsed =
+        parseOptions({"--scenario", scenarioArg, "--output-dir", outArg, "--set", "loadPower=250e3"},
+                     KESTRUNE_FMU_PATH, KESTRUNE_SCENARIO_DIR);
+    ASSERT_EQ(parsed.action, ParseResult::Action::Run) << parsed.error;
+    std::ostringstream out, err;
+    ASSERT_EQ(runSimulation(parsed.options, out, err, false), 0) << err.str();
+
+    // CSV: the header, then a row at t = 0 and one every 1e-4 s, 15 fields each.
+    const std::vector<std::string> csv = lines(dir / "out" / "short_split.csv");
+    ASSERT_EQ(csv.size(), 1u + 201u);
+    EXPECT_EQ(csv[0] + "\n", csvHeader(true));
+    for (std::size_t i = 1; i < csv.size(); ++i)
+        ASSERT_EQ(std::count(csv[i].begin(), csv[i].end(), ','), 14) << csv[i];
+    EXPECT_EQ(csv[1].substr(0, 2), "0,");
+    EXPECT_EQ(csv.back().substr(0, 5), "0.02,");
+    // The split link starts with half the precharge in each half.
+    std::istringstream first(csv[1]);
+    std::vector<double> fields;
+    for (std::string field; std::getline(first, field, ',');)
+        fields.push_back(std::stod(field));
+    EXPECT_EQ(fields[7], 500.0);
+    EXPECT_EQ(fields[13], 250.0);
+    EXPECT_EQ(fields[14], 250.0);
+
+    // JSON: the scenario as run, the run's facts, one segment per distinct event time.
+    std::ifstream jsonFile(dir / "out" / "short_split.json");
+    const nlohmann::json summary = nlohmann::json::parse(jsonFile);
+    EXPECT_EQ(summary["scenario"]["name"], "short_split");
+    EXPECT_EQ(summary["scenario"]["parameters"]["loadPower"], 250e3);
+    EXPECT_EQ(summary["scenario"]["parameters"]["splitLink"], true);
+    EXPECT_EQ(summary["run"]["steps"], 4000);
+    EXPECT_EQ(summary["run"]["illegalPatterns"], 0);
+    ASSERT_EQ(summary["segments"].size(), 2u);
+    EXPECT_EQ(summary["segments"][1]["start"], 0.01);
+    EXPECT_EQ(summary["segments"][1]["beginsWith"], "load 300 kW, amplitude 0.9");
+    for (const char *key : {"vdcMin", "vdcMax", "settlingTime", "settled", "vdcRipple", "peakCurrentPu",
+                            "steadyRmsPu", "powerFactor", "thd", "illegalPatterns", "directChanges"})
+        EXPECT_TRUE(summary["segments"][0].contains(key)) << key;
+
+    // The terminal table has a row per segment and names the files.
+    EXPECT_NE(out.str().find("\n0.010-0.020   load 300 kW, amplitud~ "), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find((dir / "out" / "short_split.csv").string()), std::string::npos);
+
+    // gnuplot is installed with the project's dependencies; the plot is drawn.
+    EXPECT_TRUE(fs::exists(dir / "out" / "short_split.gp"));
+    EXPECT_GT(fs::file_size(dir / "out" / "short_split.png"), 10000u);
+    EXPECT_GT(fs::file_size(dir / "out" / "short_split.svg"), 10000u);
+    EXPECT_EQ(summary["outputs"]["png"], (dir / "out" / "short_split.png").string());
+}
+
+TEST(SimOutputs, WithoutGnuplotTheRunSaysSoAndStillSucceeds) {
+    const fs::path dir = fs::path(testing::TempDir()) / "sim_no_gnuplot";
+    fs::remove_all(dir);
+    const std::string outArg = dir.string();
+    const ParseResult parsed = parseOptions({"--duration", "0.005", "--output-dir", outArg},
+                                            KESTRUNE_FMU_PATH, KESTRUNE_SCENARIO_DIR);
+    ASSERT_EQ(parsed.action, ParseResult::Action::Run) << parsed.error;
+    const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    ::setenv("PATH", dir.string().c_str(), 1); // a folder without gnuplot
+    std::ostringstream out, err;
+    const int status = runSimulation(parsed.options, out, err, false);
+    ::setenv("PATH", path.c_str(), 1);
+
+    EXPECT_EQ(status, 0) << err.str();
+    EXPECT_NE(err.str().find("gnuplot is not installed"), std::string::npos) << err.str();
+    EXPECT_TRUE(fs::exists(dir / "startup500.csv"));
+    EXPECT_TRUE(fs::exists(dir / "startup500.json"));
+    EXPECT_TRUE(fs::exists(dir / "startup500.gp")); // to draw it later
+    EXPECT_FALSE(fs::exists(dir / "startup500.png"));
+    EXPECT_NE(out.str().find("0.000-0.005   start"), std::string::npos) << out.str();
+}
+
+} // namespace
+} // namespace kestrune::sim

@@ -1,0 +1,175 @@
+#include "figures.h"
+
+#include "plant.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace kestrune::plant {
+namespace {
+
+constexpr double BAND_LOW = 495.0;  // [V] settled band around the 500 V reference
+constexpr double BAND_HIGH = 505.0; // [V]
+constexpr double RIPPLE_CYCLES = 2.0;
+constexpr double STEADY_CYCLES = 6.0;
+
+std::int64_t sampleStep(double time) {
+    return std::llround(time / BASE_STEP);
+}
+
+// The first step of the window of `cycles` grid cycles that ends with the
+// segment's last sample; the segment's first step when it is shorter (or the
+// frequency gives no whole window).
+std::int64_t windowStart(std::int64_t firstStep, std::int64_t lastStep, double frequency, double cycles) {
+    const double steps = std::floor(cycles / (frequency * BASE_STEP) + 1e-6);
+    if (!(steps >= 1.0) || steps > static_cast<double>(lastStep - firstStep + 1)) {
+        return firstStep;
+    }
+    return lastStep - static_cast<std::int64_t>(steps) + 1;
+}
+
+// An angle in degrees, wrapped into (-180, 180].
+double wrappedDegrees(double radians) {
+    double degrees = radians * 180.0 / std::numbers::pi;
+    while (degrees > 180.0) {
+        degrees -= 360.0;
+    }
+    while (degrees <= -180.0) {
+        degrees += 360.0;
+    }
+    return degrees;
+}
+
+} // namespace
+
+FiguresRecorder::FiguresRecorder(std::vector<double> eventTimes, double duration) {
+    const std::int64_t endStep = std::max<std::int64_t>(0, sampleStep(duration));
+    std::vector<std::int64_t> firsts{0};
+    for (const double time : eventTimes) {
+        const std::int64_t step = stepIndexAtOrAfter(time);
+        if (step > 0 && step < endStep) {
+            firsts.push_back(step);
+        }
+    }
+    std::sort(firsts.begin(), firsts.end());
+    firsts.erase(std::unique(firsts.begin(), firsts.end()), firsts.end());
+    segments_.resize(firsts.size());
+    for (std::size_t s = 0; s < firsts.size(); ++s) {
+        Segment &segment = segments_[s];
+        const bool last = s + 1 == firsts.size();
+        segment.firstStep = firsts[s];
+        segment.lastStep = last ? endStep : firsts[s + 1] - 1;
+        segment.start = static_cast<double>(firsts[s]) * BASE_STEP;
+        segment.end = last ? duration : static_cast<double>(firsts[s + 1]) * BASE_STEP;
+    }
+}
+
+void FiguresRecorder::begin(Segment &segment, const Sample &sample) {
+    segment.frequency = sample.gridFrequency;
+    segment.rippleFrom =
+        windowStart(segment.firstStep, segment.lastStep, sample.gridFrequency, RIPPLE_CYCLES);
+    segment.steadyFrom =
+        windowStart(segment.firstStep, segment.lastStep, sample.gridFrequency, STEADY_CYCLES);
+    segment.vdcMin = sample.vdc;
+    segment.vdcMax = sample.vdc;
+    segment.illegalAtStart = sample.illegalPatterns;
+    segment.directAtStart = sample.directChanges;
+}
+
+void FiguresRecorder::add(const Sample &sample) {
+    const std::int64_t step = sampleStep(sample.time);
+    if (!started_) {
+        started_ = true;
+        while (current_ + 1 < segments_.size() && step >= segments_[current_ + 1].firstStep) {
+            ++current_;
+        }
+        begin(segments_[current_], sample);
+    }
+    while (current_ + 1 < segments_.size() && step >= segments_[current_ + 1].firstStep) {
+        Segment &ended = segments_[current_];
+        ended.illegalAtEnd = sample.illegalPatterns;
+        ended.directAtEnd = sample.directChanges;
+        ++current_;
+        begin(segments_[current_], sample);
+    }
+    Segment &segment = segments_[current_];
+    ++segment.samples;
+    segment.illegalAtEnd = sample.illegalPatterns;
+    segment.directAtEnd = sample.directChanges;
+
+    const double vdc = sample.vdc;
+    segment.vdcMin = std::min(segment.vdcMin, vdc);
+    segment.vdcMax = std::max(segment.vdcMax, vdc);
+    segment.endsInside = vdc >= BAND_LOW && vdc <= BAND_HIGH;
+    if (!segment.endsInside) {
+        segment.lastOutside = sample.time;
+    }
+    for (const double i : sample.i) {
+        segment.peakCurrent = std::max(segment.peakCurrent, std::abs(i));
+    }
+
+    if (step >= segment.rippleFrom) {
+        if (!segment.rippleStarted) {
+            segment.rippleStarted = true;
+            segment.rippleMin = vdc;
+            segment.rippleMax = vdc;
+        }
+        segment.rippleMin = std::min(segment.rippleMin, vdc);
+        segment.rippleMax = std::max(segment.rippleMax, vdc);
+    }
+    if (step >= segment.steadyFrom) {
+        const double ia = sample.i[0];
+        segment.squaresAll += ia * ia + sample.i[1] * sample.i[1] + sample.i[2] * sample.i[2];
+        segment.squaresA += ia * ia;
+        ++segment.steadySamples;
+        // The angle from the segment's start: only the difference between the
+        // current's and the voltage's phase is reported.
+        const double angle = 2.0 * std::numbers::pi * segment.frequency * (sample.time - segment.start);
+        const double c = std::cos(angle);
+        const double s = std::sin(angle);
+        segment.currentRe += ia * c;
+        segment.currentIm -= ia * s;
+        segment.voltageRe += sample.e[0] * c;
+        segment.voltageIm -= sample.e[0] * s;
+    }
+}
+
+std::vector<SegmentFigures> FiguresRecorder::figures() const {
+    std::vector<SegmentFigures> out;
+    for (const Segment &segment : segments_) {
+        if (segment.samples == 0) {
+            continue;
+        }
+        SegmentFigures f;
+        f.start = segment.start;
+        f.end = segment.end;
+        f.gridFrequency = segment.frequency;
+        f.vdcMin = segment.vdcMin;
+        f.vdcMax = segment.vdcMax;
+        f.settlingTime = segment.lastOutside < 0.0 ? 0.0 : segment.lastOutside - segment.start;
+        f.settled = segment.endsInside;
+        f.vdcRipple = segment.rippleMax - segment.rippleMin;
+        f.peakCurrentPu = segment.peakCurrent / CURRENT_BASE;
+        f.illegalPatterns = segment.illegalAtEnd - segment.illegalAtStart;
+        f.directChanges = segment.directAtEnd - segment.directAtStart;
+        if (segment.steadySamples > 0) {
+            const double n = static_cast<double>(segment.steadySamples);
+            f.steadyRmsPu = std::sqrt(segment.squaresAll / (3.0 * n)) / (CURRENT_BASE / std::sqrt(2.0));
+            const double fundamental = 2.0 * std::hypot(segment.currentRe, segment.currentIm) / n;
+            f.fundamentalPu = fundamental / CURRENT_BASE;
+            const double phase = std::atan2(segment.currentIm, segment.currentRe) -
+                                 std::atan2(segment.voltageIm, segment.voltageRe);
+            f.phaseDegrees = wrappedDegrees(phase);
+            f.powerFactor = std::cos(phase);
+            const double rmsSquared = segment.squaresA / n;
+            const double fundamentalRms = fundamental / std::sqrt(2.0);
+            const double distortionSquared = rmsSquared - fundamentalRms * fundamentalRms;
+            f.thd = fundamentalRms > 0.0 ? std::sqrt(std::max(0.0, distortionSquared)) / fundamentalRms : 0.0;
+        }
+        out.push_back(f);
+    }
+    return out;
+}
+
+} // namespace kestrune::plant

@@ -1,0 +1,442 @@
+#include "outputs.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kestrune::sim {
+
+namespace {
+
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+std::string
+format(const char *pattern, ...) {
+    char line[512];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(line, sizeof line, pattern, args);
+    va_end(args);
+    return line;
+}
+
+std::string number(double value) {
+    std::ostringstream text;
+    text.precision(6);
+    text << value;
+    return text.str();
+}
+
+std::string eventText(const ScenarioEvent &event) {
+    switch (event.kind) {
+    case plant::EventKind::Frequency:
+        return "frequency " + number(event.value) + " Hz";
+    case plant::EventKind::PhaseJump:
+        return std::string("phase jump ") + (event.value >= 0.0 ? "+" : "") + number(event.value) + " deg";
+    case plant::EventKind::Sag:
+        return "amplitude " + number(event.value);
+    case plant::EventKind::Load:
+        return "load " + number(event.value / 1e3) + " kW";
+    }
+    return "?";
+}
+
+// A gnuplot string literal: single quotes, where only a doubled quote is
+// special; control characters become spaces.
+std::string gnuplotString(const std::string &text) {
+    std::string quoted = "'";
+    for (const char c : text) {
+        if (c == '\'')
+            quoted += "''";
+        else if (static_cast<unsigned char>(c) < 0x20)
+            quoted += ' ';
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+// The absolute path of an executable named name on PATH, or "".
+std::string findOnPath(const std::string &name) {
+    const char *path = std::getenv("PATH");
+    if (path == nullptr)
+        return "";
+    std::string_view rest = path;
+    while (true) {
+        const std::size_t colon = rest.find(':');
+        const std::string_view dir = rest.substr(0, colon);
+        if (!dir.empty()) {
+            const std::string candidate = std::string(dir) + "/" + name;
+            if (::access(candidate.c_str(), X_OK) == 0)
+                return candidate;
+        }
+        if (colon == std::string_view::npos)
+            return "";
+        rest.remove_prefix(colon + 1);
+    }
+}
+
+} // namespace
+
+std::string csvHeader(bool splitLink) {
+    std::string header = "time,e_a,e_b,e_c,i_a,i_b,i_c,Vdc,P,Q,level_a,level_b,level_c";
+    if (splitLink)
+        header += ",V1,V2";
+    return header + "\n";
+}
+
+CsvRows::CsvRows(const std::string &path, bool splitLink)
+    : buffer_(std::make_unique<char[]>(BUFFER_SIZE)), splitLink_(splitLink) {
+    stream_.rdbuf()->pubsetbuf(buffer_.get(), BUFFER_SIZE);
+    stream_.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (stream_)
+        stream_ << csvHeader(splitLink);
+}
+
+namespace {
+
+// value rounded to `decimals` places, trailing zeros dropped: integer
+// arithmetic, which is several times faster than formatting with a precision.
+char *putFixed(char *p, char *end, double value, int decimals) {
+    constexpr std::int64_t SCALES[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+    const std::int64_t scale = SCALES[decimals];
+    const double scaled = value * static_cast<double>(scale);
+    if (!(std::fabs(scaled) < 9.0e15))
+        return std::to_chars(p, end, value).ptr;
+    // Half away from zero, without the library call.
+    std::int64_t n = static_cast<std::int64_t>(scaled < 0.0 ? scaled - 0.5 : scaled + 0.5);
+    if (n < 0) {
+        *p++ = '-';
+        n = -n;
+    }
+    p = std::to_chars(p, end, n / scale).ptr;
+    std::int64_t fraction = n % scale;
+    if (fraction == 0)
+        return p;
+    int digits = decimals;
+    while (fraction % 10 == 0) {
+        fraction /= 10;
+        --digits;
+    }
+    *p++ = '.';
+    char *const last = p + digits;
+    for (char *q = last - 1; q >= p; --q) {
+        *q = static_cast<char>('0' + fraction % 10);
+        fraction /= 10;
+    }
+    return last;
+}
+
+} // namespace
+
+void CsvRows::row(const plant::Plant &plant) {
+    char line[40 * 16];
+    char *p = line;
+    char *const end = line + sizeof line;
+    auto put = [&p, end](double value, int decimals) {
+        *p++ = ',';
+        p = putFixed(p, end, value, decimals);
+    };
+    // Time to the microsecond, voltages and currents to the milli-unit,
+    // powers to the watt's tenth.
+    p = putFixed(p, end, plant.time(), 6);
+    for (const double value : plant.measurements())
+        put(value, 3);
+    put(plant.activePower(), 1);
+    put(plant.reactivePower(), 1);
+    for (const int level : plant.levels()) {
+        *p++ = ',';
+        p = std::to_chars(p, end, level).ptr;
+    }
+    if (splitLink_) {
+        put(plant.state().upper, 3);
+        put(plant.state().lower, 3);
+    }
+    *p++ = '\n';
+    stream_.write(line, p - line);
+}
+
+bool CsvRows::close() {
+    stream_.flush();
+    const bool good = static_cast<bool>(stream_);
+    stream_.close();
+    return good && static_cast<bool>(stream_);
+}
+
+void ProgressLine::progress(double simulated, double duration, double wallSeconds) {
+    if (wallSeconds < 1.0)
+        return;
+    const double every = terminal_ ? 0.2 : 5.0;
+    if (shown_ && wallSeconds - lastShown_ < every)
+        return;
+    const std::string text =
+        format("t = %.4f of %.4f s (%3.0f %%), %6.1f x real time", simulated, duration,
+               duration > 0.0 ? 100.0 * simulated / duration : 0.0, simulated / wallSeconds);
+    if (terminal_)
+        err_ << '\r' << text << std::flush;
+    else
+        err_ << "kestrune-sim: " << text << '\n';
+    shown_ = true;
+    lastShown_ = wallSeconds;
+}
+
+void ProgressLine::finish() {
+    if (terminal_ && shown_)
+        err_ << '\n';
+}
+
+std::string segmentLabel(const Scenario &scenario, double start) {
+    const std::int64_t step = plant::stepIndexAtOrAfter(start);
+    std::string label;
+    for (const ScenarioEvent &event : scenario.events)
+        if (step > 0 && plant::stepIndexAtOrAfter(event.time) == step)
+            label += (label.empty() ? "" : ", ") + eventText(event);
+    return label.empty() ? "start" : label;
+}
+
+void printSummary(std::ostream &out, const RunPlan &plan, const ClosedLoopResult &result,
+                  const OutputPaths &paths) {
+    const Scenario &scenario = plan.scenario;
+    out << "Scenario " << scenario.name;
+    if (!scenario.description.empty())
+        out << ": " << scenario.description;
+    out << '\n';
+    out << format("%.6g s simulated in %lld communication steps of %.6g s (%lld base steps)\n",
+                  result.simulated, static_cast<long long>(result.stepsDone), plan.step,
+                  static_cast<long long>(result.stepsDone * plan.baseStepsPerStep));
+    if (result.wallSeconds > 0.0)
+        out << format("wall time %.3f s, real-time factor %.1f\n", result.wallSeconds,
+                      result.simulated / result.wallSeconds);
+    out << '\n';
+
+    out << format("%-13s %-22s %8s %8s %9s %7s %7s %7s %6s %6s %7s %6s\n", "segment [s]", "begins with",
+                  "Vdc min", "Vdc max", "settling", "ripple", "peak I", "rms I", "PF", "THD", "illegal",
+                  "direct");
+    out << format("%-13s %-22s %8s %8s %9s %7s %7s %7s %6s %6s\n", "", "", "[V]", "[V]", "[s]", "[V]", "[pu]",
+                  "[pu]", "", "[%]");
+    for (const plant::SegmentFigures &f : result.figures) {
+        const std::string settling = f.settled ? format("%9.4f", f.settlingTime) : format("%9s", "unsettled");
+        std::string label = segmentLabel(scenario, f.start);
+        if (label.size() > 22)
+            label = label.substr(0, 21) + "~";
+        out << format("%-13s %-22s %8.2f %8.2f %s %7.2f %7.3f %7.3f %6.3f %6.1f %7lld %6lld\n",
+                      format("%.3f-%.3f", f.start, f.end).c_str(), label.c_str(), f.vdcMin, f.vdcMax,
+                      settling.c_str(), f.vdcRipple, f.peakCurrentPu, f.steadyRmsPu, f.powerFactor,
+                      100.0 * f.thd, static_cast<long long>(f.illegalPatterns),
+                      static_cast<long long>(f.directChanges));
+    }
+    out << '\n';
+    if (!paths.csv.empty())
+        out << "CSV   " << paths.csv << '\n';
+    if (!paths.json.empty())
+        out << "JSON  " << paths.json << '\n';
+    if (!paths.png.empty())
+        out << "plot  " << paths.png << '\n';
+    if (!paths.svg.empty())
+        out << "      " << paths.svg << '\n';
+}
+
+std::string writeSummaryJson(const std::string &path, const std::string &fmu, const RunPlan &plan,
+                             const ClosedLoopResult &result, const OutputPaths &paths) {
+    // Keys in the order written: the scenario, the run, its segments, the files.
+    using json = nlohmann::ordered_json;
+    const Scenario &scenario = plan.scenario;
+
+    json parameters = json::object();
+    for (const ParameterKey &key : parameterKeys()) {
+        if (std::string_view(key.key) == "splitLink")
+            parameters[key.key] = scenario.parameters.splitLink;
+        else
+            parameters[key.key] = parameterValue(scenario.parameters, key.key);
+    }
+    auto eventsJson = [](const std::vector<ScenarioEvent> &events) {
+        json list = json::array();
+        for (const ScenarioEvent &event : events)
+            list.push_back(
+                {{"time", event.time}, {"kind", eventKindName(event.kind)}, {"value", event.value}});
+        return list;
+    };
+    json segments = json::array();
+    for (const plant::SegmentFigures &f : result.figures)
+        segments.push_back({{"start", f.start},
+                            {"end", f.end},
+                            {"beginsWith", segmentLabel(scenario, f.start)},
+                            {"gridFrequency", f.gridFrequency},
+                            {"vdcMin", f.vdcMin},
+                            {"vdcMax", f.vdcMax},
+                            {"settlingTime", f.settlingTime},
+                            {"settled", f.settled},
+                            {"vdcRipple", f.vdcRipple},
+                            {"peakCurrentPu", f.peakCurrentPu},
+                            {"steadyRmsPu", f.steadyRmsPu},
+                            {"fundamentalPu", f.fundamentalPu},
+                            {"phaseDegrees", f.phaseDegrees},
+                            {"powerFactor", f.powerFactor},
+                            {"thd", f.thd},
+                            {"illegalPatterns", f.illegalPatterns},
+                            {"directChanges", f.directChanges}});
+
+    json outputs = json::object();
+    auto addPath = [&outputs](const char *key, const std::string &value) {
+        if (!value.empty())
+            outputs[key] = value;
+    };
+    addPath("csv", paths.csv);
+    addPath("json", paths.json);
+    addPath("plotScript", paths.plotScript);
+    addPath("png", paths.png);
+    addPath("svg", paths.svg);
+
+    const json document{
+        {"scenario",
+         {{"name", scenario.name},
+          {"description", scenario.description},
+          {"source", scenario.source},
+          {"duration", scenario.duration},
+          {"parameters", parameters},
+          {"events", eventsJson(scenario.events)},
+          {"eventsLeftOut", eventsJson(plan.droppedEvents)}}},
+        {"run",
+         {{"fmu", fmu},
+          {"communicationStep", plan.step},
+          {"baseStepsPerStep", plan.baseStepsPerStep},
+          {"steps", result.stepsDone},
+          {"baseSteps", result.stepsDone * plan.baseStepsPerStep},
+          {"simulated", result.simulated},
+          {"unitTime", result.unitTime},
+          {"wallSeconds", result.wallSeconds},
+          {"realTimeFactor", result.wallSeconds > 0.0 ? json(result.simulated / result.wallSeconds) : json()},
+          {"illegalPatterns", result.illegalPatterns},
+          {"directChanges", result.directChanges},
+          {"unitMessages", result.unitMessages}}},
+        {"segments", segments},
+        {"outputs", outputs}};
+
+    std::ofstream file(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    file << document.dump(2) << '\n';
+    file.close();
+    if (!file)
+        return "writing " + path + " failed";
+    return "";
+}
+
+std::string writePlotScript(const std::string &directory, const RunPlan &plan) {
+    const Scenario &scenario = plan.scenario;
+    const std::string &name = scenario.name;
+    std::ostringstream gp;
+    gp << "# Draws " << name << ".png and " << name << ".svg from " << name
+       << ".csv; kestrune-sim runs it in this folder as: gnuplot " << name << ".gp\n"
+       << "set datafile separator comma\n"
+       << "set grid lc rgb '#dddddd'\n"
+       << "set key top right horizontal opaque font ',9' samplen 2\n"
+       << "set xrange [0:" << scenario.duration << "]\n"
+       << "set lmargin 11\nset rmargin 3\n"
+       << "data = " << gnuplotString(name + ".csv") << "\n"
+       << "reference = " << plant::DC_VOLTAGE_REFERENCE << "\n";
+    // The events as dashed vertical lines in every panel, named in the top one.
+    const std::vector<double> marked = segmentStarts(scenario);
+    for (const double time : marked)
+        gp << "set arrow from " << time << ", graph 0 to " << time
+           << ", graph 1 nohead dt 2 lw 1.5 lc rgb '#666666' front\n";
+    const std::string title =
+        scenario.name + (scenario.description.empty() ? "" : ": " + scenario.description);
+
+    gp << "do for [kind in 'png svg'] {\n"
+       << "  if (kind eq 'png') {\n"
+       << "    set terminal pngcairo noenhanced size 1100,950 font 'sans,10'\n"
+       << "  } else {\n"
+       << "    set terminal svg noenhanced size 1100,950 font 'sans,10' background '#ffffff'\n"
+       << "  }\n"
+       << "  set output " << gnuplotString(name + ".") << ".kind\n"
+       << "  set multiplot layout 3,1 title " << gnuplotString(title) << " font ',12'\n";
+    for (std::size_t i = 0; i < marked.size(); ++i)
+        gp << "  set label " << (i + 1) << ' ' << gnuplotString(segmentLabel(scenario, marked[i])) << " at "
+           << marked[i] << ", graph 0.06 offset 0.6,0 font ',9' front\n";
+    gp << "  unset xlabel\n"
+       << "  set ylabel 'DC link [V]'\n"
+       << "  plot data skip 1 using 1:8 with lines lw 1.2 lc rgb '#1f5fbf' title 'Vdc', \\\n"
+       << "       reference with lines dt 2 lw 1.2 lc rgb '#000000' title 'reference 500 V', \\\n"
+       << "       reference * 1.01 with lines dt 3 lc rgb '#999999' title '+/-1 %', \\\n"
+       << "       reference * 0.99 with lines dt 3 lc rgb '#999999' notitle\n";
+    for (std::size_t i = 0; i < marked.size(); ++i)
+        gp << "  unset label " << (i + 1) << "\n";
+    gp << "  set ylabel 'grid current [A]'\n"
+       << "  plot data skip 1 using 1:5 with lines lw 1 lc rgb '#d62728' title 'i_a', \\\n"
+       << "       data skip 1 using 1:6 with lines lw 1 lc rgb '#2ca02c' title 'i_b', \\\n"
+       << "       data skip 1 using 1:7 with lines lw 1 lc rgb '#1f77b4' title 'i_c'\n"
+       << "  set ylabel 'power [kW, kvar]'\n"
+       << "  set xlabel 'time [s]'\n"
+       << "  plot data skip 1 using 1:($9/1000) with lines lw 1.2 lc rgb '#9467bd' title 'P [kW]', \\\n"
+       << "       data skip 1 using 1:($10/1000) with lines lw 1 lc rgb '#ff7f0e' title 'Q [kvar]'\n"
+       << "  unset multiplot\n"
+       << "  unset output\n"
+       << "}\n";
+
+    const std::string path = directory + "/" + name + ".gp";
+    std::ofstream file(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    file << gp.str();
+    file.close();
+    if (!file)
+        return "writing " + path + " failed";
+    return "";
+}
+
+PlotOutcome drawPlot(const std::string &directory, const std::string &name, std::string &message) {
+    const std::string gnuplot = findOnPath("gnuplot");
+    if (gnuplot.empty()) {
+        message = "gnuplot is not installed (Debian: gnuplot-nox), so no plot was drawn; " + directory + "/" +
+                  name + ".gp draws it once it is";
+        return PlotOutcome::NoGnuplot;
+    }
+    const std::string script = name + ".gp";
+    const std::string log = name + ".gnuplot.log";
+    const pid_t child = ::fork();
+    if (child < 0) {
+        message = "cannot start gnuplot (fork failed)";
+        return PlotOutcome::Failed;
+    }
+    if (child == 0) {
+        // The child: in the output folder, quiet input, output to the log.
+        if (::chdir(directory.c_str()) != 0)
+            ::_exit(126);
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0)
+            ::_exit(126);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+        char *const argv[] = {const_cast<char *>("gnuplot"), const_cast<char *>(script.c_str()), nullptr};
+        ::execv(gnuplot.c_str(), argv);
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            message = "lost track of gnuplot";
+            return PlotOutcome::Failed;
+        }
+    }
+    const std::string logPath = directory + "/" + log;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        std::remove(logPath.c_str());
+        return PlotOutcome::Drawn;
+    }
+    message = "gnuplot failed on " + directory + "/" + script + " (" +
+              (WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
+                                 : std::string("killed by a signal")) +
+              "); its messages are in " + logPath;
+    return PlotOutcome::Failed;
+}
+
+} // namespace kestrune::sim

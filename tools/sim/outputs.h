@@ -1,0 +1,83 @@
+// What a closed-loop run leaves behind: the CSV of the plant's signals, the
+// summary of the figures per segment (a table on the terminal and a JSON
+// file), and the plot that gnuplot draws from the CSV.
+#pragma once
+
+#include "closed_loop.h"
+
+#include <fstream>
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace kestrune::sim {
+
+// The CSV columns: time, e_a, e_b, e_c, i_a, i_b, i_c, Vdc, P, Q, level_a,
+// level_b, level_c, and V1, V2 with the split link.
+std::string csvHeader(bool splitLink);
+
+// Writes a row of the plant per call, formatted without allocating, through
+// a large buffer.
+class CsvRows : public RowSink {
+  public:
+    CsvRows(const std::string &path, bool splitLink);
+    bool ok() const { return static_cast<bool>(stream_); }
+    void row(const plant::Plant &plant) override;
+    // Flushes and closes; false when anything failed to be written.
+    bool close();
+
+  private:
+    static constexpr std::size_t BUFFER_SIZE = std::size_t{1} << 20;
+    std::unique_ptr<char[]> buffer_;
+    std::ofstream stream_;
+    bool splitLink_;
+};
+
+// Shows how far a run is on err once it has taken a second: one line
+// rewritten in place on a terminal, a plain line every few seconds
+// elsewhere.
+class ProgressLine : public ProgressSink {
+  public:
+    ProgressLine(std::ostream &err, bool terminal) : err_(err), terminal_(terminal) {}
+    void progress(double simulated, double duration, double wallSeconds) override;
+    // Ends the line on a terminal, if one was shown.
+    void finish();
+
+  private:
+    std::ostream &err_;
+    bool terminal_;
+    bool shown_ = false;
+    double lastShown_ = 0.0;
+};
+
+// Where the outputs of a run went; empty for those not written.
+struct OutputPaths {
+    std::string csv;
+    std::string json;
+    std::string plotScript;
+    std::string png;
+    std::string svg;
+};
+
+// "load 400 kW", "phase jump +30 deg", ... for the events that begin the
+// segment at time start ("start" for the first segment).
+std::string segmentLabel(const Scenario &scenario, double start);
+
+// The table of figures per segment and the run's facts.
+void printSummary(std::ostream &out, const RunPlan &plan, const ClosedLoopResult &result,
+                  const OutputPaths &paths);
+
+// The same as JSON. Returns "" or what went wrong.
+std::string writeSummaryJson(const std::string &path, const std::string &fmu, const RunPlan &plan,
+                             const ClosedLoopResult &result, const OutputPaths &paths);
+
+// Writes the gnuplot script for the scenario's CSV (both in directory).
+// Returns "" or what went wrong.
+std::string writePlotScript(const std::string &directory, const RunPlan &plan);
+
+enum class PlotOutcome { Drawn, NoGnuplot, Failed };
+// Runs gnuplot on NAME.gp in directory; message says what happened when it
+// was not drawn.
+PlotOutcome drawPlot(const std::string &directory, const std::string &name, std::string &message);
+
+} // namespace kestrune::sim

@@ -1,0 +1,403 @@
+#include "scenario.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <sstream>
+
+namespace kestrune::sim {
+
+namespace {
+
+using plant::EventKind;
+using plant::PlantParameters;
+
+constexpr double DEGREES = std::numbers::pi / 180.0; // [rad/deg]
+
+enum class Range { Any, NonNegative, Positive };
+
+struct RealField {
+    const char *key;
+    double PlantParameters::*member;
+    double scale; // written value * scale = stored value
+    Range range;
+};
+
+const RealField REAL_FIELDS[] = {
+    {"gridPhasePeak", &PlantParameters::gridPhasePeak, 1.0, Range::NonNegative},
+    {"gridFrequency", &PlantParameters::gridFrequency, 1.0, Range::Positive},
+    {"gridAngle", &PlantParameters::gridAngle, DEGREES, Range::Any},
+    {"inductance", &PlantParameters::inductance, 1.0, Range::Positive},
+    {"resistance", &PlantParameters::resistance, 1.0, Range::NonNegative},
+    {"turnsRatio", &PlantParameters::turnsRatio, 1.0, Range::Positive},
+    {"capacitance", &PlantParameters::capacitance, 1.0, Range::Positive},
+    {"loadPower", &PlantParameters::loadPower, 1.0, Range::NonNegative},
+    {"precharge", &PlantParameters::precharge, 1.0, Range::NonNegative},
+};
+
+constexpr const char *SPLIT_LINK = "splitLink";
+
+const RealField *findReal(std::string_view key) {
+    for (const RealField &field : REAL_FIELDS)
+        if (key == field.key)
+            return &field;
+    return nullptr;
+}
+
+std::string number(double value) {
+    std::ostringstream text;
+    text.precision(12);
+    text << value;
+    return text.str();
+}
+
+// "" when value lies in range, else the rule it breaks.
+std::string rangeProblem(double value, Range range) {
+    if (!std::isfinite(value))
+        return "must be a finite number";
+    if (range == Range::Positive && !(value > 0.0))
+        return "must be positive (got " + number(value) + ")";
+    if (range == Range::NonNegative && value < 0.0)
+        return "must not be negative (got " + number(value) + ")";
+    return "";
+}
+
+struct KindName {
+    const char *name;
+    EventKind kind;
+    Range range;
+};
+
+const KindName KINDS[] = {
+    {"frequency", EventKind::Frequency, Range::Positive},
+    {"phase_jump", EventKind::PhaseJump, Range::Any},
+    {"sag", EventKind::Sag, Range::NonNegative},
+    {"load", EventKind::Load, Range::NonNegative},
+};
+
+std::optional<double> parseNumber(std::string_view text) {
+    if (text.starts_with('+'))
+        text.remove_prefix(1);
+    if (text.empty() || text.front() == '+')
+        return std::nullopt;
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+using nlohmann::json;
+
+// Reading a JSON document, each problem names where it is ("events[2].time").
+class Reader {
+  public:
+    explicit Reader(std::string source) : source_(std::move(source)) {}
+
+    std::string read(const json &document, Scenario &out) {
+        if (!document.is_object())
+            return fail("", "must be a JSON object");
+        Scenario scenario;
+        scenario.source = source_;
+        bool haveName = false;
+        bool haveDuration = false;
+        for (const auto &[key, value] : document.items()) {
+            if (key == "name") {
+                if (!value.is_string())
+                    return fail(key, "must be a string");
+                scenario.name = value.get<std::string>();
+                haveName = true;
+            } else if (key == "description") {
+                if (!value.is_string())
+                    return fail(key, "must be a string");
+                scenario.description = value.get<std::string>();
+            } else if (key == "duration") {
+                if (!readReal(key, value, Range::Positive, scenario.duration))
+                    return error_;
+                haveDuration = true;
+            } else if (key == "parameters") {
+                if (!readParameters(value, scenario.parameters))
+                    return error_;
+            } else if (key == "events") {
+                if (!readEvents(value, scenario.events))
+                    return error_;
+            } else {
+                return fail(key, "is not a scenario key (name, description, duration, parameters, events)");
+            }
+        }
+        if (!haveName)
+            return fail("name", "is missing");
+        if (!haveDuration)
+            return fail("duration", "is missing");
+        if (std::string problem = checkName(scenario.name); !problem.empty())
+            return fail("name", problem);
+        for (std::size_t i = 0; i < scenario.events.size(); ++i)
+            if (!(scenario.events[i].time < scenario.duration))
+                return fail("events[" + std::to_string(i) + "].time",
+                            "is " + number(scenario.events[i].time) + " s, not before the end of the run (" +
+                                number(scenario.duration) + " s)");
+        out = std::move(scenario);
+        return "";
+    }
+
+  private:
+    std::string fail(const std::string &where, const std::string &what) {
+        error_ =
+            source_ + ": " + (where.empty() ? std::string("the document") : "\"" + where + "\"") + " " + what;
+        return error_;
+    }
+
+    static std::string checkName(const std::string &name) {
+        if (name.empty())
+            return "must not be empty";
+        for (const char c : name)
+            if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-'))
+                return "\"" + name +
+                       "\" may hold only letters, digits, '_' and '-' (it names the output files)";
+        return "";
+    }
+
+    bool readReal(const std::string &where, const json &value, Range range, double &out) {
+        if (!value.is_number()) {
+            fail(where, "must be a number");
+            return false;
+        }
+        const double v = value.get<double>();
+        if (std::string problem = rangeProblem(v, range); !problem.empty()) {
+            fail(where, problem);
+            return false;
+        }
+        out = v;
+        return true;
+    }
+
+    bool readParameters(const json &object, PlantParameters &parameters) {
+        if (!object.is_object()) {
+            fail("parameters", "must be an object of parameter names and values");
+            return false;
+        }
+        for (const auto &[key, value] : object.items()) {
+            const std::string where = "parameters." + key;
+            if (key == SPLIT_LINK) {
+                if (!value.is_boolean()) {
+                    fail(where, "must be true or false");
+                    return false;
+                }
+                parameters.splitLink = value.get<bool>();
+            } else if (const RealField *field = findReal(key)) {
+                double written = 0.0;
+                if (!readReal(where, value, field->range, written))
+                    return false;
+                parameters.*(field->member) = written * field->scale;
+            } else {
+                fail(where, "is not a plant parameter (" + keyList() + ")");
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool readEvents(const json &array, std::vector<ScenarioEvent> &events) {
+        if (!array.is_array()) {
+            fail("events", "must be an array of events");
+            return false;
+        }
+        for (std::size_t i = 0; i < array.size(); ++i) {
+            const std::string where = "events[" + std::to_string(i) + "]";
+            const json &item = array[i];
+            if (!item.is_object()) {
+                fail(where, "must be an object with time, kind and value");
+                return false;
+            }
+            ScenarioEvent event;
+            const KindName *kind = nullptr;
+            bool haveTime = false;
+            bool haveValue = false;
+            json valueItem;
+            for (const auto &[key, value] : item.items()) {
+                if (key == "time") {
+                    if (!readReal(where + ".time", value, Range::NonNegative, event.time))
+                        return false;
+                    haveTime = true;
+                } else if (key == "kind") {
+                    if (!value.is_string()) {
+                        fail(where + ".kind", "must be a string");
+                        return false;
+                    }
+                    const std::string name = value.get<std::string>();
+                    for (const KindName &k : KINDS)
+                        if (name == k.name)
+                            kind = &k;
+                    if (kind == nullptr) {
+                        fail(where + ".kind",
+                             "\"" + name + "\" is not an event kind (frequency, phase_jump, sag, load)");
+                        return false;
+                    }
+                } else if (key == "value") {
+                    valueItem = value;
+                    haveValue = true;
+                } else {
+                    fail(where + "." + key, "is not an event key (time, kind, value)");
+                    return false;
+                }
+            }
+            if (!haveTime || kind == nullptr || !haveValue) {
+                fail(where, std::string("lacks its ") + (!haveTime         ? "time"
+                                                         : kind == nullptr ? "kind"
+                                                                           : "value"));
+                return false;
+            }
+            event.kind = kind->kind;
+            if (!readReal(where + ".value", valueItem, kind->range, event.value))
+                return false;
+            if (!events.empty() && event.time < events.back().time) {
+                fail(where + ".time", "is " + number(event.time) + " s, before the event ahead of it (" +
+                                          number(events.back().time) + " s): events go in time order");
+                return false;
+            }
+            events.push_back(event);
+        }
+        return true;
+    }
+
+    static std::string keyList() {
+        std::string list;
+        for (const ParameterKey &key : parameterKeys())
+            list += (list.empty() ? "" : ", ") + std::string(key.key);
+        return list;
+    }
+
+    std::string source_;
+    std::string error_;
+};
+
+} // namespace
+
+const char *eventKindName(EventKind kind) {
+    for (const KindName &k : KINDS)
+        if (k.kind == kind)
+            return k.name;
+    return "?";
+}
+
+const std::vector<ParameterKey> &parameterKeys() {
+    static const std::vector<ParameterKey> keys{
+        {"gridPhasePeak", "V", "grid phase peak A"},
+        {"gridFrequency", "Hz", "grid frequency at t = 0"},
+        {"gridAngle", "deg", "grid angle theta at t = 0"},
+        {"inductance", "H", "series inductance, 600 V side"},
+        {"resistance", "ohm", "series resistance, 600 V side"},
+        {"turnsRatio", "", "transformer ratio n, 600 V side / converter side"},
+        {"capacitance", "F", "DC-link capacitance C"},
+        {"loadPower", "W", "DC load at 500 V: R_load = 500^2 / P"},
+        {"precharge", "V", "DC-link voltage at t = 0"},
+        {SPLIT_LINK, "", "true: two link halves of 2C each, V1 and V2 in the CSV"},
+    };
+    return keys;
+}
+
+bool isParameterKey(std::string_view key) {
+    return key == SPLIT_LINK || findReal(key) != nullptr;
+}
+
+std::string setParameter(PlantParameters &parameters, std::string_view key, std::string_view text) {
+    if (key == SPLIT_LINK) {
+        if (text == "true" || text == "1")
+            parameters.splitLink = true;
+        else if (text == "false" || text == "0")
+            parameters.splitLink = false;
+        else
+            return "splitLink takes true or false, not '" + std::string(text) + "'";
+        return "";
+    }
+    const RealField *field = findReal(key);
+    if (field == nullptr)
+        return std::string(key).insert(0, 1, '\'') + "' is not a plant parameter";
+    const std::optional<double> value = parseNumber(text);
+    if (!value)
+        return std::string(key) + " takes a finite number, not '" + std::string(text) + "'";
+    parameters.*(field->member) = *value * field->scale;
+    return "";
+}
+
+double parameterValue(const PlantParameters &parameters, std::string_view key) {
+    if (key == SPLIT_LINK)
+        return parameters.splitLink ? 1.0 : 0.0;
+    const RealField *field = findReal(key);
+    if (field == nullptr)
+        return std::nan("");
+    return parameters.*(field->member) / field->scale;
+}
+
+std::string validateParameters(const PlantParameters &parameters) {
+    for (const RealField &field : REAL_FIELDS)
+        if (std::string problem = rangeProblem(parameters.*(field.member), field.range); !problem.empty())
+            return std::string(field.key) + " " + problem;
+    return "";
+}
+
+std::string parseScenario(const std::string &text, const std::string &source, Scenario &scenario) {
+    json document;
+    try {
+        document = json::parse(text);
+    } catch (const json::exception &error) {
+        // Syntax errors and numbers beyond the double range; the library's
+        // text starts with its own tag in brackets, then says where and what.
+        std::string what = error.what();
+        if (const std::size_t tagEnd = what.find("] "); what.starts_with('[') && tagEnd != std::string::npos)
+            what = what.substr(tagEnd + 2);
+        return source + ": not valid JSON: " + what;
+    }
+    return Reader(source).read(document, scenario);
+}
+
+std::string loadScenario(const std::string &nameOrPath, const std::string &directory, Scenario &scenario) {
+    namespace fs = std::filesystem;
+    const bool byName = nameOrPath.find('/') == std::string::npos && !nameOrPath.ends_with(".json");
+    const fs::path path = byName ? fs::path(directory) / (nameOrPath + ".json") : fs::path(nameOrPath);
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) {
+        if (!byName)
+            return path.string() + ": no such scenario file";
+        std::string known;
+        for (const std::string &name : scenarioNames(directory))
+            known += (known.empty() ? "" : ", ") + name;
+        return "unknown scenario '" + nameOrPath + "' (" +
+               (known.empty() ? "no scenarios in " + directory : "known in " + directory + ": " + known) +
+               ")";
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return path.string() + ": cannot be read";
+    std::ostringstream text;
+    text << file.rdbuf();
+    return parseScenario(text.str(), path.string(), scenario);
+}
+
+std::vector<std::string> scenarioNames(const std::string &directory) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec))
+        if (it->path().extension() == ".json")
+            names.push_back(it->path().stem().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<plant::GridEvent> plantEvents(const Scenario &scenario) {
+    std::vector<plant::GridEvent> events;
+    events.reserve(scenario.events.size());
+    for (const ScenarioEvent &event : scenario.events)
+        events.push_back({event.time, event.kind,
+                          event.kind == EventKind::PhaseJump ? event.value * DEGREES : event.value});
+    return events;
+}
+
+} // namespace kestrune::sim

@@ -1,0 +1,72 @@
+// A closed-loop scenario: the plant's parameters, the grid and load events
+// and the duration, read from a small JSON file (format in
+// the README), with the command line's overrides on top.
+#pragma once
+
+#include "plant/plant.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrune::sim {
+
+// An event as the user writes it: a phase jump's value is in degrees here and
+// turned into radians only for the plant.
+struct ScenarioEvent {
+    double time = 0.0; // [s]
+    plant::EventKind kind = plant::EventKind::Frequency;
+    double value = 0.0; // [Hz], [deg], factor of the nominal amplitude, or [W]
+};
+
+struct Scenario {
+    std::string name;        // names the output files: letters, digits, '_' and '-'
+    std::string description; // one line for the summary
+    std::string source;      // the file it was read from
+    double duration = 0.0;   // [s]
+    plant::PlantParameters parameters;
+    std::vector<ScenarioEvent> events; // in time order
+};
+
+// "frequency", "phase_jump", "sag", "load".
+const char *eventKindName(plant::EventKind kind);
+
+// The plant parameters a scenario or --set may name, with the units they are
+// written in: the keys of plant::PlantParameters, gridAngle in degrees.
+struct ParameterKey {
+    const char *key;
+    const char *unit;
+    const char *meaning;
+};
+const std::vector<ParameterKey> &parameterKeys();
+bool isParameterKey(std::string_view key);
+
+// Sets one parameter from its text form as on the command line ("300e3";
+// "true"/"false"/"1"/"0" for splitLink). Returns "" or what is wrong; the
+// range is checked by validateParameters.
+std::string setParameter(plant::PlantParameters &parameters, std::string_view key, std::string_view text);
+
+// A parameter's value in the units it is written in (gridAngle in degrees,
+// splitLink as 0 or 1).
+double parameterValue(const plant::PlantParameters &parameters, std::string_view key);
+
+// "" when every parameter is finite and within its range, else the first
+// that is not.
+std::string validateParameters(const plant::PlantParameters &parameters);
+
+// Reads a scenario from JSON text; source names it in messages. Returns ""
+// and fills scenario, or one line saying what is wrong.
+std::string parseScenario(const std::string &text, const std::string &source, Scenario &scenario);
+
+// Finds and reads a scenario: a name without '/' and without ".json" is
+// looked up as directory/NAME.json, anything else is read as a file path.
+std::string loadScenario(const std::string &nameOrPath, const std::string &directory, Scenario &scenario);
+
+// The names of the scenarios in a directory (its *.json files), sorted.
+std::vector<std::string> scenarioNames(const std::string &directory);
+
+// The events as the plant takes them (phase jumps in radians).
+std::vector<plant::GridEvent> plantEvents(const Scenario &scenario);
+
+} // namespace kestrune::sim
