@@ -237,18 +237,6 @@ class Parser {
 
 } // namespace
 
-std::optional<double> parseReal(std::string_view text) {
-    if (text.starts_with('+'))
-        text.remove_prefix(1);
-    if (text.empty() || text.front() == '+')
-        return std::nullopt;
-    double value = 0.0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
 ParseResult parseOptions(const std::vector<std::string_view> &args, std::string_view defaultFmu,
                          std::string_view defaultScenarioDir) {
     return Parser(args, defaultFmu, defaultScenarioDir).run();

@@ -50,10 +50,6 @@ ParseResult parseOptions(const std::vector<std::string_view> &args, std::string_
 // The --help text.
 std::string usage(std::string_view program, std::string_view defaultFmu, std::string_view defaultScenarioDir);
 
-// A finite real number that fills the whole text (an optional leading '+'
-// is allowed); nullopt for anything else, NaN and infinities included.
-std::optional<double> parseReal(std::string_view text);
-
 // The run the options describe: the scenario with the overrides applied and
 // the step counts.
 struct RunPlan {

@@ -81,18 +81,6 @@ const KindName KINDS[] = {
     {"load", EventKind::Load, Range::NonNegative},
 };
 
-std::optional<double> parseNumber(std::string_view text) {
-    if (text.starts_with('+'))
-        text.remove_prefix(1);
-    if (text.empty() || text.front() == '+')
-        return std::nullopt;
-    double value = 0.0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
 using nlohmann::json;
 
 // Reading a JSON document, each problem names where it is ("events[2].time").
@@ -319,7 +307,7 @@ std::string setParameter(PlantParameters &parameters, std::string_view key, std:
     const RealField *field = findReal(key);
     if (field == nullptr)
         return std::string(key).insert(0, 1, '\'') + "' is not a plant parameter";
-    const std::optional<double> value = parseNumber(text);
+    const std::optional<double> value = parseReal(text);
     if (!value)
         return std::string(key) + " takes a finite number, not '" + std::string(text) + "'";
     parameters.*(field->member) = *value * field->scale;
@@ -398,6 +386,18 @@ std::vector<plant::GridEvent> plantEvents(const Scenario &scenario) {
         events.push_back({event.time, event.kind,
                           event.kind == EventKind::PhaseJump ? event.value * DEGREES : event.value});
     return events;
+}
+
+std::optional<double> parseReal(std::string_view text) {
+    if (text.starts_with('+'))
+        text.remove_prefix(1);
+    if (text.empty() || text.front() == '+')
+        return std::nullopt;
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
 }
 
 } // namespace kestrune::sim

@@ -42,6 +42,10 @@ struct ParameterKey {
 const std::vector<ParameterKey> &parameterKeys();
 bool isParameterKey(std::string_view key);
 
+// A finite real number that fills the whole text (an optional leading '+'
+// is allowed); nullopt for anything else, NaN and infinities included.
+std::optional<double> parseReal(std::string_view text);
+
 // Sets one parameter from its text form as on the command line ("300e3";
 // "true"/"false"/"1"/"0" for splitLink). Returns "" or what is wrong; the
 // range is checked by validateParameters.
