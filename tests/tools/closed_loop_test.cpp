@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace kestrune::sim {
@@ -116,6 +117,39 @@ TEST(ClosedLoop, APlantThatBlowsUpFailsTheRunInsteadOfReportingFigures) {
     const ClosedLoopResult result = run(scenario, {});
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.error.find("no longer finite"), std::string::npos) << result.error;
+}
+
+// Keeps the levels the plant applied over each base step, by its step count
+// at the end of that step.
+class LevelRows : public RowSink {
+  public:
+    void row(const plant::Plant &plant) override { levels[plant.stepCount()] = plant.levels(); }
+    std::map<std::int64_t, std::array<int, 3>> levels;
+};
+
+// The gates read after fmi2DoStep(t_k) drive the plant over the next step,
+// [t_k + h, t_k + 2h], not over [t_k, t_k + h]: the unit writes its first
+// switching pattern (after 20 gate outputs at level 0: initialization and 19
+// steps) in the step from 19 * 5e-6 s, so the plant first leaves level 0 over
+// the step from 20 * 5e-6 s.
+TEST(ClosedLoop, ThePlantHoldsTheGatesOfTheStepBeforeOverEachStep) {
+    Scenario scenario;
+    ASSERT_EQ(loadScenario("startup500", KESTRUNE_SCENARIO_DIR, scenario), "");
+    const ParseResult parsed = parseOptions({"--duration", "2e-4", "--output-interval", "5e-6"},
+                                            KESTRUNE_FMU_PATH, KESTRUNE_SCENARIO_DIR);
+    ASSERT_EQ(parsed.action, ParseResult::Action::Run) << parsed.error;
+    RunPlan plan;
+    ASSERT_EQ(planRun(parsed.options, scenario, plan), "");
+    LevelRows rows;
+    std::ostringstream err;
+    const ClosedLoopResult result = runClosedLoop(parsed.options.fmu, plan, false, &rows, nullptr, err);
+    ASSERT_TRUE(result.ok) << result.error;
+    ASSERT_EQ(rows.levels.size(), 41u);
+
+    const std::array<int, 3> zero{0, 0, 0};
+    for (std::int64_t k = 0; k <= 20; ++k)
+        EXPECT_EQ(rows.levels[k], zero) << "over the step ending at step " << k;
+    EXPECT_NE(rows.levels[21], zero) << "the first pattern is applied over the step from 20 * 5e-6 s";
 }
 
 std::vector<std::string> lines(const fs::path &path) {
