@@ -242,5 +242,25 @@ TEST(SimOutputs, WithoutGnuplotTheRunSaysSoAndStillSucceeds) {
     EXPECT_NE(out.str().find("0.000-0.005   start"), std::string::npos) << out.str();
 }
 
+// A folder name that is not UTF-8 (a Latin-1 'e' with an accent) is a valid
+// path: the run writes its files there and a valid JSON summary.
+TEST(SimOutputs, AnOutputFolderWhoseNameIsNotUtf8StillGetsItsSummary) {
+    const fs::path dir = fs::path(testing::TempDir()) / "sim_caf\xe9";
+    fs::remove_all(dir);
+    const std::string outArg = dir.string();
+    const ParseResult parsed = parseOptions({"--duration", "0.001", "--no-plot", "--output-dir", outArg},
+                                            KESTRUNE_FMU_PATH, KESTRUNE_SCENARIO_DIR);
+    ASSERT_EQ(parsed.action, ParseResult::Action::Run) << parsed.error;
+    std::ostringstream out, err;
+    EXPECT_EQ(runSimulation(parsed.options, out, err, false), 0) << err.str();
+
+    std::ifstream jsonFile(dir / "startup500.json");
+    const nlohmann::json summary = nlohmann::json::parse(jsonFile, nullptr, false);
+    ASSERT_FALSE(summary.is_discarded()) << "the summary is not valid JSON";
+    EXPECT_EQ(summary["run"]["steps"], 200);
+    EXPECT_NE(summary["outputs"]["csv"].get<std::string>().find("sim_caf\xef\xbf\xbd"), std::string::npos);
+    EXPECT_NE(out.str().find(dir.string()), std::string::npos) << "the terminal names the real folder";
+}
+
 } // namespace
 } // namespace kestrune::sim

@@ -322,8 +322,11 @@ std::string writeSummaryJson(const std::string &path, const std::string &fmu, co
         {"segments", segments},
         {"outputs", outputs}};
 
+    // Paths come from the command line and the file system, where any bytes
+    // may name a folder; bytes that are not UTF-8 are written as U+FFFD so
+    // that the summary stays valid JSON instead of stopping the program.
     std::ofstream file(path, std::ios::out | std::ios::trunc | std::ios::binary);
-    file << document.dump(2) << '\n';
+    file << document.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
     file.close();
     if (!file)
         return "writing " + path + " failed";
