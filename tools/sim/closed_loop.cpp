@@ -1,4 +1,5 @@
 #include "closed_loop.h"
+#include "number_text.h"
 
 #include "fmu_binding.h"
 #include "master/fmu_archive.h"
@@ -9,7 +10,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <sstream>
 
 namespace kestrune::sim {
 
@@ -22,13 +22,6 @@ constexpr std::int64_t CLOCK_CHECK_STEPS = 2048;
 
 bool failed(fmi2Status status) {
     return status != fmi2OK && status != fmi2Warning;
-}
-
-std::string timeText(double t) {
-    std::ostringstream text;
-    text.precision(10);
-    text << t;
-    return text.str();
 }
 
 // Prints the warnings and errors the unit logged since the last call (when
@@ -188,7 +181,7 @@ ClosedLoopResult runClosedLoop(const std::string &fmuPath, const RunPlan &plan, 
         if (failed(status)) {
             result.wallSeconds = wallSeconds();
             return fail(std::string(call) + " failed with " + master::statusName(status) +
-                        " in the communication step from t = " + timeText(t) + " s, after " +
+                        " in the communication step from t = " + numberText(t, 10) + " s, after " +
                         std::to_string(result.stepsDone) + " steps");
         }
 
@@ -203,7 +196,7 @@ ClosedLoopResult runClosedLoop(const std::string &fmuPath, const RunPlan &plan, 
         ++result.stepsDone;
         if (!allFinite(measured)) {
             result.wallSeconds = wallSeconds();
-            return fail("the plant's state is no longer finite at t = " + timeText(plant.time()) +
+            return fail("the plant's state is no longer finite at t = " + numberText(plant.time(), 10) +
                         " s: check the plant parameters");
         }
         if (rows != nullptr && result.stepsDone % plan.stepsPerRow == 0)

@@ -1,7 +1,7 @@
 #include "fmu_binding.h"
+#include "number_text.h"
 
 #include <cmath>
-#include <sstream>
 
 namespace kestrune::sim {
 
@@ -26,13 +26,6 @@ std::string findReal(const master::ModelDescription &description, const char *na
                causality;
     vr = variable->vr;
     return "";
-}
-
-std::string number(double value) {
-    std::ostringstream text;
-    text.precision(17);
-    text << value;
-    return text.str();
 }
 
 } // namespace
@@ -74,7 +67,7 @@ std::string checkAgainstUnit(const master::ModelDescription &description, const 
         const bool startKnown = variable.causality == "input" || variable.causality == "parameter";
         if (startKnown && variable.start && !(value == *variable.start))
             return "modelDescription.xml disagrees with the library: \"" + variable.name + "\" starts at " +
-                   number(*variable.start) + " in the description but at " + number(value) +
+                   numberText(*variable.start, 17) + " in the description but at " + numberText(value, 17) +
                    " in the library";
     }
     return "";

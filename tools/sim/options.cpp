@@ -1,9 +1,9 @@
 #include "options.h"
+#include "number_text.h"
 
 #include <charconv>
 #include <cmath>
 #include <limits>
-#include <sstream>
 
 namespace kestrune::sim {
 
@@ -18,13 +18,6 @@ constexpr double STEP_TOLERANCE = BASE_STEP * 1e-6;
 // communication steps, in steps.
 constexpr double STEP_COUNT_TOLERANCE = 1e-6;
 constexpr double DEFAULT_OUTPUT_INTERVAL = 1e-4; // [s]
-
-std::string number(double value) {
-    std::ostringstream text;
-    text.precision(12);
-    text << value;
-    return text.str();
-}
 
 // Splits "--name=value" into its parts; value is nullopt without '='.
 struct OptionWord {
@@ -200,20 +193,20 @@ class Parser {
         Options &o = result_.options;
 
         if (!(o.step > 0.0))
-            return fail("--step must be positive (got " + number(o.step) + ")");
+            return fail("--step must be positive (got " + numberText(o.step) + ")");
         const double baseSteps = o.step / BASE_STEP;
         constexpr double MAX_BASE_STEPS = std::numeric_limits<std::int32_t>::max();
         if (baseSteps > MAX_BASE_STEPS)
-            return fail("--step " + number(o.step) + " s is too long for one fmi2DoStep (at most " +
-                        number(MAX_BASE_STEPS * BASE_STEP) + " s)");
+            return fail("--step " + numberText(o.step) + " s is too long for one fmi2DoStep (at most " +
+                        numberText(MAX_BASE_STEPS * BASE_STEP) + " s)");
         const double rounded = std::round(baseSteps);
         if (rounded < 1.0 || std::fabs(o.step - rounded * BASE_STEP) > STEP_TOLERANCE) {
             const double below = std::floor(baseSteps);
             const std::string nearest = below < 1.0 ? "the shortest is 5e-06"
-                                                    : "nearest: " + number(below * BASE_STEP) + " or " +
-                                                          number((below + 1.0) * BASE_STEP);
+                                                    : "nearest: " + numberText(below * BASE_STEP) + " or " +
+                                                          numberText((below + 1.0) * BASE_STEP);
             return fail(
-                "--step " + number(o.step) + " s is " + number(baseSteps) +
+                "--step " + numberText(o.step) + " s is " + numberText(baseSteps) +
                 " base steps; the unit advances in base steps of 5e-06 s, so the communication step must "
                 "be a whole number of them (" +
                 nearest + ")");
@@ -221,9 +214,9 @@ class Parser {
         o.baseStepsPerStep = static_cast<std::int32_t>(rounded);
 
         if (o.duration && !(*o.duration > 0.0))
-            return fail("--duration must be positive (got " + number(*o.duration) + ")");
+            return fail("--duration must be positive (got " + numberText(*o.duration) + ")");
         if (o.outputInterval && !(*o.outputInterval > 0.0))
-            return fail("--output-interval must be positive (got " + number(*o.outputInterval) + ")");
+            return fail("--output-interval must be positive (got " + numberText(*o.outputInterval) + ")");
         return true;
     }
 
@@ -270,18 +263,18 @@ std::string planRun(const Options &options, Scenario scenario, RunPlan &plan) {
     const std::optional<std::int64_t> steps =
         wholeMultiple(scenario.duration, options.step, STEP_COUNT_TOLERANCE);
     if (!steps || *steps < 1)
-        return "the duration " + number(scenario.duration) + " s is " +
-               number(scenario.duration / options.step) + " communication steps of " + number(options.step) +
-               " s; it must be a whole number of them (at least one)";
+        return "the duration " + numberText(scenario.duration) + " s is " +
+               numberText(scenario.duration / options.step) + " communication steps of " +
+               numberText(options.step) + " s; it must be a whole number of them (at least one)";
     result.stepCount = *steps;
 
     if (options.outputInterval) {
         const std::optional<std::int64_t> perRow =
             wholeMultiple(*options.outputInterval, options.step, STEP_COUNT_TOLERANCE);
         if (!perRow || *perRow < 1)
-            return "--output-interval " + number(*options.outputInterval) + " s is " +
-                   number(*options.outputInterval / options.step) + " communication steps of " +
-                   number(options.step) + " s; it must be a whole number of them (at least one)";
+            return "--output-interval " + numberText(*options.outputInterval) + " s is " +
+                   numberText(*options.outputInterval / options.step) + " communication steps of " +
+                   numberText(options.step) + " s; it must be a whole number of them (at least one)";
         result.stepsPerRow = *perRow;
     } else {
         result.stepsPerRow = std::max<std::int64_t>(1, std::llround(DEFAULT_OUTPUT_INTERVAL / options.step));

@@ -1,4 +1,5 @@
 #include "outputs.h"
+#include "number_text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -30,23 +31,17 @@ format(const char *pattern, ...) {
     return line;
 }
 
-std::string number(double value) {
-    std::ostringstream text;
-    text.precision(6);
-    text << value;
-    return text.str();
-}
-
 std::string eventText(const ScenarioEvent &event) {
     switch (event.kind) {
     case plant::EventKind::Frequency:
-        return "frequency " + number(event.value) + " Hz";
+        return "frequency " + numberText(event.value, 6) + " Hz";
     case plant::EventKind::PhaseJump:
-        return std::string("phase jump ") + (event.value >= 0.0 ? "+" : "") + number(event.value) + " deg";
+        return std::string("phase jump ") + (event.value >= 0.0 ? "+" : "") + numberText(event.value, 6) +
+               " deg";
     case plant::EventKind::Sag:
-        return "amplitude " + number(event.value);
+        return "amplitude " + numberText(event.value, 6);
     case plant::EventKind::Load:
-        return "load " + number(event.value / 1e3) + " kW";
+        return "load " + numberText(event.value / 1e3, 6) + " kW";
     }
     return "?";
 }

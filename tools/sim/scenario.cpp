@@ -1,4 +1,5 @@
 #include "scenario.h"
+#include "number_text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -50,21 +51,14 @@ const RealField *findReal(std::string_view key) {
     return nullptr;
 }
 
-std::string number(double value) {
-    std::ostringstream text;
-    text.precision(12);
-    text << value;
-    return text.str();
-}
-
 // "" when value lies in range, else the rule it breaks.
 std::string rangeProblem(double value, Range range) {
     if (!std::isfinite(value))
         return "must be a finite number";
     if (range == Range::Positive && !(value > 0.0))
-        return "must be positive (got " + number(value) + ")";
+        return "must be positive (got " + numberText(value) + ")";
     if (range == Range::NonNegative && value < 0.0)
-        return "must not be negative (got " + number(value) + ")";
+        return "must not be negative (got " + numberText(value) + ")";
     return "";
 }
 
@@ -128,8 +122,9 @@ class Reader {
         for (std::size_t i = 0; i < scenario.events.size(); ++i)
             if (!(scenario.events[i].time < scenario.duration))
                 return fail("events[" + std::to_string(i) + "].time",
-                            "is " + number(scenario.events[i].time) + " s, not before the end of the run (" +
-                                number(scenario.duration) + " s)");
+                            "is " + numberText(scenario.events[i].time) +
+                                " s, not before the end of the run (" + numberText(scenario.duration) +
+                                " s)");
         out = std::move(scenario);
         return "";
     }
@@ -245,8 +240,8 @@ class Reader {
             if (!readReal(where + ".value", valueItem, kind->range, event.value))
                 return false;
             if (!events.empty() && event.time < events.back().time) {
-                fail(where + ".time", "is " + number(event.time) + " s, before the event ahead of it (" +
-                                          number(events.back().time) + " s): events go in time order");
+                fail(where + ".time", "is " + numberText(event.time) + " s, before the event ahead of it (" +
+                                          numberText(events.back().time) + " s): events go in time order");
                 return false;
             }
             events.push_back(event);
