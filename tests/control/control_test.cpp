@@ -3,6 +3,7 @@
 // number.
 #include "control/control.h"
 
+#include "../model/model_fixture.h"
 #include "children/child_host.h"
 #include "grid_drive.h"
 #include "model/initialize.h"
@@ -30,17 +31,13 @@ void failingUpdate(ChildContext *ctx, std::int32_t tid) {
     setChildErrorStatus(ctx, INJECTED_ERROR);
 }
 
-class SlowRateScheduleTest : public ::testing::Test {
+class SlowRateScheduleTest : public testing::ModelTest {
   protected:
-    void SetUp() override { modelInitialize(); }
     void TearDown() override {
-        modelTerminate();
-        modelParameters = defaults;
+        ModelTest::TearDown();
         modelInitialize();
         modelTerminate();
     }
-
-    const ModelParameters defaults = modelParameters;
 };
 
 // The states of the slow update phase in the order it stores them; the means

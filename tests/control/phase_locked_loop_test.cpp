@@ -1,6 +1,7 @@
 // The phase-locked loop against a simulated grid, through the model step.
 #include "control/phase_locked_loop.h"
 
+#include "../model/model_fixture.h"
 #include "grid_drive.h"
 #include "model/initialize.h"
 #include "model/records.h"
@@ -19,20 +20,13 @@ constexpr double ANGLE_INITIAL = -0.7853981633974483;
 constexpr double OMEGA_60HZ = 376.99111843077515;
 constexpr int SLOW_STEPS_PER_SECOND = 10000;
 
-class PhaseLockedLoopTest : public ::testing::Test {
+class PhaseLockedLoopTest : public testing::ModelTest {
   protected:
-    void SetUp() override { modelInitialize(); }
-    void TearDown() override {
-        modelTerminate();
-        modelParameters = defaults;
-    }
-
     static const PhaseLockedLoopSignals &pll() { return modelSignals.control.pll; }
 
     // Grid angle minus pllAngle, folded into (-pi, pi].
     static double angleOffset(double gridAngle) { return std::remainder(gridAngle - pll().pllAngle, TWO_PI); }
 
-    const ModelParameters defaults = modelParameters;
     GridDrive grid;
 };
 

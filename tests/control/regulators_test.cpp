@@ -2,6 +2,7 @@
 // through the model step against a simulated grid.
 #include "control/regulators.h"
 
+#include "../model/model_fixture.h"
 #include "grid_drive.h"
 #include "model/initialize.h"
 #include "model/records.h"
@@ -16,18 +17,11 @@ namespace {
 
 using testing::GridDrive;
 
-class RegulatorsTest : public ::testing::Test {
+class RegulatorsTest : public testing::ModelTest {
   protected:
-    void SetUp() override { modelInitialize(); }
-    void TearDown() override {
-        modelTerminate();
-        modelParameters = defaults;
-    }
-
     static const RegulatorSignals &signals() { return modelSignals.control.regulators; }
     static const RegulatorWork &work() { return modelWork.control.regulators; }
 
-    const ModelParameters defaults = modelParameters;
     GridDrive grid;
 };
 

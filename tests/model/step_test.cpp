@@ -4,6 +4,7 @@
 #include "model/numeric.h"
 #include "model/records.h"
 #include "model/step.h"
+#include "model_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +13,8 @@
 namespace kestrune {
 namespace {
 
-class ModelStepTest : public ::testing::Test {
+class ModelStepTest : public testing::ModelTest {
   protected:
-    void SetUp() override { modelInitialize(); }
-
     static std::uint64_t baseTick() {
         return (std::uint64_t{modelRecord.baseTickHigh} << 32) | modelRecord.baseTickLow;
     }

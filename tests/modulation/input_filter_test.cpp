@@ -1,5 +1,6 @@
 // The measurement filters and the sampling of their outputs for the slow
 // rate, driven through the model step on the static model.
+#include "../model/model_fixture.h"
 #include "model/initialize.h"
 #include "model/records.h"
 #include "model/step.h"
@@ -39,9 +40,8 @@ std::array<Channel, CHANNELS> channels() {
 // or filtered with another channel's state shows.
 constexpr std::array<double, CHANNELS> LEVEL = {339.4, -169.7, -169.7, 12.5, -4.0, -8.5, 500.0};
 
-class InputFilterTest : public ::testing::Test {
+class InputFilterTest : public testing::ModelTest {
   protected:
-    void SetUp() override { modelInitialize(); }
     const std::array<Channel, CHANNELS> channel = channels();
 };
 

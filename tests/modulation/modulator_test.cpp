@@ -1,5 +1,6 @@
 // The three-level modulator: its carriers, the comparison of the leg
 // references with them, and the gate patterns on the twelve outputs.
+#include "../model/model_fixture.h"
 #include "model/initialize.h"
 #include "model/records.h"
 #include "model/step.h"
@@ -41,14 +42,8 @@ AllGates allGates() {
     return g;
 }
 
-class ModulatorTest : public ::testing::Test {
+class ModulatorTest : public testing::ModelTest {
   protected:
-    void SetUp() override { modelInitialize(); }
-    void TearDown() override {
-        modelParameters.modulation.modulator.carrierMode = 2.0;
-        modelParameters.modulation.modulator.armCount = 3.0;
-    }
-
     // One model step whose leg references are abc: written into the
     // transfer register just before each slow-rate hit, which moves it into
     // heldReferenceAbc, whatever the controls compute.

@@ -1,5 +1,6 @@
 // The leg references: transfer of the slow rate's modulation reference with
 // one slow period of delay, and the internal 60 Hz sine source.
+#include "../model/model_fixture.h"
 #include "model/initialize.h"
 #include "model/records.h"
 #include "model/step.h"
@@ -21,11 +22,8 @@ double sineAt(double t, int k) {
     return 0.8 * std::sin(OMEGA * t + PHASE[k]);
 }
 
-class ReferenceTest : public ::testing::Test {
+class ReferenceTest : public testing::ModelTest {
   protected:
-    void SetUp() override { modelInitialize(); }
-    void TearDown() override { modelParameters.modulation.reference.referenceSource = 1.0; }
-
     static void useSineSource() { modelParameters.modulation.reference.referenceSource = 0.0; }
     static void steps(int n) {
         for (int i = 0; i < n; ++i) {
