@@ -1,10 +1,11 @@
 // The statically linked model driven as the unit's own step loop drives it:
-// one instance attached (so every step fills the output snapshot), a running
-// 600 V line-to-line, 60 Hz grid with 500 V DC on the inputs, advanced until
-// the phase-locked loop is locked.
+// the library's model with one instance attached (so every step fills the
+// output snapshot), a running 600 V line-to-line, 60 Hz grid with 500 V DC on
+// the inputs, advanced until the phase-locked loop is locked.
 #pragma once
 
 #include "fmu/fmi2.h"
+#include "fmu/instance.h"
 #include "master/grid.h"
 #include "model/records.h"
 #include "model/step.h"
@@ -39,17 +40,17 @@ inline std::vector<master::Inputs> gridInputTable() {
 }
 
 inline void writeInputs(const master::Inputs &in) {
-    modelInputs.gridVoltage[0] = in[0];
-    modelInputs.gridVoltage[1] = in[1];
-    modelInputs.gridVoltage[2] = in[2];
-    modelInputs.converterCurrent[0] = in[3];
-    modelInputs.converterCurrent[1] = in[4];
-    modelInputs.converterCurrent[2] = in[5];
-    modelInputs.dcVoltage = in[6];
+    libraryModel.inputs.gridVoltage[0] = in[0];
+    libraryModel.inputs.gridVoltage[1] = in[1];
+    libraryModel.inputs.gridVoltage[2] = in[2];
+    libraryModel.inputs.converterCurrent[0] = in[3];
+    libraryModel.inputs.converterCurrent[1] = in[4];
+    libraryModel.inputs.converterCurrent[2] = in[5];
+    libraryModel.inputs.dcVoltage = in[6];
 }
 
 inline bool isSlowRateHitNext() {
-    return modelRecord.rateCounters[1] == 0;
+    return libraryModel.record.rateCounters[1] == 0;
 }
 
 // Owns the model's one instance in this process and the input table; the
@@ -81,7 +82,7 @@ class ModelDrive {
     // One base step with the inputs of its time.
     void step() {
         writeInputs(inputsOfNextStep());
-        modelStep();
+        modelStep(libraryModel);
         ++step_;
     }
 

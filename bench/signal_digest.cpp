@@ -36,11 +36,11 @@ int main(int argc, char **argv) {
     Digest digest;
     for (long i = 0; i < steps; ++i) {
         drive.step();
-        digest.add(modelOutputs);
-        digest.add(modelSignals);
-        digest.add(modelWork.modulation);
-        digest.add(modelWork.control);
-        digest.add(modelRecord.taskTimes);
+        digest.add(libraryModel.outputs);
+        digest.add(libraryModel.signals);
+        digest.add(libraryModel.work.modulation);
+        digest.add(libraryModel.work.control);
+        digest.add(libraryModel.record.taskTimes);
     }
     std::printf("%ld base steps, digest %016" PRIx64 "\n", steps, digest.value);
     return 0;

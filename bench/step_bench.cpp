@@ -56,11 +56,12 @@ ModelDrive &drive() {
 // run.
 bench::KernelState kernelFromModel() {
     bench::KernelState k{};
-    k.baseTick = modelRecord.baseTickLow + (static_cast<std::uint64_t>(modelRecord.baseTickHigh) << 32U);
-    std::memcpy(k.filterState, modelWork.modulation.filterState, sizeof k.filterState);
-    std::memcpy(k.sine, modelWork.modulation.sineLast, sizeof k.sine);
-    std::memcpy(k.cosine, modelWork.modulation.cosineLast, sizeof k.cosine);
-    std::memcpy(k.reference, modelSignals.modulation.heldReferenceAbc, sizeof k.reference);
+    k.baseTick = libraryModel.record.baseTickLow +
+                 (static_cast<std::uint64_t>(libraryModel.record.baseTickHigh) << 32U);
+    std::memcpy(k.filterState, libraryModel.work.modulation.filterState, sizeof k.filterState);
+    std::memcpy(k.sine, libraryModel.work.modulation.sineLast, sizeof k.sine);
+    std::memcpy(k.cosine, libraryModel.work.modulation.cosineLast, sizeof k.cosine);
+    std::memcpy(k.reference, libraryModel.signals.modulation.heldReferenceAbc, sizeof k.reference);
     return k;
 }
 
@@ -83,29 +84,32 @@ KernelRun &kernelRun() {
         d.stepUntilHitIs(true);
         r.state = kernelFromModel();
         r.step = d.stepCount();
-        std::memcpy(r.stepSine, modelParameters.modulation.reference.stepSine, sizeof r.stepSine);
-        std::memcpy(r.stepCosine, modelParameters.modulation.reference.stepCosine, sizeof r.stepCosine);
+        std::memcpy(r.stepSine, libraryModel.parameters.modulation.reference.stepSine, sizeof r.stepSine);
+        std::memcpy(r.stepCosine, libraryModel.parameters.modulation.reference.stepCosine,
+                    sizeof r.stepCosine);
         bench::KernelState &k = r.state;
         for (std::size_t i = 0; i < bench::INPUT_TABLE_STEPS; ++i) {
             const bool hit = bench::isSlowRateHitNext();
             if (hit) {
-                std::memcpy(k.reference, modelWork.modulation.referenceTransferBuffer, sizeof k.reference);
+                std::memcpy(k.reference, libraryModel.work.modulation.referenceTransferBuffer,
+                            sizeof k.reference);
             }
             bench::kernelStep(k, d.inputsOfNextStep().data(), r.stepSine, r.stepCosine);
             d.step();
             if (hit) {
                 r.references.push_back({k.reference[0], k.reference[1], k.reference[2]});
             }
-            const ModulationSignals &s = modelSignals.modulation;
+            const ModulationSignals &s = libraryModel.signals.modulation;
             const double filtered[7] = {s.measuredVoltageAbc[0], s.measuredVoltageAbc[1],
                                         s.measuredVoltageAbc[2], s.measuredCurrentAbc[0],
                                         s.measuredCurrentAbc[1], s.measuredCurrentAbc[2],
                                         s.measuredDcVoltage};
-            if (std::memcmp(k.gates, modelOutputs.gates, sizeof k.gates) != 0 ||
+            if (std::memcmp(k.gates, libraryModel.outputs.gates, sizeof k.gates) != 0 ||
                 std::memcmp(k.snapshot, currentInstance->outputSnapshot, sizeof k.snapshot) != 0 ||
                 std::memcmp(k.filtered, filtered, sizeof filtered) != 0 ||
-                std::memcmp(k.filterState, modelWork.modulation.filterState, sizeof k.filterState) != 0 ||
-                std::memcmp(k.sine, modelWork.modulation.sineLast, sizeof k.sine) != 0) {
+                std::memcmp(k.filterState, libraryModel.work.modulation.filterState, sizeof k.filterState) !=
+                    0 ||
+                std::memcmp(k.sine, libraryModel.work.modulation.sineLast, sizeof k.sine) != 0) {
                 std::fprintf(stderr, "the hand kernel and modelStep differ after base step %ld\n",
                              d.stepCount());
                 std::exit(1);
@@ -242,7 +246,7 @@ void rawModelStepsOf(benchmark::State &state, int baseSteps) {
     for (auto _ : state) {
         bench::writeInputs(d.inputsOfNextStep());
         for (int i = 0; i < baseSteps; ++i) {
-            modelStep();
+            modelStep(libraryModel);
             d.advanceCount();
         }
     }

@@ -99,7 +99,7 @@ int main(int argc, char **argv) {
             const bool hit = bench::isSlowRateHitNext();
             bench::writeInputs(drive.inputsOfNextStep());
             const std::uint64_t t0 = bench::tscBegin();
-            modelStep();
+            modelStep(libraryModel);
             const std::uint64_t t1 = bench::tscEnd();
             drive.advanceCount();
             const auto ticks = static_cast<std::uint32_t>(std::min<std::uint64_t>(t1 - t0, UINT32_MAX));

@@ -13,8 +13,8 @@ namespace {
 constexpr double CHILD_SAMPLE_PERIOD = SLOW_STEP;
 constexpr std::int32_t CHILD_TASK = 1;
 
-ChildContext *childAt(int index) {
-    ChildContext **table = modelRecord.childTable;
+ChildContext *childAt(const Model &model, int index) {
+    ChildContext **table = model.record.childTable;
     return table == nullptr ? nullptr : table[index];
 }
 
@@ -40,11 +40,11 @@ void setChildErrorStatus(ChildContext *ctx, const char *message) {
     *ctx->hostInfo->sharedInfo->errorStatus = message;
 }
 
-void setUpChild(int index, const ChildWiring &wiring) {
-    ModelRecord &m = modelRecord;
+void setUpChild(Model &model, int index, const ChildWiring &wiring) {
+    ModelRecord &m = model.record;
     ChildContext *ctx = &m.children[index];
     ChildSlots &slots = m.childSlots[index];
-    ChildWorkSlots &work = modelWork.children[index];
+    ChildWorkSlots &work = model.work.children[index];
 
     slots.sampleTimePeriod = 0.0;
     slots.sampleTimeOffset = 0.0;
@@ -101,37 +101,37 @@ void setUpChild(int index, const ChildWiring &wiring) {
     ctx->numPtrWork = 1;
 }
 
-bool startChild(int index) {
-    ChildContext *ctx = childAt(index);
+bool startChild(Model &model, int index) {
+    ChildContext *ctx = childAt(model, index);
     if (ctx->methods.mdlStart != nullptr) {
         ctx->methods.mdlStart(ctx);
     }
-    return modelRecord.errorStatus == nullptr;
+    return model.record.errorStatus == nullptr;
 }
 
-bool initializeChildConditions(int index) {
-    ChildContext *ctx = childAt(index);
+bool initializeChildConditions(Model &model, int index) {
+    ChildContext *ctx = childAt(model, index);
     if (ctx->methods.mdlInitConditions != nullptr) {
         ctx->methods.mdlInitConditions(ctx);
     }
-    return modelRecord.errorStatus == nullptr;
+    return model.record.errorStatus == nullptr;
 }
 
-void childOutputs(int index) {
-    ChildContext *ctx = childAt(index);
+void childOutputs(Model &model, int index) {
+    ChildContext *ctx = childAt(model, index);
     ctx->methods.mdlOutputs(ctx, CHILD_TASK);
 }
 
-bool childUpdate(int index) {
-    ChildContext *ctx = childAt(index);
+bool childUpdate(Model &model, int index) {
+    ChildContext *ctx = childAt(model, index);
     ctx->methods.mdlUpdate(ctx, CHILD_TASK);
-    return modelRecord.errorStatus == nullptr;
+    return model.record.errorStatus == nullptr;
 }
 
-void modelTerminate() {
+void modelTerminate(Model &model) {
     static constexpr int TERMINATE_ORDER[CHILD_COUNT] = {2, 3, 0, 1, 4};
-    modelRecord.childrenStarted = 0U;
-    ChildContext **table = modelRecord.childTable;
+    model.record.childrenStarted = 0U;
+    ChildContext **table = model.record.childTable;
     if (table == nullptr) {
         return;
     }

@@ -9,6 +9,8 @@
 
 namespace kestrune {
 
+struct Model;
+
 struct ChildContext;
 struct SharedModelInfo;
 
@@ -122,21 +124,21 @@ void setChildErrorStatus(ChildContext *ctx, const char *message);
 // Host set-up of block index of the model's child table: wiring, host
 // information, registration, sizes and sample times, then the host's
 // resolution of widths (1), work counts (1) and sample time (1e-4 s, task 1).
-void setUpChild(int index, const ChildWiring &wiring);
+void setUpChild(Model &model, int index, const ChildWiring &wiring);
 
 // Model initialization calls of one block. Each returns false when the model
 // carries an error afterwards.
-bool startChild(int index);
-bool initializeChildConditions(int index);
+bool startChild(Model &model, int index);
+bool initializeChildConditions(Model &model, int index);
 
 // Step calls of one block on the slow rate. childUpdate returns false when
 // the model carries an error afterwards.
-void childOutputs(int index);
-bool childUpdate(int index);
+void childOutputs(Model &model, int index);
+bool childUpdate(Model &model, int index);
 
 // Terminates the hosted blocks in the order 2, 3, 0, 1, 4 and marks the
 // children as no longer started. Blocks that were never set up (no child
 // table, null entries or no terminate method) are passed over.
-void modelTerminate();
+void modelTerminate(Model &model);
 
 } // namespace kestrune

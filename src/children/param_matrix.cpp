@@ -109,7 +109,7 @@ ParamMatrix *paramDuplicate(const ParamMatrix *value) {
 }
 
 const std::uint64_t *paramGetDimensions(const ParamMatrix *value) {
-    static std::uint64_t dimensions[2];
+    thread_local std::uint64_t dimensions[2];
     dimensions[0] = toCount(value[0]);
     dimensions[1] = toCount(value[1]);
     return dimensions;

@@ -52,8 +52,9 @@ ParamMatrix *paramCreateStringArray(std::int32_t count, const char *const texts[
 // A copy of the whole block.
 ParamMatrix *paramDuplicate(const ParamMatrix *value);
 
-// {rows, cols} as unsigned 64-bit integers, in one static buffer that every
-// call overwrites.
+// {rows, cols} as unsigned 64-bit integers, in one buffer per thread that
+// every call on that thread overwrites: models on other threads start their
+// hosted blocks at the same time.
 const std::uint64_t *paramGetDimensions(const ParamMatrix *value);
 
 // Copies the characters of a value into buffer with a terminating zero byte,

@@ -10,41 +10,41 @@ namespace kestrune {
 // The blocks run in a fixed interleaving; each measurement is sampled just
 // before the first block that reads it. slowTime is the slow rate's time,
 // read once by the model step, and serves every mean of this step.
-void slowRateOutputs(double slowTime) {
-    sampleHeldCurrents();
-    currentsToAlphaBeta();
-    pllAngleOutput();
-    currentsToDq();
-    sampleHeldDcVoltage();
-    currentRegulation();
-    dcVoltageMeanOutput(slowTime);
-    sampleHeldVoltages();
-    pllGridVoltagePu();
-    gridVoltageMeanOutput(slowTime);
-    voltageReferences();
-    pllAutomaticGainControl(slowTime);
-    pllRegulation(slowTime);
-    modulationReference();
+void slowRateOutputs(Model &model, double slowTime) {
+    sampleHeldCurrents(model);
+    currentsToAlphaBeta(model);
+    pllAngleOutput(model);
+    currentsToDq(model);
+    sampleHeldDcVoltage(model);
+    currentRegulation(model);
+    dcVoltageMeanOutput(model, slowTime);
+    sampleHeldVoltages(model);
+    pllGridVoltagePu(model);
+    gridVoltageMeanOutput(model, slowTime);
+    voltageReferences(model);
+    pllAutomaticGainControl(model, slowTime);
+    pllRegulation(model, slowTime);
+    modulationReference(model);
 }
 
 // A delay line that leaves an error ends the update at once: the blocks after
 // it keep their states.
-bool slowRateUpdate() {
-    transferReferenceOut();
-    pllAngleUpdate();
-    regulatorUpdate();
-    if (!dcVoltageMeanUpdate() || !gridVoltageMeanUpdate()) {
+bool slowRateUpdate(Model &model) {
+    transferReferenceOut(model);
+    pllAngleUpdate(model);
+    regulatorUpdate(model);
+    if (!dcVoltageMeanUpdate(model) || !gridVoltageMeanUpdate(model)) {
         return false;
     }
-    pllFrequencyUpdate();
-    if (!pllAgcMeansUpdate()) {
+    pllFrequencyUpdate(model);
+    if (!pllAgcMeansUpdate(model)) {
         return false;
     }
-    pllRegulatorUpdate();
-    if (!pllPhaseDetectorUpdate()) {
+    pllRegulatorUpdate(model);
+    if (!pllPhaseDetectorUpdate(model)) {
         return false;
     }
-    pllFrequencyFilterUpdate();
+    pllFrequencyFilterUpdate(model);
     return true;
 }
 

@@ -4,11 +4,13 @@
 
 namespace kestrune {
 
+struct Model;
+
 // Slow-rate output phase at the slow time of this step.
-void slowRateOutputs(double slowTime);
+void slowRateOutputs(Model &model, double slowTime);
 
 // Slow-rate update phase. Returns false when a hosted block left an error,
 // in which case the remaining updates were skipped.
-bool slowRateUpdate();
+bool slowRateUpdate(Model &model);
 
 } // namespace kestrune

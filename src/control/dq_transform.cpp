@@ -16,20 +16,20 @@ double rowTimes(const double row[3], const double abc[3]) {
 
 } // namespace
 
-DqTransform currentTransform() {
-    return {&modelParameters.control.currentTransform, &modelSignals.control.currentTransform};
+DqTransform currentTransform(Model &model) {
+    return {&model.parameters.control.currentTransform, &model.signals.control.currentTransform};
 }
 
-DqTransform gridVoltageTransform() {
-    return {&modelParameters.control.gridVoltageTransform, &modelSignals.control.gridVoltageTransform};
+DqTransform gridVoltageTransform(Model &model) {
+    return {&model.parameters.control.gridVoltageTransform, &model.signals.control.gridVoltageTransform};
 }
 
-DqTransform agcTransform() {
-    return {&modelParameters.control.agcTransform, &modelSignals.control.agcTransform};
+DqTransform agcTransform(Model &model) {
+    return {&model.parameters.control.agcTransform, &model.signals.control.agcTransform};
 }
 
-DqTransform phaseDetectorTransform() {
-    return {&modelParameters.control.phaseDetectorTransform, &modelSignals.control.phaseDetectorTransform};
+DqTransform phaseDetectorTransform(Model &model) {
+    return {&model.parameters.control.phaseDetectorTransform, &model.signals.control.phaseDetectorTransform};
 }
 
 AlphaBeta clarke(const DqTransform &transform, const double abc[3]) {

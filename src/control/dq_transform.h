@@ -7,16 +7,18 @@
 
 namespace kestrune {
 
+struct Model;
+
 struct DqTransform {
     const DqTransformParameters *parameters;
     DqTransformSignals *signals;
 };
 
 // The model's four transforms, in the order the slow step computes them.
-DqTransform currentTransform();       // converter currents
-DqTransform gridVoltageTransform();   // grid voltage under "Mean1"
-DqTransform agcTransform();           // grid voltage under the automatic gain control
-DqTransform phaseDetectorTransform(); // grid voltage under "Variable Frequency Mean value"
+DqTransform currentTransform(Model &model);       // converter currents
+DqTransform gridVoltageTransform(Model &model);   // grid voltage under "Mean1"
+DqTransform agcTransform(Model &model);           // grid voltage under the automatic gain control
+DqTransform phaseDetectorTransform(Model &model); // grid voltage under "Variable Frequency Mean value"
 
 struct AlphaBeta {
     double alpha;

@@ -25,10 +25,11 @@ double integratorOutput(const MeanWork &w, double halfStepGain, double u) {
 
 // Advances the integrator, lets the delay line store the integral, and only
 // when the line reported no error takes the step's input and output over.
-bool updateMean(MeanWork &w, const MeanSignals &s, int child, double halfStepGain, double u, double y) {
+bool updateMean(Model &model, MeanWork &w, const MeanSignals &s, int child, double halfStepGain, double u,
+                double y) {
     w.integratorFirstStep = 0U;
     w.integratorState = halfStepGain * u + s.integral;
-    if (!childUpdate(child)) {
+    if (!childUpdate(model, child)) {
         return false;
     }
     w.previousInput = u;
@@ -38,29 +39,29 @@ bool updateMean(MeanWork &w, const MeanSignals &s, int child, double halfStepGai
 
 } // namespace
 
-VariableFrequencyMean agcMeanD() {
-    return {&modelParameters.control.agcMeanD, &modelSignals.control.agcMeanD, &modelWork.control.agcMeanD,
-            0};
+VariableFrequencyMean agcMeanD(Model &model) {
+    return {&model.parameters.control.agcMeanD, &model.signals.control.agcMeanD, &model.work.control.agcMeanD,
+            &model, 0};
 }
 
-VariableFrequencyMean agcMeanQ() {
-    return {&modelParameters.control.agcMeanQ, &modelSignals.control.agcMeanQ, &modelWork.control.agcMeanQ,
-            1};
+VariableFrequencyMean agcMeanQ(Model &model) {
+    return {&model.parameters.control.agcMeanQ, &model.signals.control.agcMeanQ, &model.work.control.agcMeanQ,
+            &model, 1};
 }
 
-FixedFrequencyMean dcVoltageMean() {
-    return {&modelParameters.control.dcVoltageMean, &modelSignals.control.dcVoltageMean,
-            &modelWork.control.dcVoltageMean, 2};
+FixedFrequencyMean dcVoltageMean(Model &model) {
+    return {&model.parameters.control.dcVoltageMean, &model.signals.control.dcVoltageMean,
+            &model.work.control.dcVoltageMean, &model, 2};
 }
 
-FixedFrequencyMean gridVoltageMean() {
-    return {&modelParameters.control.gridVoltageMean, &modelSignals.control.gridVoltageMean,
-            &modelWork.control.gridVoltageMean, 3};
+FixedFrequencyMean gridVoltageMean(Model &model) {
+    return {&model.parameters.control.gridVoltageMean, &model.signals.control.gridVoltageMean,
+            &model.work.control.gridVoltageMean, &model, 3};
 }
 
-VariableFrequencyMean frequencyMean() {
-    return {&modelParameters.control.frequencyMean, &modelSignals.control.frequencyMean,
-            &modelWork.control.frequencyMean, 4};
+VariableFrequencyMean frequencyMean(Model &model) {
+    return {&model.parameters.control.frequencyMean, &model.signals.control.frequencyMean,
+            &model.work.control.frequencyMean, &model, 4};
 }
 
 double meanOutput(const VariableFrequencyMean &mean, double u, double f, double t) {
@@ -74,9 +75,9 @@ double meanOutput(const VariableFrequencyMean &mean, double u, double f, double 
     const double fc = limitTo(f, p.frequencyLowerLimit, p.frequencyUpperLimit);
     const double periodSamples = (1.0 / fc) / SLOW_STEP_FOR_PERIOD; // Nr
     const double wholeSamples = std::ceil(periodSamples);           // N
-    s.delay = modelParameters.meanSampleTime * wholeSamples;
+    s.delay = mean.model->parameters.meanSampleTime * wholeSamples;
 
-    childOutputs(mean.child);
+    childOutputs(*mean.model, mean.child);
 
     if (t < p.startupPeriod) {
         return w.heldOutput;
@@ -98,7 +99,7 @@ double meanOutput(const FixedFrequencyMean &mean, double u, double t) {
     s.integral = integratorOutput(w, p.halfStepGain, u);
     s.delay = p.fixedDelay;
 
-    childOutputs(mean.child);
+    childOutputs(*mean.model, mean.child);
 
     if (t < s.delay) {
         return w.heldOutput;
@@ -108,11 +109,13 @@ double meanOutput(const FixedFrequencyMean &mean, double u, double t) {
 }
 
 bool meanUpdate(const VariableFrequencyMean &mean, double u, double y) {
-    return updateMean(*mean.work, *mean.signals, mean.child, mean.parameters->halfStepGain, u, y);
+    return updateMean(*mean.model, *mean.work, *mean.signals, mean.child, mean.parameters->halfStepGain, u,
+                      y);
 }
 
 bool meanUpdate(const FixedFrequencyMean &mean, double u, double y) {
-    return updateMean(*mean.work, *mean.signals, mean.child, mean.parameters->halfStepGain, u, y);
+    return updateMean(*mean.model, *mean.work, *mean.signals, mean.child, mean.parameters->halfStepGain, u,
+                      y);
 }
 
 void armMean(const VariableFrequencyMean &mean) {

@@ -11,12 +11,16 @@
 
 namespace kestrune {
 
-// A mean's parameters, signals and work memory, and the index of its delay
+struct Model;
+
+// A mean's parameters, signals and work memory, the model they belong to,
+// and the index of its delay
 // line in the model's child table.
 struct VariableFrequencyMean {
     const VariableFrequencyMeanParameters *parameters;
     MeanSignals *signals;
     MeanWork *work;
+    Model *model;
     int child;
 };
 
@@ -24,15 +28,16 @@ struct FixedFrequencyMean {
     const FixedFrequencyMeanParameters *parameters;
     MeanSignals *signals;
     MeanWork *work;
+    Model *model;
     int child;
 };
 
 // The model's five means.
-VariableFrequencyMean agcMeanD();      // "Mean (Variable Frequency)1", child 0
-VariableFrequencyMean agcMeanQ();      // "Mean (Variable Frequency)2", child 1
-FixedFrequencyMean dcVoltageMean();    // "Mean", child 2
-FixedFrequencyMean gridVoltageMean();  // "Mean1", child 3
-VariableFrequencyMean frequencyMean(); // "Variable Frequency Mean value", child 4
+VariableFrequencyMean agcMeanD(Model &model);      // "Mean (Variable Frequency)1", child 0
+VariableFrequencyMean agcMeanQ(Model &model);      // "Mean (Variable Frequency)2", child 1
+FixedFrequencyMean dcVoltageMean(Model &model);    // "Mean", child 2
+FixedFrequencyMean gridVoltageMean(Model &model);  // "Mean1", child 3
+VariableFrequencyMean frequencyMean(Model &model); // "Variable Frequency Mean value", child 4
 
 // Output step: the mean of input u over one period of frequency f [Hz] at
 // slow time t, calling the delay line for its output.

@@ -15,10 +15,10 @@ constexpr double RATE_LIMITER_STEP = 0.0001;
 
 } // namespace
 
-void pllAngleOutput() {
-    const PhaseLockedLoopParameters &p = modelParameters.control.pll;
-    PhaseLockedLoopSignals &s = modelSignals.control.pll;
-    PhaseLockedLoopWork &w = modelWork.control.pll;
+void pllAngleOutput(Model &model) {
+    const PhaseLockedLoopParameters &p = model.parameters.control.pll;
+    PhaseLockedLoopSignals &s = model.signals.control.pll;
+    PhaseLockedLoopWork &w = model.work.control.pll;
 
     s.resetTrigger = w.angleState > p.angleWrap ? 1U : 0U;
     if (w.firstResetValue != 0U) {
@@ -35,51 +35,51 @@ void pllAngleOutput() {
     s.pllAngle = w.angleState;
 }
 
-void pllGridVoltagePu() {
-    const double scale = modelParameters.control.pll.voltageScale;
-    const double *held = modelSignals.modulation.heldVoltageAbc;
-    double *pu = modelSignals.control.pll.gridVoltagePu;
+void pllGridVoltagePu(Model &model) {
+    const double scale = model.parameters.control.pll.voltageScale;
+    const double *held = model.signals.modulation.heldVoltageAbc;
+    double *pu = model.signals.control.pll.gridVoltagePu;
     for (int k = 0; k < 3; ++k) {
         pu[k] = scale * held[k];
     }
 }
 
-void pllAutomaticGainControl(double slowTime) {
-    const ControlParameters &cp = modelParameters.control;
+void pllAutomaticGainControl(Model &model, double slowTime) {
+    const ControlParameters &cp = model.parameters.control;
     const PhaseLockedLoopParameters &p = cp.pll;
-    PhaseLockedLoopSignals &s = modelSignals.control.pll;
-    PhaseLockedLoopWork &w = modelWork.control.pll;
+    PhaseLockedLoopSignals &s = model.signals.control.pll;
+    PhaseLockedLoopWork &w = model.work.control.pll;
 
     if (!(p.agcEnable > 0.0)) {
         w.agcActive = 0U;
         return;
     }
     if (w.agcActive == 0U) {
-        armMean(agcMeanD());
-        armMean(agcMeanQ());
+        armMean(agcMeanD(model));
+        armMean(agcMeanQ(model));
         w.agcActive = 1U;
     }
-    const Dq v = dqTransform(agcTransform(), s.gridVoltagePu, s.pllAngle);
+    const Dq v = dqTransform(agcTransform(model), s.gridVoltagePu, s.pllAngle);
     s.agcVoltageDq[0] = v.d;
     s.agcVoltageDq[1] = v.q;
-    s.agcMeanDq[0] = meanOutput(agcMeanD(), v.d, s.pllFrequency, slowTime);
-    s.agcMeanDq[1] = meanOutput(agcMeanQ(), v.q, s.pllFrequency, slowTime);
+    s.agcMeanDq[0] = meanOutput(agcMeanD(model), v.d, s.pllFrequency, slowTime);
+    s.agcMeanDq[1] = meanOutput(agcMeanQ(model), v.q, s.pllFrequency, slowTime);
     // The lower bound keeps the gain finite when the grid voltage is gone.
     const double magnitude =
         limitTo(hypotSafe(s.agcMeanDq[0], s.agcMeanDq[1]), p.agcMagnitudeMin, cp.agcMagnitudeMax);
     s.agcGain = 1.0 / magnitude;
 }
 
-void pllRegulation(double slowTime) {
-    const ControlParameters &cp = modelParameters.control;
+void pllRegulation(Model &model, double slowTime) {
+    const ControlParameters &cp = model.parameters.control;
     const PhaseLockedLoopParameters &p = cp.pll;
-    PhaseLockedLoopSignals &s = modelSignals.control.pll;
-    PhaseLockedLoopWork &w = modelWork.control.pll;
+    PhaseLockedLoopSignals &s = model.signals.control.pll;
+    PhaseLockedLoopWork &w = model.work.control.pll;
 
-    const Dq v = dqTransform(phaseDetectorTransform(), s.gridVoltagePu, s.pllAngle);
+    const Dq v = dqTransform(phaseDetectorTransform(model), s.gridVoltagePu, s.pllAngle);
     s.phaseDetectorDq[0] = v.d;
     s.phaseDetectorDq[1] = v.q;
-    s.qMean = meanOutput(frequencyMean(), v.q, s.pllFrequency, slowTime);
+    s.qMean = meanOutput(frequencyMean(model), v.q, s.pllFrequency, slowTime);
     s.phaseError = s.qMean * s.agcGain;
 
     // PID with a filtered derivative; the lower limit keeps the speed
@@ -110,34 +110,34 @@ void pllRegulation(double slowTime) {
         (p.frequencyFilterC[0] * x[0] + p.frequencyFilterC[1] * x[1]) + p.frequencyFilterD * v0;
 }
 
-void pllAngleUpdate() {
-    const PhaseLockedLoopParameters &p = modelParameters.control.pll;
-    const PhaseLockedLoopSignals &s = modelSignals.control.pll;
-    PhaseLockedLoopWork &w = modelWork.control.pll;
+void pllAngleUpdate(Model &model) {
+    const PhaseLockedLoopParameters &p = model.parameters.control.pll;
+    const PhaseLockedLoopSignals &s = model.signals.control.pll;
+    PhaseLockedLoopWork &w = model.work.control.pll;
     // Forward Euler: this step's angle did not yet contain this step's speed.
     w.angleState = w.angleState + p.angleIntegratorGain * s.pllOmega;
     w.previousResetTrigger = static_cast<std::int8_t>(s.resetTrigger);
 }
 
-void pllFrequencyUpdate() {
-    PhaseLockedLoopSignals &s = modelSignals.control.pll;
+void pllFrequencyUpdate(Model &model) {
+    PhaseLockedLoopSignals &s = model.signals.control.pll;
     s.pllFrequency = s.frequencyFilterOutput;
 }
 
-bool pllAgcMeansUpdate() {
-    const PhaseLockedLoopSignals &s = modelSignals.control.pll;
-    if (modelWork.control.pll.agcActive == 0U) {
+bool pllAgcMeansUpdate(Model &model) {
+    const PhaseLockedLoopSignals &s = model.signals.control.pll;
+    if (model.work.control.pll.agcActive == 0U) {
         return true;
     }
-    return meanUpdate(agcMeanD(), s.agcVoltageDq[0], s.agcMeanDq[0]) &&
-           meanUpdate(agcMeanQ(), s.agcVoltageDq[1], s.agcMeanDq[1]);
+    return meanUpdate(agcMeanD(model), s.agcVoltageDq[0], s.agcMeanDq[0]) &&
+           meanUpdate(agcMeanQ(model), s.agcVoltageDq[1], s.agcMeanDq[1]);
 }
 
-void pllRegulatorUpdate() {
-    const ControlParameters &cp = modelParameters.control;
+void pllRegulatorUpdate(Model &model) {
+    const ControlParameters &cp = model.parameters.control;
     const PhaseLockedLoopParameters &p = cp.pll;
-    const PhaseLockedLoopSignals &s = modelSignals.control.pll;
-    PhaseLockedLoopWork &w = modelWork.control.pll;
+    const PhaseLockedLoopSignals &s = model.signals.control.pll;
+    PhaseLockedLoopWork &w = model.work.control.pll;
     const double a0 = p.derivativeDenominator[0];
     const double a1 = p.derivativeDenominator[1];
     w.pllDerivativeState = (s.phaseError - a1 * w.pllDerivativeState) / a0;
@@ -145,14 +145,14 @@ void pllRegulatorUpdate() {
                                            p.pllIntegratorMin, cp.pllIntegratorMax);
 }
 
-bool pllPhaseDetectorUpdate() {
-    const PhaseLockedLoopSignals &s = modelSignals.control.pll;
-    return meanUpdate(frequencyMean(), s.phaseDetectorDq[1], s.qMean);
+bool pllPhaseDetectorUpdate(Model &model) {
+    const PhaseLockedLoopSignals &s = model.signals.control.pll;
+    return meanUpdate(frequencyMean(model), s.phaseDetectorDq[1], s.qMean);
 }
 
-void pllFrequencyFilterUpdate() {
-    PhaseLockedLoopWork &w = modelWork.control.pll;
-    const PhaseLockedLoopSignals &s = modelSignals.control.pll;
+void pllFrequencyFilterUpdate(Model &model) {
+    PhaseLockedLoopWork &w = model.work.control.pll;
+    const PhaseLockedLoopSignals &s = model.signals.control.pll;
     w.frequencyFilterState[0] = s.frequencyFilterNext[0];
     w.frequencyFilterState[1] = s.frequencyFilterNext[1];
 }

@@ -36,31 +36,31 @@ void currentAxisUpdate(const CurrentRegulatorParameters &axis, const CurrentRegu
 
 } // namespace
 
-void currentsToAlphaBeta() {
-    const double scale = modelParameters.control.regulators.currentScale;
-    const double *held = modelSignals.modulation.heldCurrentAbc;
-    RegulatorSignals &s = modelSignals.control.regulators;
+void currentsToAlphaBeta(Model &model) {
+    const double scale = model.parameters.control.regulators.currentScale;
+    const double *held = model.signals.modulation.heldCurrentAbc;
+    RegulatorSignals &s = model.signals.control.regulators;
     const double pu[3] = {scale * held[0], scale * held[1], scale * held[2]};
-    const AlphaBeta ab = clarke(currentTransform(), pu);
+    const AlphaBeta ab = clarke(currentTransform(model), pu);
     s.currentAlphaBeta[0] = ab.alpha;
     s.currentAlphaBeta[1] = ab.beta;
 }
 
-void currentsToDq() {
-    RegulatorSignals &s = modelSignals.control.regulators;
-    const Dq i = rotate(currentTransform(), {s.currentAlphaBeta[0], s.currentAlphaBeta[1]},
-                        modelSignals.control.pll.pllAngle);
+void currentsToDq(Model &model) {
+    RegulatorSignals &s = model.signals.control.regulators;
+    const Dq i = rotate(currentTransform(model), {s.currentAlphaBeta[0], s.currentAlphaBeta[1]},
+                        model.signals.control.pll.pllAngle);
     s.currentDq[0] = i.d;
     s.currentDq[1] = i.q;
 }
 
-void currentRegulation() {
-    const RegulatorParameters &p = modelParameters.control.regulators;
-    const RegulatorWork &w = modelWork.control.regulators;
-    RegulatorSignals &s = modelSignals.control.regulators;
+void currentRegulation(Model &model) {
+    const RegulatorParameters &p = model.parameters.control.regulators;
+    const RegulatorWork &w = model.work.control.regulators;
+    RegulatorSignals &s = model.signals.control.regulators;
 
     // DC-voltage PI, its output limited twice [pu].
-    s.vdcError = p.vdcReference - modelSignals.modulation.heldDcVoltage;
+    s.vdcError = p.vdcReference - model.signals.modulation.heldDcVoltage;
     const double u = p.vdcKp * s.vdcError + w.vdcIntegratorState;
     s.idReference = limitTo(limitTo(u, p.vdcOutputMin, p.vdcOutputMax), p.idReferenceMin, p.idReferenceMax);
     s.vdcIntegratorInput = p.vdcKi * s.vdcError;
@@ -69,26 +69,26 @@ void currentRegulation() {
     currentAxis(p, p.currentRegulatorQ, w.currentRegulatorQ, p.iqReference, s.currentDq[1], s.currentQ);
 }
 
-void dcVoltageMeanOutput(double slowTime) {
-    const RegulatorParameters &p = modelParameters.control.regulators;
-    RegulatorSignals &s = modelSignals.control.regulators;
+void dcVoltageMeanOutput(Model &model, double slowTime) {
+    const RegulatorParameters &p = model.parameters.control.regulators;
+    RegulatorSignals &s = model.signals.control.regulators;
     // At least 10 V keeps the mean, and so the division by it, positive.
-    s.dcMeanInput = limitTo(modelSignals.modulation.heldDcVoltage, p.dcMeanInputMin, p.dcMeanInputMax);
-    s.dcMean = meanOutput(dcVoltageMean(), s.dcMeanInput, slowTime);
+    s.dcMeanInput = limitTo(model.signals.modulation.heldDcVoltage, p.dcMeanInputMin, p.dcMeanInputMax);
+    s.dcMean = meanOutput(dcVoltageMean(model), s.dcMeanInput, slowTime);
 }
 
-void gridVoltageMeanOutput(double slowTime) {
-    RegulatorSignals &s = modelSignals.control.regulators;
-    const PhaseLockedLoopSignals &pll = modelSignals.control.pll;
-    const Dq v = dqTransform(gridVoltageTransform(), pll.gridVoltagePu, pll.pllAngle);
+void gridVoltageMeanOutput(Model &model, double slowTime) {
+    RegulatorSignals &s = model.signals.control.regulators;
+    const PhaseLockedLoopSignals &pll = model.signals.control.pll;
+    const Dq v = dqTransform(gridVoltageTransform(model), pll.gridVoltagePu, pll.pllAngle);
     s.gridVoltageDq[0] = v.d;
     s.gridVoltageDq[1] = v.q;
-    s.gridVdMean = meanOutput(gridVoltageMean(), v.d, slowTime);
+    s.gridVdMean = meanOutput(gridVoltageMean(model), v.d, slowTime);
 }
 
-void voltageReferences() {
-    const RegulatorParameters &p = modelParameters.control.regulators;
-    RegulatorSignals &s = modelSignals.control.regulators;
+void voltageReferences(Model &model) {
+    const RegulatorParameters &p = model.parameters.control.regulators;
+    RegulatorSignals &s = model.signals.control.regulators;
     const double id = s.currentDq[0];
     const double iq = s.currentDq[1];
 
@@ -103,24 +103,24 @@ void voltageReferences() {
         (0.0 - s.currentQ.limitedOutput - p.couplingGainQ * id) * p.modulationGain / s.dcMean;
 }
 
-void modulationReference() {
-    const RegulatorParameters &p = modelParameters.control.regulators;
-    RegulatorSignals &s = modelSignals.control.regulators;
-    const double pllAngle = modelSignals.control.pll.pllAngle;
+void modulationReference(Model &model) {
+    const RegulatorParameters &p = model.parameters.control.regulators;
+    RegulatorSignals &s = model.signals.control.regulators;
+    const double pllAngle = model.signals.control.pll.pllAngle;
 
     s.modulationAngle = atan2Safe(s.voltageReferenceQ, s.voltageReferenceD);
     s.modulationMagnitude = limitTo(hypotSafe(s.voltageReferenceD, s.voltageReferenceQ),
                                     p.modulationMagnitudeMin, p.modulationMagnitudeMax);
     for (int k = 0; k < 3; ++k) {
-        modelSignals.control.modulationReferenceAbc[k] =
+        model.signals.control.modulationReferenceAbc[k] =
             std::sin(s.modulationAngle + p.phaseOffset[k] + pllAngle) * s.modulationMagnitude;
     }
 }
 
-void regulatorUpdate() {
-    const RegulatorParameters &p = modelParameters.control.regulators;
-    const RegulatorSignals &s = modelSignals.control.regulators;
-    RegulatorWork &w = modelWork.control.regulators;
+void regulatorUpdate(Model &model) {
+    const RegulatorParameters &p = model.parameters.control.regulators;
+    const RegulatorSignals &s = model.signals.control.regulators;
+    RegulatorWork &w = model.work.control.regulators;
 
     w.vdcIntegratorState = clampIntegrator(w.vdcIntegratorState + p.vdcIntegratorGain * s.vdcIntegratorInput,
                                            p.vdcIntegratorMin, p.vdcIntegratorMax);
@@ -128,14 +128,14 @@ void regulatorUpdate() {
     currentAxisUpdate(p.currentRegulatorQ, s.currentQ, w.currentRegulatorQ);
 }
 
-bool dcVoltageMeanUpdate() {
-    const RegulatorSignals &s = modelSignals.control.regulators;
-    return meanUpdate(dcVoltageMean(), s.dcMeanInput, s.dcMean);
+bool dcVoltageMeanUpdate(Model &model) {
+    const RegulatorSignals &s = model.signals.control.regulators;
+    return meanUpdate(dcVoltageMean(model), s.dcMeanInput, s.dcMean);
 }
 
-bool gridVoltageMeanUpdate() {
-    const RegulatorSignals &s = modelSignals.control.regulators;
-    return meanUpdate(gridVoltageMean(), s.gridVoltageDq[0], s.gridVdMean);
+bool gridVoltageMeanUpdate(Model &model) {
+    const RegulatorSignals &s = model.signals.control.regulators;
+    return meanUpdate(gridVoltageMean(model), s.gridVoltageDq[0], s.gridVdMean);
 }
 
 } // namespace kestrune

@@ -8,35 +8,37 @@
 
 namespace kestrune {
 
+struct Model;
+
 // Output phase, before the angle is known: per-unit currents to alpha, beta.
-void currentsToAlphaBeta();
+void currentsToAlphaBeta(Model &model);
 
 // Output phase, after the angle output: Id, Iq.
-void currentsToDq();
+void currentsToDq(Model &model);
 
 // Output phase: idReference from the DC-voltage error, then the terms of
 // both current regulators and the integrator inputs.
-void currentRegulation();
+void currentRegulation(Model &model);
 
 // Output phase: "Mean" of the clamped DC-link voltage.
-void dcVoltageMeanOutput(double slowTime);
+void dcVoltageMeanOutput(Model &model, double slowTime);
 
 // Output phase: "Mean1" of the grid voltage's d component.
-void gridVoltageMeanOutput(double slowTime);
+void gridVoltageMeanOutput(Model &model, double slowTime);
 
 // Output phase: the limited regulator outputs into the dq voltage reference.
-void voltageReferences();
+void voltageReferences(Model &model);
 
 // Output phase, last: modulationReferenceAbc from the dq voltage reference
 // and pllAngle, at most amplitude modulationMagnitudeMax.
-void modulationReference();
+void modulationReference(Model &model);
 
 // Update phase: the DC-voltage and current regulators' states.
-void regulatorUpdate();
+void regulatorUpdate(Model &model);
 
 // Update phase: "Mean" and "Mean1". Each returns false when its delay line
 // left an error.
-bool dcVoltageMeanUpdate();
-bool gridVoltageMeanUpdate();
+bool dcVoltageMeanUpdate(Model &model);
+bool gridVoltageMeanUpdate(Model &model);
 
 } // namespace kestrune

@@ -10,19 +10,21 @@ namespace kestrune {
 // from (fmu/variables.h).
 static_assert(REAL_VARIABLE_COUNT == VARIABLE_COUNT);
 static_assert(FIRST_OUTPUT_VR == static_cast<int>(VR_FIRST_GATE) && OUTPUT_COUNT == GATE_COUNT);
+static_assert(VR_GRID_VOLTAGE_A == 0 && VR_DC_VOLTAGE == INPUT_COUNT - 1);
 
 void fillRealVariableTable(Fmu2Instance *instance) {
+    Model &model = *instance->model;
     double **table = instance->realVariables;
     for (unsigned i = 0; i < 3; ++i) {
-        table[VR_GRID_VOLTAGE_A + i] = &modelInputs.gridVoltage[i];
-        table[VR_CONVERTER_CURRENT_A + i] = &modelInputs.converterCurrent[i];
+        table[VR_GRID_VOLTAGE_A + i] = &model.inputs.gridVoltage[i];
+        table[VR_CONVERTER_CURRENT_A + i] = &model.inputs.converterCurrent[i];
     }
-    table[VR_DC_VOLTAGE] = &modelInputs.dcVoltage;
+    table[VR_DC_VOLTAGE] = &model.inputs.dcVoltage;
     for (unsigned k = 0; k < static_cast<unsigned>(OUTPUT_COUNT); ++k) {
-        table[VR_FIRST_GATE + k] = &modelOutputs.gates[k];
+        table[VR_FIRST_GATE + k] = &model.outputs.gates[k];
     }
     table[VR_TIME] = &instance->time;
-    table[VR_MEAN_SAMPLE_TIME] = &modelParameters.meanSampleTime;
+    table[VR_MEAN_SAMPLE_TIME] = &model.parameters.meanSampleTime;
 }
 
 namespace {
@@ -100,6 +102,9 @@ fmi2Status fmi2SetReal(fmi2Component c, const fmi2ValueReference vr[], size_t nv
         double *slot = instance->realVariables[vr[i]];
         if (!(value[i] == *slot)) {
             *slot = value[i];
+        }
+        if (vr[i] < static_cast<fmi2ValueReference>(INPUT_COUNT)) {
+            instance->writtenInputs |= 1U << vr[i];
         }
         if (instance->loggingOn) {
             logInfo(instance, "setReal vr:%d, value:%lf", static_cast<int>(vr[i]), value[i]);

@@ -1,12 +1,15 @@
-// The FMI side of one instance, the library-wide pointer to the newest one,
-// and the logger convention every exported function reports through.
+// The FMI side of one instance, the library-wide model every instance
+// drives, the pointer to the newest instance, and the logger convention every
+// exported function reports through.
 #pragma once
 
 #include "fmu/fmi2.h"
 
+#include <cstdint>
+
 namespace kestrune {
 
-struct ModelRecord;
+struct Model;
 
 inline constexpr const char *MODEL_GUID = "{5c0f3a91-7e2d-4b68-9d14-a2c7e85f0b36}";
 inline constexpr int REAL_VARIABLE_COUNT = 21;
@@ -14,9 +17,10 @@ inline constexpr int OUTPUT_COUNT = 12;
 inline constexpr int FIRST_OUTPUT_VR = 7;
 
 // Allocated zero-filled by fmi2Instantiate, released by fmi2FreeInstance. It
-// holds the master's side of the instance and only points at the static model.
+// holds the master's side of the instance and only points at the library's
+// model.
 struct Fmu2Instance {
-    ModelRecord *model;
+    Model *model;
     char *instanceName;
     fmi2Type fmuType;
     char *fmuGUID;
@@ -35,9 +39,21 @@ struct Fmu2Instance {
     // The live instance created before this one, or null: the live instances
     // form a list from currentInstance, newest first.
     Fmu2Instance *olderInstance;
+    // Bit k is set once the master has written input k (value reference k)
+    // since instantiation or the last reset; model initialization keeps
+    // those inputs.
+    std::uint32_t writtenInputs;
+    // Base steps whose additions built time since it last took the master's
+    // communication point; the step checks allow for their rounding.
+    int lastStepCount;
 };
 
-// The most recently created instance that is still alive, or null.
+// The one model of this library, which every instance drives: one usable
+// instance at a time.
+extern Model libraryModel;
+
+// The most recently created instance that is still alive, or null. The
+// model publishes every step's outputs into its snapshot.
 extern Fmu2Instance *currentInstance;
 
 // The live instance that c names, or null for a null component and for one

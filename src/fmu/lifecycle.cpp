@@ -12,6 +12,7 @@
 
 namespace kestrune {
 
+Model libraryModel;
 Fmu2Instance *currentInstance = nullptr;
 
 namespace {
@@ -29,8 +30,24 @@ char *copyText(const char *text) {
 }
 
 // A model error other than the normal end of a simulation.
-bool carriesError(const ModelRecord *model) {
-    return model->errorStatus != nullptr && std::strcmp(model->errorStatus, "Simulation finished") != 0;
+bool carriesError(const Model *model) {
+    const char *text = model->record.errorStatus;
+    return text != nullptr && std::strcmp(text, "Simulation finished") != 0;
+}
+
+// The model publishes each step's outputs into the newest instance's
+// snapshot, or nowhere while no instance is alive.
+void setCurrentInstance(Fmu2Instance *instance) {
+    currentInstance = instance;
+    libraryModel.outputSnapshot = instance != nullptr ? instance->outputSnapshot : nullptr;
+}
+
+// Terminates the hosted blocks after the model's error (if any) has been
+// reported. The error went with the run that raised it: the model no longer
+// carries it, so later instances start afresh.
+void terminateReported(Model &model) {
+    modelTerminate(model);
+    model.record.errorStatus = nullptr;
 }
 
 void releaseInstance(Fmu2Instance *instance) {
@@ -46,7 +63,7 @@ void releaseInstance(Fmu2Instance *instance) {
 // becomes currentInstance when it was the newest.
 void unlink(Fmu2Instance *instance) {
     if (currentInstance == instance) {
-        currentInstance = instance->olderInstance;
+        setCurrentInstance(instance->olderInstance);
         return;
     }
     for (Fmu2Instance *newer = currentInstance; newer != nullptr; newer = newer->olderInstance) {
@@ -127,13 +144,13 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
         return nullptr;
     }
     instance->olderInstance = currentInstance;
-    currentInstance = instance;
+    setCurrentInstance(instance);
 
-    instance->model = &modelRecord;
-    if (instance->model->errorStatus != nullptr) {
+    instance->model = &libraryModel;
+    if (instance->model->record.errorStatus != nullptr) {
         logAs(functions, instanceName, fmi2Error, "Error during model registration: %s\n",
-              instance->model->errorStatus);
-        modelTerminate();
+              instance->model->record.errorStatus);
+        modelTerminate(*instance->model);
         return abandon(instance);
     }
 
@@ -167,7 +184,7 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
     instance->loggingOn = loggingOn;
     instance->time = 0.0;
 
-    if (instance->model->stopRequested != 0U) {
+    if (instance->model->record.stopRequested != 0U) {
         logAs(functions, instanceName, fmi2Error, "stop requested in fmi2Instantiate");
         return abandon(instance);
     }
@@ -183,6 +200,7 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
         return abandon(instance);
     }
     fillRealVariableTable(instance);
+    setCurrentInstance(instance);
     return instance;
 }
 
@@ -194,9 +212,9 @@ void fmi2FreeInstance(fmi2Component c) {
         return;
     }
     if (carriesError(instance->model)) {
-        logError(instance, "%s", instance->model->errorStatus);
+        logError(instance, "%s", instance->model->record.errorStatus);
     }
-    modelTerminate();
+    terminateReported(*instance->model);
     unlink(instance);
     releaseInstance(instance);
 }
@@ -223,11 +241,24 @@ fmi2Status fmi2EnterInitializationMode(fmi2Component c) {
     if (instance == nullptr) {
         return fmi2Error;
     }
-    modelInitialize();
+    Model &model = *instance->model;
+    // Registration clears the inputs; those the master wrote since
+    // instantiation or its last reset are part of its experiment and stay.
+    // Inputs are value references 0 to 6.
+    double written[INPUT_COUNT];
+    for (int k = 0; k < INPUT_COUNT; ++k) {
+        written[k] = *instance->realVariables[k];
+    }
+    modelInitialize(model);
+    for (int k = 0; k < INPUT_COUNT; ++k) {
+        if ((instance->writtenInputs & (1U << k)) != 0U) {
+            *instance->realVariables[k] = written[k];
+        }
+    }
     // A hosted block that failed to start leaves its message in the model;
     // it is reported here and stays there for fmi2Reset and fmi2FreeInstance.
-    if (instance->model->childrenStarted == 0U) {
-        const char *text = instance->model->errorStatus;
+    if (model.record.childrenStarted == 0U) {
+        const char *text = model.record.errorStatus;
         logError(instance, "%s", text != nullptr ? text : "Model initialization failed.");
         return fmi2Error;
     }
@@ -244,8 +275,8 @@ fmi2Status fmi2ExitInitializationMode(fmi2Component c) {
         logError(instance, NOT_INITIALIZED_FORMAT, "fmi2ExitInitializationMode");
         return fmi2Error;
     }
-    stepAndPublish();
-    if (instance->model->stopRequested != 0U) {
+    stepAndPublish(*instance->model);
+    if (instance->model->record.stopRequested != 0U) {
         logError(instance, "stop requested in fmi2ExitInitializationMode");
         return fmi2Error;
     }
@@ -262,20 +293,21 @@ fmi2Status fmi2Reset(fmi2Component c) {
     if (instance == nullptr) {
         return fmi2Error;
     }
+    instance->writtenInputs = 0U;
     if (carriesError(instance->model)) {
-        logError(instance, "%s", instance->model->errorStatus);
-        modelTerminate();
+        logError(instance, "%s", instance->model->record.errorStatus);
+        terminateReported(*instance->model);
         return fmi2Error;
     }
-    modelTerminate();
-    instance->model = &modelRecord;
-    if (instance->model->errorStatus != nullptr) {
-        logError(instance, "Error during model registration: %s\n", instance->model->errorStatus);
-        modelTerminate();
+    modelTerminate(*instance->model);
+    instance->model = &libraryModel;
+    if (instance->model->record.errorStatus != nullptr) {
+        logError(instance, "Error during model registration: %s\n", instance->model->record.errorStatus);
+        terminateReported(*instance->model);
         return fmi2Error;
     }
     fillRealVariableTable(instance);
-    if (instance->model->stopRequested != 0U) {
+    if (instance->model->record.stopRequested != 0U) {
         logError(instance, "stop requested in fmi2Reset");
         return fmi2Error;
     }

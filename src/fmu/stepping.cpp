@@ -17,37 +17,29 @@ namespace {
 constexpr double STEP_TOLERANCE = BASE_STEP * 1e-6;
 // The step count is a 32-bit signed integer; a larger count is refused.
 constexpr double STEP_COUNT_LIMIT = 2147483648.0;
+// Units in the last place allowed for the master's own rounding of a point
+// it computes as k * h.
+constexpr double MASTER_ROUNDING_ULPS = 4.0;
 
 } // namespace
 
-// The output slots of value references 7 to 18 are the model's twelve gates
-// (the variable table points there), so the snapshot copies them directly
-// rather than through the table.
-static_assert(sizeof(ModelOutputs::gates) == OUTPUT_COUNT * sizeof(double));
-
-void snapshotOutputs() {
-    Fmu2Instance *instance = currentInstance;
-    if (instance == nullptr) {
-        return;
-    }
-    std::memcpy(instance->outputSnapshot, modelOutputs.gates, sizeof modelOutputs.gates);
-}
-
-void restoreOutputs() {
-    Fmu2Instance *instance = currentInstance;
-    if (instance == nullptr) {
-        return;
-    }
-    std::memcpy(modelOutputs.gates, instance->outputSnapshot, sizeof modelOutputs.gates);
-}
-
 bool modelReadyToStep(const Fmu2Instance *instance) {
-    return instance->model->childrenStarted != 0U;
+    return instance->model->record.childrenStarted != 0U;
 }
 
-void stepAndPublish() {
-    modelStep();
-    restoreOutputs();
+void stepAndPublish(Model &model) {
+    modelStep(model);
+    restoreOutputs(model);
+}
+
+double stepTolerance(double time, int stepsAccumulated) {
+    const double magnitude = std::fabs(time);
+    if (!std::isfinite(magnitude)) {
+        return STEP_TOLERANCE;
+    }
+    const double ulp = std::nextafter(magnitude, INFINITY) - magnitude;
+    const double rounding = (MASTER_ROUNDING_ULPS + 0.5 * static_cast<double>(stepsAccumulated)) * ulp;
+    return rounding > STEP_TOLERANCE ? rounding : STEP_TOLERANCE;
 }
 
 } // namespace kestrune
@@ -72,30 +64,33 @@ extern "C" fmi2Status fmi2DoStep(fmi2Component c, fmi2Real currentCommunicationP
 
     logInfo(instance, "CommunicationStepSize=%.16g, LocalSolverStepSize=%.16g", h, BASE_STEP);
 
-    // Comparisons are written so that a NaN fails them.
+    // Comparisons are written so that a NaN fails them. The tolerance grows
+    // with the time only where the fixed one no longer covers its rounding.
+    const double tolerance = stepTolerance(instance->time, instance->lastStepCount);
     if (!modelReadyToStep(instance)) {
         logError(instance, NOT_INITIALIZED_FORMAT, "fmi2DoStep");
         status = fmi2Error;
-    } else if (!countFits || h < 0.0 ||
-               !(std::fabs(h - static_cast<double>(n) * BASE_STEP) <= STEP_TOLERANCE)) {
+    } else if (!countFits || h < 0.0 || !(std::fabs(h - static_cast<double>(n) * BASE_STEP) <= tolerance)) {
         logError(instance, "Stepsize must be non-negative and divisible by %.16g", BASE_STEP);
         status = fmi2Error;
-    } else if (!(std::fabs(instance->time - t) <= STEP_TOLERANCE)) {
+    } else if (!(std::fabs(instance->time - t) <= tolerance)) {
         logError(instance, "CurrentCommunicationPoint is not equal to FMU time");
         status = fmi2Error;
     } else {
         // The master's time replaces the accumulated one, so rounding drift
         // never carries from one communication step to the next.
         instance->time = t;
+        instance->lastStepCount = 0;
         logInfo(instance, "Local solver will do %d steps from t = %.16g.", n, t);
         for (int i = 0; i < n; ++i) {
-            if (instance->model->stopRequested != 0U) {
+            if (instance->model->record.stopRequested != 0U) {
                 logError(instance, "stop requested in fmi2DoStep");
                 status = fmi2Error;
                 break;
             }
-            stepAndPublish();
+            stepAndPublish(*instance->model);
             instance->time = instance->time + BASE_STEP;
+            ++instance->lastStepCount;
         }
     }
 

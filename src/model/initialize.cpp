@@ -26,26 +26,31 @@ ChildWiring meanWiring(const char *path, const VariableTimeDelayParameters &line
     };
 }
 
-void setUpChildren() {
-    const ControlParameters &p = modelParameters.control;
-    ControlSignals &s = modelSignals.control;
-    setUpChild(0, meanWiring("Kestrune/DC Regulator/Controller/PLL (3ph)/Model/Automatic Gain Control/"
-                             "Positive-Sequence (PLL-Driven)/Mean (Variable Frequency)1/Model/"
-                             "Discrete Variable Time Delay/S-Function",
-                             p.agcMeanD.delayLine, s.agcMeanD));
-    setUpChild(1, meanWiring("Kestrune/DC Regulator/Controller/PLL (3ph)/Model/Automatic Gain Control/"
-                             "Positive-Sequence (PLL-Driven)/Mean (Variable Frequency)2/Model/"
-                             "Discrete Variable Time Delay/S-Function",
-                             p.agcMeanQ.delayLine, s.agcMeanQ));
-    setUpChild(2, meanWiring("Kestrune/DC Regulator/Controller/Current Regulators/Mean/Model/"
-                             "Discrete Variable Time Delay/S-Function",
-                             p.dcVoltageMean.delayLine, s.dcVoltageMean));
-    setUpChild(3, meanWiring("Kestrune/DC Regulator/Controller/Current Regulators/Mean1/Model/"
-                             "Discrete Variable Time Delay/S-Function",
-                             p.gridVoltageMean.delayLine, s.gridVoltageMean));
-    setUpChild(4, meanWiring("Kestrune/DC Regulator/Controller/PLL (3ph)/Model/Variable Frequency Mean value/"
-                             "Model/Discrete Variable Time Delay/S-Function",
-                             p.frequencyMean.delayLine, s.frequencyMean));
+void setUpChildren(Model &model) {
+    const ControlParameters &p = model.parameters.control;
+    ControlSignals &s = model.signals.control;
+    setUpChild(model, 0,
+               meanWiring("Kestrune/DC Regulator/Controller/PLL (3ph)/Model/Automatic Gain Control/"
+                          "Positive-Sequence (PLL-Driven)/Mean (Variable Frequency)1/Model/"
+                          "Discrete Variable Time Delay/S-Function",
+                          p.agcMeanD.delayLine, s.agcMeanD));
+    setUpChild(model, 1,
+               meanWiring("Kestrune/DC Regulator/Controller/PLL (3ph)/Model/Automatic Gain Control/"
+                          "Positive-Sequence (PLL-Driven)/Mean (Variable Frequency)2/Model/"
+                          "Discrete Variable Time Delay/S-Function",
+                          p.agcMeanQ.delayLine, s.agcMeanQ));
+    setUpChild(model, 2,
+               meanWiring("Kestrune/DC Regulator/Controller/Current Regulators/Mean/Model/"
+                          "Discrete Variable Time Delay/S-Function",
+                          p.dcVoltageMean.delayLine, s.dcVoltageMean));
+    setUpChild(model, 3,
+               meanWiring("Kestrune/DC Regulator/Controller/Current Regulators/Mean1/Model/"
+                          "Discrete Variable Time Delay/S-Function",
+                          p.gridVoltageMean.delayLine, s.gridVoltageMean));
+    setUpChild(model, 4,
+               meanWiring("Kestrune/DC Regulator/Controller/PLL (3ph)/Model/Variable Frequency Mean value/"
+                          "Model/Discrete Variable Time Delay/S-Function",
+                          p.frequencyMean.delayLine, s.frequencyMean));
 }
 
 void initialFilterStates(double state[2], const InputFilterParameters &filter) {
@@ -61,9 +66,9 @@ void initialTransformOutputs(DqTransformSignals &signals, const DqTransformParam
 // A mean's integrator starts from zero; once its delay line holds its
 // initial history, the mean holds its initial output until one period has
 // passed.
-bool initializeMean(MeanWork &mean, int child, double initialOutput) {
+bool initializeMean(Model &model, MeanWork &mean, int child, double initialOutput) {
     mean.integratorState = 0.0;
-    if (!initializeChildConditions(child)) {
+    if (!initializeChildConditions(model, child)) {
         return false;
     }
     mean.previousInput = 0.0;
@@ -73,25 +78,24 @@ bool initializeMean(MeanWork &mean, int child, double initialOutput) {
 
 } // namespace
 
-void modelInitialize() {
-    const ModulationParameters &mp = modelParameters.modulation;
-    const ControlParameters &cp = modelParameters.control;
-    ModulationSignals &ms = modelSignals.modulation;
-    ControlSignals &cs = modelSignals.control;
-    ModulationWork &mw = modelWork.modulation;
-    ControlWork &cw = modelWork.control;
+void modelInitialize(Model &model) {
+    const ModulationParameters &mp = model.parameters.modulation;
+    const ControlParameters &cp = model.parameters.control;
+    ModulationSignals &ms = model.signals.modulation;
+    ControlSignals &cs = model.signals.control;
+    ModulationWork &mw = model.work.modulation;
+    ControlWork &cw = model.work.control;
 
     // Blocks of a run that was not terminated still hold their memory;
     // release it before registration zeroes their contexts.
-    modelTerminate();
+    modelTerminate(model);
 
-    initNonFinite();
-    modelParameters.control.agcMagnitudeMax = infValue;
-    modelParameters.control.pllIntegratorMax = infValue;
-    modelParameters.control.pllOmegaMax = infValue;
-    registerModel();
+    model.parameters.control.agcMagnitudeMax = infValue;
+    model.parameters.control.pllIntegratorMax = infValue;
+    model.parameters.control.pllOmegaMax = infValue;
+    registerModel(model);
 
-    setUpChildren();
+    setUpChildren(model);
 
     for (double &held : ms.heldReferenceAbc) {
         held = mp.reference.initialTransferValue;
@@ -101,13 +105,13 @@ void modelInitialize() {
     cw.pll.firstResetValue = 1U;
 
     cs.dcVoltageMean.delay = cp.dcVoltageMean.fixedDelay;
-    if (!startChild(2)) {
+    if (!startChild(model, 2)) {
         return;
     }
     cs.gridVoltageMean.delay = cp.gridVoltageMean.fixedDelay;
     static constexpr int LATER_START_ORDER[] = {3, 0, 1, 4};
     for (int child : LATER_START_ORDER) {
-        if (!startChild(child)) {
+        if (!startChild(model, child)) {
             return;
         }
     }
@@ -133,16 +137,16 @@ void modelInitialize() {
     cw.regulators.currentRegulatorD.integratorState = cp.regulators.currentRegulatorD.integratorInitial;
     cw.regulators.currentRegulatorQ.derivativeState = cp.regulators.currentRegulatorQ.derivativeInitial;
     cw.regulators.currentRegulatorQ.integratorState = cp.regulators.currentRegulatorQ.integratorInitial;
-    if (!initializeMean(cw.dcVoltageMean, 2, cp.dcVoltageMean.initialOutput)) {
+    if (!initializeMean(model, cw.dcVoltageMean, 2, cp.dcVoltageMean.initialOutput)) {
         return;
     }
-    if (!initializeMean(cw.gridVoltageMean, 3, cp.gridVoltageMean.initialOutput)) {
+    if (!initializeMean(model, cw.gridVoltageMean, 3, cp.gridVoltageMean.initialOutput)) {
         return;
     }
     cs.pll.pllFrequency = cp.pll.pllFrequencyInitial;
     cw.pll.pllDerivativeState = cp.pll.pllDerivativeInitial;
     cw.pll.pllIntegratorState = cp.pll.pllIntegratorInitial;
-    if (!initializeMean(cw.frequencyMean, 4, cp.frequencyMean.initialOutput)) {
+    if (!initializeMean(model, cw.frequencyMean, 4, cp.frequencyMean.initialOutput)) {
         return;
     }
     cw.pll.rateLimiterPrevious = cp.pll.rateLimiterInitial;
@@ -157,10 +161,10 @@ void modelInitialize() {
     initialTransformOutputs(cs.currentTransform, cp.currentTransform);
     initialTransformOutputs(cs.gridVoltageTransform, cp.gridVoltageTransform);
 
-    if (!initializeMean(cw.agcMeanD, 0, cp.agcMeanD.initialOutput)) {
+    if (!initializeMean(model, cw.agcMeanD, 0, cp.agcMeanD.initialOutput)) {
         return;
     }
-    if (!initializeMean(cw.agcMeanQ, 1, cp.agcMeanQ.initialOutput)) {
+    if (!initializeMean(model, cw.agcMeanQ, 1, cp.agcMeanQ.initialOutput)) {
         return;
     }
 
@@ -174,7 +178,7 @@ void modelInitialize() {
     cw.gridVoltageMean.integratorFirstStep = 1U;
     cw.frequencyMean.integratorFirstStep = 1U;
 
-    modelRecord.childrenStarted = 1U;
+    model.record.childrenStarted = 1U;
 }
 
 } // namespace kestrune

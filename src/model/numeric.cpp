@@ -5,50 +5,12 @@
 
 namespace kestrune {
 
-double nanValue = 0.0;
-double infValue = 0.0;
-double minusInfValue = 0.0;
-
 namespace {
 
 constexpr double kHalfPi = 1.5707963267948966;
 constexpr double kSqrt2 = 1.4142135623730951;
 
-bool isLittleEndian() {
-    const std::uint16_t probe = 1;
-    unsigned char first = 0;
-    std::memcpy(&first, &probe, 1);
-    return first == 1;
-}
-
-// Words are given in numeric order (high, low) and laid out in memory in the
-// machine's word order before the bytes are reinterpreted as a double.
-double fromWords(bool littleEndian, std::uint32_t high, std::uint32_t low) {
-    std::uint32_t words[2];
-    if (littleEndian) {
-        words[0] = low;
-        words[1] = high;
-    } else {
-        words[0] = high;
-        words[1] = low;
-    }
-    double value = 0.0;
-    std::memcpy(&value, words, sizeof value);
-    return value;
-}
-
 } // namespace
-
-void initNonFinite() {
-    const bool littleEndian = isLittleEndian();
-    if (littleEndian) {
-        nanValue = fromWords(littleEndian, 0xFFF80000U, 0x00000000U);
-    } else {
-        nanValue = fromWords(littleEndian, 0x7FFFFFFFU, 0xFFFFFFFFU);
-    }
-    infValue = fromWords(littleEndian, 0x7FF00000U, 0x00000000U);
-    minusInfValue = fromWords(littleEndian, 0xFFF00000U, 0x00000000U);
-}
 
 double hypotSafe(double u0, double u1) {
     const double a = std::fabs(u0);

@@ -5,22 +5,24 @@
 // base step calls on every step are defined here, so that they inline.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 
 namespace kestrune {
 
-// Quiet NaN, +Infinity and -Infinity, built at run time by initNonFinite from
-// their bit patterns; 0.0 until then.
-extern double nanValue;
-extern double infValue;
-extern double minusInfValue;
+// Quiet NaN, +Infinity and -Infinity from their bit patterns. The NaN is
+// the one of the machine's word order: sign set on a little-endian machine,
+// all mantissa bits set on a big-endian one.
+inline constexpr double nanValue = std::endian::native == std::endian::little
+                                       ? std::bit_cast<double>(0xFFF8000000000000ULL)
+                                       : std::bit_cast<double>(0x7FFFFFFFFFFFFFFFULL);
+inline constexpr double infValue = std::bit_cast<double>(0x7FF0000000000000ULL);
+inline constexpr double minusInfValue = std::bit_cast<double>(0xFFF0000000000000ULL);
 
 // 2^-52, the spacing of doubles at 1.0.
 inline constexpr double MACHINE_EPSILON = 2.220446049250313e-16;
-
-void initNonFinite();
 
 inline bool isNaNValue(double x) {
     std::uint64_t bits = 0;

@@ -89,7 +89,7 @@ constexpr CurrentRegulatorParameters CURRENT_REGULATOR = {
 
 } // namespace
 
-ModelParameters modelParameters = {
+const ModelParameters DEFAULT_MODEL_PARAMETERS = {
     .meanSampleTime = 1e-4,
     .modulation =
         {
@@ -205,14 +205,12 @@ ModelParameters modelParameters = {
                 },
         },
 };
-ModelSignals modelSignals;
-ModelWork modelWork;
-ModelInputs modelInputs;
-ModelOutputs modelOutputs;
-ModelRecord modelRecord;
+Model::Model()
+    : parameters(DEFAULT_MODEL_PARAMETERS), signals{}, work{}, inputs{}, outputs{}, record{},
+      outputSnapshot(nullptr) {}
 
-void registerModel() {
-    ModelRecord &m = modelRecord;
+void registerModel(Model &model) {
+    ModelRecord &m = model.record;
     m = ModelRecord{};
 
     m.solverSettings.solverName = "FixedStepDiscrete";
@@ -238,10 +236,10 @@ void registerModel() {
     m.solverSettings.fixedStepSize = BASE_STEP;
     m.solverSettings.solverMode = 1;
 
-    modelSignals = ModelSignals{};
-    modelWork = ModelWork{};
-    modelInputs = ModelInputs{};
-    modelOutputs = ModelOutputs{};
+    model.signals = ModelSignals{};
+    model.work = ModelWork{};
+    model.inputs = ModelInputs{};
+    model.outputs = ModelOutputs{};
 
     SharedModelInfo &info = m.sharedInfo;
     m.sharedInfoPointer = &info;

@@ -1,7 +1,7 @@
-// The model's static records. All model data exists once per loaded library:
-// the parameters (initialised with their defaults, kept across
-// initializations), and the signals, work memory, inputs, outputs and model
-// record that every model initialization clears.
+// The model's records, held together in one Model: the parameters (built
+// from their defaults, kept across initializations), and the signals, work
+// memory, inputs, outputs and model record that every model initialization
+// clears. Every model function works on the Model it is given.
 #pragma once
 
 #include "children/child_host.h"
@@ -125,15 +125,36 @@ struct ModelRecord {
     std::uint8_t childrenStarted;
 };
 
-extern ModelParameters modelParameters;
-extern ModelSignals modelSignals;
-extern ModelWork modelWork;
-extern ModelInputs modelInputs;
-extern ModelOutputs modelOutputs;
-extern ModelRecord modelRecord;
+// The stored defaults of every parameter. The three limits that stand for
+// +infinity hold 0.0 here; model initialization makes them infinite.
+extern const ModelParameters DEFAULT_MODEL_PARAMETERS;
+
+// One controller: its six records and where its step publishes the outputs.
+// The model record points into itself (the child table, the shared
+// information, the hosted blocks' wiring) and the hosted blocks' contexts
+// point into the signals, so a Model stays where it was made: it can be
+// neither copied nor moved.
+struct Model {
+    // Parameters at their defaults, everything else zero, as a library's
+    // static model is at load.
+    Model();
+    Model(const Model &) = delete;
+    Model &operator=(const Model &) = delete;
+
+    ModelParameters parameters;
+    ModelSignals signals;
+    ModelWork work;
+    ModelInputs inputs;
+    ModelOutputs outputs;
+    ModelRecord record;
+    // GATE_COUNT doubles that the step captures the outputs into at the end
+    // of each output phase, or null for a model nobody publishes. The FMI
+    // layer points it at its instance's snapshot.
+    double *outputSnapshot;
+};
 
 // Clears the model record and rebuilds it; clears signals, work memory,
 // inputs and outputs. Parameters are not touched. Cannot fail.
-void registerModel();
+void registerModel(Model &model);
 
 } // namespace kestrune

@@ -1,11 +1,12 @@
 #include "model/step.h"
 
 #include "control/control.h"
-#include "fmu/stepping.h"
 #include "model/records.h"
 #include "modulation/input_filter.h"
 #include "modulation/modulator.h"
 #include "modulation/reference.h"
+
+#include <cstring>
 
 namespace kestrune {
 
@@ -30,7 +31,7 @@ void advanceTimeKeeping(ModelRecord &m, bool hit) {
         m.taskTimes[1] = static_cast<double>(m.slowTickLow) * m.slowStepSize +
                          static_cast<double>(m.slowTickHigh) * m.slowStepSize * TWO_POW_32;
     }
-    advanceRateCounter();
+    advanceRateCounter(m);
 }
 
 } // namespace
@@ -40,8 +41,7 @@ double baseStepTime(const ModelRecord &m) {
            BASE_STEP;
 }
 
-void advanceRateCounter() {
-    ModelRecord &m = modelRecord;
+void advanceRateCounter(ModelRecord &m) {
     auto c = static_cast<std::uint8_t>(m.rateCounters[1] + 1);
     if (c > SLOW_RATE_RATIO - 1) {
         c = 0;
@@ -50,35 +50,47 @@ void advanceRateCounter() {
     m.sampleHits[1] = c == 0 ? 1 : 0;
 }
 
-void modelStep() {
-    ModelRecord &m = modelRecord;
+void snapshotOutputs(Model &model) {
+    if (model.outputSnapshot != nullptr) {
+        std::memcpy(model.outputSnapshot, model.outputs.gates, sizeof model.outputs.gates);
+    }
+}
+
+void restoreOutputs(Model &model) {
+    if (model.outputSnapshot != nullptr) {
+        std::memcpy(model.outputs.gates, model.outputSnapshot, sizeof model.outputs.gates);
+    }
+}
+
+void modelStep(Model &model) {
+    ModelRecord &m = model.record;
 
     // Entry: a new slow period starts with the reference of the previous one.
     if (isSlowRateHit(m)) {
-        transferReferenceIn();
+        transferReferenceIn(model);
     }
 
     // Output phase, base rate: leg references (the sine source is seeded on
     // its first step whatever the source), carriers, leg levels, the gate
     // outputs, then the measurement filters.
     const double baseTime = baseStepTime(m);
-    const LegReferences legReference = selectLegReferences(baseTime);
-    const Carriers carriers = modulatorCarriers(baseTime);
-    const LegLevels levels = compareLegLevels(legReference, carriers);
-    writeGatePatterns(levels);
-    filterOutputs();
+    const LegReferences legReference = selectLegReferences(model, baseTime);
+    const Carriers carriers = modulatorCarriers(model, baseTime);
+    const LegLevels levels = compareLegLevels(model, legReference, carriers);
+    writeGatePatterns(model, levels);
+    filterOutputs(model);
 
     // Output phase, slow rate: sample the measurements, run the controls.
     if (isSlowRateHit(m)) {
-        slowRateOutputs(m.taskTimes[1]);
+        slowRateOutputs(model, m.taskTimes[1]);
     }
 
-    snapshotOutputs();
+    snapshotOutputs(model);
 
     // Update phase: base-rate states, then on a hit the slow-rate states.
-    advanceSineGenerator();
-    filterUpdate();
-    if (isSlowRateHit(m) && !slowRateUpdate()) {
+    advanceSineGenerator(model);
+    filterUpdate(model);
+    if (isSlowRateHit(m) && !slowRateUpdate(model)) {
         // A hosted block failed: the step is not counted, so the next call
         // repeats this slow-rate hit at the same times.
         return;

@@ -24,47 +24,47 @@ constexpr int DC_CHANNEL = 6;
 
 } // namespace
 
-void filterOutputs() {
-    const ModulationParameters &p = modelParameters.modulation;
-    ModulationSignals &s = modelSignals.modulation;
-    ModulationWork &w = modelWork.modulation;
+void filterOutputs(Model &model) {
+    const ModulationParameters &p = model.parameters.modulation;
+    ModulationSignals &s = model.signals.modulation;
+    ModulationWork &w = model.work.modulation;
 
     for (int k = 0; k < 3; ++k) {
         const int v = VOLTAGE_CHANNEL + k;
         s.measuredVoltageAbc[k] =
-            filterChannel(p.voltageFilter, modelInputs.gridVoltage[k], w.filterState[v], w.filterNext[v]);
+            filterChannel(p.voltageFilter, model.inputs.gridVoltage[k], w.filterState[v], w.filterNext[v]);
     }
     for (int k = 0; k < 3; ++k) {
         const int c = CURRENT_CHANNEL + k;
-        s.measuredCurrentAbc[k] = filterChannel(p.currentFilter, modelInputs.converterCurrent[k],
+        s.measuredCurrentAbc[k] = filterChannel(p.currentFilter, model.inputs.converterCurrent[k],
                                                 w.filterState[c], w.filterNext[c]);
     }
-    s.measuredDcVoltage =
-        filterChannel(p.dcFilter, modelInputs.dcVoltage, w.filterState[DC_CHANNEL], w.filterNext[DC_CHANNEL]);
+    s.measuredDcVoltage = filterChannel(p.dcFilter, model.inputs.dcVoltage, w.filterState[DC_CHANNEL],
+                                        w.filterNext[DC_CHANNEL]);
 }
 
-void filterUpdate() {
-    ModulationWork &w = modelWork.modulation;
+void filterUpdate(Model &model) {
+    ModulationWork &w = model.work.modulation;
     for (int channel = 0; channel < FILTER_CHANNEL_COUNT; ++channel) {
         w.filterState[channel][0] = w.filterNext[channel][0];
         w.filterState[channel][1] = w.filterNext[channel][1];
     }
 }
 
-void sampleHeldCurrents() {
-    ModulationSignals &s = modelSignals.modulation;
+void sampleHeldCurrents(Model &model) {
+    ModulationSignals &s = model.signals.modulation;
     for (int k = 0; k < 3; ++k) {
         s.heldCurrentAbc[k] = s.measuredCurrentAbc[k];
     }
 }
 
-void sampleHeldDcVoltage() {
-    ModulationSignals &s = modelSignals.modulation;
+void sampleHeldDcVoltage(Model &model) {
+    ModulationSignals &s = model.signals.modulation;
     s.heldDcVoltage = s.measuredDcVoltage;
 }
 
-void sampleHeldVoltages() {
-    ModulationSignals &s = modelSignals.modulation;
+void sampleHeldVoltages(Model &model) {
+    ModulationSignals &s = model.signals.modulation;
     for (int k = 0; k < 3; ++k) {
         s.heldVoltageAbc[k] = s.measuredVoltageAbc[k];
     }

@@ -4,17 +4,19 @@
 
 namespace kestrune {
 
+struct Model;
+
 // Filtered value and next state of every channel from the present inputs
 // and states. The next states are committed by filterUpdate.
-void filterOutputs();
+void filterOutputs(Model &model);
 
 // Commits the next states computed by filterOutputs in the same step.
-void filterUpdate();
+void filterUpdate(Model &model);
 
 // On a slow-rate hit: the held measurements take the filtered values of the
 // same base step, without delay.
-void sampleHeldCurrents();
-void sampleHeldDcVoltage();
-void sampleHeldVoltages();
+void sampleHeldCurrents(Model &model);
+void sampleHeldDcVoltage(Model &model);
+void sampleHeldVoltages(Model &model);
 
 } // namespace kestrune

@@ -14,9 +14,9 @@ constexpr int SWITCHES_PER_LEG = 4;
 
 // Triangle between -1 and +1, 0 and rising at t = 0: the carrier phase runs
 // from 0 to 1 once per carrier period and the table maps it to the triangle.
-double tableCarrier(const ModulatorParameters &p, double t) {
+double tableCarrier(Model &model, const ModulatorParameters &p, double t) {
     const double phase = remainderSafe(t + p.carrierTimeShift, p.carrierPeriod) * p.carrierFrequency;
-    return lookup1D(phase, p.carrierBreakpoints, p.carrierValues, &modelWork.modulation.carrierSegment,
+    return lookup1D(phase, p.carrierBreakpoints, p.carrierValues, &model.work.modulation.carrierSegment,
                     CARRIER_TABLE_LAST_INDEX) -
            p.carrierBias;
 }
@@ -41,8 +41,8 @@ const double *gatePattern(const ModulatorParameters &p, double level) {
 
 } // namespace
 
-Carriers modulatorCarriers(double t) {
-    const ModulatorParameters &p = modelParameters.modulation.modulator;
+Carriers modulatorCarriers(Model &model, double t) {
+    const ModulatorParameters &p = model.parameters.modulation.modulator;
     if (truncateToInt32(p.carrierMode) == 1) {
         // The sine-derived carrier has no phase signal wired: its phase is
         // the constant 0, so the carriers stand at +0.5 and -0.5.
@@ -50,13 +50,13 @@ Carriers modulatorCarriers(double t) {
         const double s = std::asin(std::sin(p.sineCarrierMultiplier * phase)) * p.sineCarrierScale;
         return {s + p.sineCarrierOffset, s - p.sineCarrierOffset};
     }
-    const double c = tableCarrier(p, t);
+    const double c = tableCarrier(model, p, t);
     return {(c + 1.0) * 0.5, (c - 1.0) * 0.5};
 }
 
-LegLevels compareLegLevels(const LegReferences &legReference, const Carriers &carriers) {
-    const ModulatorParameters &p = modelParameters.modulation.modulator;
-    ModulationSignals &s = modelSignals.modulation;
+LegLevels compareLegLevels(Model &model, const LegReferences &legReference, const Carriers &carriers) {
+    const ModulatorParameters &p = model.parameters.modulation.modulator;
+    ModulationSignals &s = model.signals.modulation;
     if (p.armCount == p.twoArmValue) {
         s.twoArmInvertedLevel = threeLevelComparison(p.armInversionGain * legReference.abc[0], carriers);
         s.twoArmDirectLevel = threeLevelComparison(legReference.abc[0], carriers);
@@ -68,12 +68,12 @@ LegLevels compareLegLevels(const LegReferences &legReference, const Carriers &ca
     return {{s.legLevel[0], s.legLevel[1], s.legLevel[2]}};
 }
 
-void writeGatePatterns(const LegLevels &levels) {
-    const ModulatorParameters &p = modelParameters.modulation.modulator;
+void writeGatePatterns(Model &model, const LegLevels &levels) {
+    const ModulatorParameters &p = model.parameters.modulation.modulator;
     for (int leg = 0; leg < 3; ++leg) {
         const double *pattern = gatePattern(p, levels.abc[leg]);
         for (int sw = 0; sw < SWITCHES_PER_LEG; ++sw) {
-            modelOutputs.gates[leg * SWITCHES_PER_LEG + sw] = pattern[sw];
+            model.outputs.gates[leg * SWITCHES_PER_LEG + sw] = pattern[sw];
         }
     }
 }

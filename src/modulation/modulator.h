@@ -21,16 +21,16 @@ struct LegLevels {
 
 // The carriers at base time t: the 1620 Hz triangle from the carrier table,
 // or the constant +0.5 / -0.5 when carrierMode truncates to 1.
-Carriers modulatorCarriers(double t);
+Carriers modulatorCarriers(Model &model, double t);
 
 // Each leg's level: +1 at or above the upper carrier, -1 at or below the
 // lower one, 0 between them or for a NaN reference. With armCount equal to
 // twoArmValue leg a takes its own level and legs b and c both take the
 // level of the negated leg-a reference.
-LegLevels compareLegLevels(const LegReferences &legReference, const Carriers &carriers);
+LegLevels compareLegLevels(Model &model, const LegReferences &legReference, const Carriers &carriers);
 
 // Writes the gate pattern of each leg's level to its four outputs, switch 1
 // first.
-void writeGatePatterns(const LegLevels &levels);
+void writeGatePatterns(Model &model, const LegLevels &levels);
 
 } // namespace kestrune

@@ -12,12 +12,12 @@ namespace {
 // The states start from sin and cos of the angle at the first step's time,
 // the same pair for all three phases; each phase's angle is added at the
 // output.
-void seedSineGenerator(double t) {
-    ModulationWork &w = modelWork.modulation;
+void seedSineGenerator(Model &model, double t) {
+    ModulationWork &w = model.work.modulation;
     if (w.sineFirstStep == 0) {
         return;
     }
-    const double theta = modelParameters.modulation.reference.sineAngularFrequency * t;
+    const double theta = model.parameters.modulation.reference.sineAngularFrequency * t;
     const double s = std::sin(theta);
     const double c = std::cos(theta);
     for (int k = 0; k < 3; ++k) {
@@ -39,38 +39,38 @@ double sineReference(const ReferenceParameters &p, const ModulationWork &w, int 
 
 } // namespace
 
-void transferReferenceIn() {
+void transferReferenceIn(Model &model) {
     for (int i = 0; i < 3; ++i) {
-        modelSignals.modulation.heldReferenceAbc[i] = modelWork.modulation.referenceTransferBuffer[i];
+        model.signals.modulation.heldReferenceAbc[i] = model.work.modulation.referenceTransferBuffer[i];
     }
 }
 
-void transferReferenceOut() {
+void transferReferenceOut(Model &model) {
     for (int i = 0; i < 3; ++i) {
-        modelWork.modulation.referenceTransferBuffer[i] = modelSignals.control.modulationReferenceAbc[i];
+        model.work.modulation.referenceTransferBuffer[i] = model.signals.control.modulationReferenceAbc[i];
     }
 }
 
-LegReferences selectLegReferences(double t) {
-    seedSineGenerator(t);
+LegReferences selectLegReferences(Model &model, double t) {
+    seedSineGenerator(model, t);
 
-    const ReferenceParameters &p = modelParameters.modulation.reference;
+    const ReferenceParameters &p = model.parameters.modulation.reference;
     LegReferences legReference{};
     if (truncateToInt32(p.referenceSource) == 1) {
         for (int k = 0; k < 3; ++k) {
-            legReference.abc[k] = modelSignals.modulation.heldReferenceAbc[k];
+            legReference.abc[k] = model.signals.modulation.heldReferenceAbc[k];
         }
     } else {
         for (int k = 0; k < 3; ++k) {
-            legReference.abc[k] = sineReference(p, modelWork.modulation, k);
+            legReference.abc[k] = sineReference(p, model.work.modulation, k);
         }
     }
     return legReference;
 }
 
-void advanceSineGenerator() {
-    const ReferenceParameters &p = modelParameters.modulation.reference;
-    ModulationWork &w = modelWork.modulation;
+void advanceSineGenerator(Model &model) {
+    const ReferenceParameters &p = model.parameters.modulation.reference;
+    ModulationWork &w = model.work.modulation;
     for (int k = 0; k < 3; ++k) {
         const double h = w.sineLast[k];
         w.sineLast[k] = w.sineLast[k] * p.stepCosine[k] + w.cosineLast[k] * p.stepSine[k];

@@ -5,6 +5,8 @@
 
 namespace kestrune {
 
+struct Model;
+
 // Per-unit references of legs a, b, c for the present base step only.
 struct LegReferences {
     double abc[3];
@@ -12,20 +14,20 @@ struct LegReferences {
 
 // Entry of a slow-rate hit: heldReferenceAbc takes over the reference the
 // previous slow step stored.
-void transferReferenceIn();
+void transferReferenceIn(Model &model);
 
 // Update phase of a slow-rate hit: stores modulationReferenceAbc for the
 // next slow period.
-void transferReferenceOut();
+void transferReferenceOut(Model &model);
 
 // Output phase of every base step at base time t: seeds the sine source on
 // its first step (whatever the source), then gives the leg references from
 // heldReferenceAbc when referenceSource truncates to 1, else from the sine
 // source.
-LegReferences selectLegReferences(double t);
+LegReferences selectLegReferences(Model &model, double t);
 
 // Update phase of every base step: rotates the sine source's states by one
 // base step, whichever source is selected.
-void advanceSineGenerator();
+void advanceSineGenerator(Model &model);
 
 } // namespace kestrune

@@ -2,6 +2,7 @@
 // overrides what a block declares, and terminate-all.
 #include "children/child_host.h"
 
+#include "../model/model_fixture.h"
 #include "children/variable_time_delay.h"
 #include "counting_allocator.h"
 #include "model/records.h"
@@ -14,28 +15,22 @@
 namespace kestrune {
 namespace {
 
-class ChildHostTest : public ::testing::Test {
+class ChildHostTest : public testing::ModelData {
   protected:
-    void SetUp() override {
-        modelTerminate();
-        registerModel();
-    }
-    void TearDown() override {
-        modelTerminate();
-        modelRecord.errorStatus = nullptr;
-    }
+    void SetUp() override { registerModel(model); }
 
     // Child 2 as a delay line that declares a sample time of 2e-4 s and no
     // feedthrough.
     ChildContext *setUpDelay() {
-        setUpChild(2, {
-                          .path = "Kestrune/test/S-Function",
-                          .registerMethods = registerVariableTimeDelay,
-                          .params = {parameters.maxDelay.block, parameters.sampleTime.block,
-                                     parameters.initialCondition.block, parameters.feedthrough.block},
-                          .inputs = {&input, &delay},
-                          .output = &output,
-                      });
+        setUpChild(model, 2,
+                   {
+                       .path = "Kestrune/test/S-Function",
+                       .registerMethods = registerVariableTimeDelay,
+                       .params = {parameters.maxDelay.block, parameters.sampleTime.block,
+                                  parameters.initialCondition.block, parameters.feedthrough.block},
+                       .inputs = {&input, &delay},
+                       .output = &output,
+                   });
         return modelRecord.childTable[2];
     }
 
@@ -116,30 +111,32 @@ TEST_F(ChildHostTest, SetUpWiresTheBlockAndOverridesWhatItDeclares) {
 }
 
 std::vector<int> terminated;
+const ModelRecord *terminatingRecord = nullptr;
 
 void recordTerminate(ChildContext *ctx) {
-    terminated.push_back(static_cast<int>(ctx - modelRecord.children));
+    terminated.push_back(static_cast<int>(ctx - terminatingRecord->children));
 }
 
 TEST_F(ChildHostTest, TerminateAllRunsInOrder23014AndPassesOverMissingBlocks) {
+    terminatingRecord = &modelRecord;
     terminated.clear();
     for (ChildContext &child : modelRecord.children) {
         child.methods.mdlTerminate = recordTerminate;
     }
-    modelTerminate();
+    modelTerminate(model);
     EXPECT_EQ(terminated, (std::vector<int>{2, 3, 0, 1, 4}));
 
     terminated.clear();
     modelRecord.childPointers[3] = nullptr;
     modelRecord.children[0].methods.mdlTerminate = nullptr;
-    modelTerminate();
+    modelTerminate(model);
     EXPECT_EQ(terminated, (std::vector<int>{2, 1, 4}));
 
     terminated.clear();
     modelRecord.childTable = nullptr;
-    modelTerminate();
+    modelTerminate(model);
     EXPECT_TRUE(terminated.empty());
-    registerModel();
+    registerModel(model);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // history, interpolation, extrapolation and clamping, and its release.
 #include "children/variable_time_delay.h"
 
+#include "../model/model_fixture.h"
 #include "children/child_host.h"
 #include "counting_allocator.h"
 #include "model/numeric.h"
@@ -23,54 +24,47 @@ const double INF = std::numeric_limits<double>::infinity();
 
 // One delay line set up by the model's host as child 0, wired to the
 // fixture's own signals.
-class DelayLineTest : public ::testing::Test {
+class DelayLineTest : public testing::ModelData {
   protected:
-    void SetUp() override {
-        initNonFinite();
-        modelTerminate();
-        registerModel();
-    }
-    void TearDown() override {
-        modelTerminate();
-        modelRecord.errorStatus = nullptr;
-    }
+    void SetUp() override { registerModel(model); }
 
     ChildContext *setUp(double maxDelay, double sampleTime, double feedthrough,
                         const ParamMatrix *initial = nullptr) {
         parameters = {
             {{1.0, 1.0, maxDelay}}, {{1.0, 1.0, sampleTime}}, {{1.0, 1.0, 0.0}}, {{1.0, 1.0, feedthrough}}};
-        setUpChild(0, {
-                          .path = "test/Discrete Variable Time Delay/S-Function",
-                          .registerMethods = registerVariableTimeDelay,
-                          .params = {parameters.maxDelay.block, parameters.sampleTime.block,
-                                     initial != nullptr ? initial : parameters.initialCondition.block,
-                                     parameters.feedthrough.block},
-                          .inputs = {&input, &delay},
-                          .output = &output,
-                      });
+        setUpChild(model, 0,
+                   {
+                       .path = "test/Discrete Variable Time Delay/S-Function",
+                       .registerMethods = registerVariableTimeDelay,
+                       .params = {parameters.maxDelay.block, parameters.sampleTime.block,
+                                  initial != nullptr ? initial : parameters.initialCondition.block,
+                                  parameters.feedthrough.block},
+                       .inputs = {&input, &delay},
+                       .output = &output,
+                   });
         return ctx();
     }
-    static ChildContext *ctx() { return modelRecord.childTable[0]; }
-    static bool start() { return startChild(0) && initializeChildConditions(0); }
+    ChildContext *ctx() { return modelRecord.childTable[0]; }
+    bool start() { return startChild(model, 0) && initializeChildConditions(model, 0); }
 
     // Output of one slow step for input u and delay d, then the update.
     double step(double u, double d) {
         input = u;
         delay = d;
-        childOutputs(0);
-        EXPECT_TRUE(childUpdate(0));
+        childOutputs(model, 0);
+        EXPECT_TRUE(childUpdate(model, 0));
         return output;
     }
     double outputFor(double d) {
         delay = d;
-        childOutputs(0);
+        childOutputs(model, 0);
         return output;
     }
-    static std::vector<double> buffer(std::int32_t channel = 0) {
+    std::vector<double> buffer(std::int32_t channel = 0) {
         const auto *b = static_cast<const double *>(ctx()->ptrWork[channel]);
         return {b, b + static_cast<std::int32_t>(ctx()->realWork[0])};
     }
-    static const DelayRecord &flags() { return *static_cast<const DelayRecord *>(ctx()->userData); }
+    const DelayRecord &flags() { return *static_cast<const DelayRecord *>(ctx()->userData); }
 
     VariableTimeDelayParameters parameters{};
     double input = 0.0;
@@ -87,7 +81,7 @@ TEST_F(DelayLineTest, BufferHoldsTheMaximumDelayInSamplesPlusOne) {
     const Case cases[] = {{0.022322222222222222, 225}, {0.0169, 170}, {3.5e-4, 5}, {1e-4, 2}};
     for (const Case &k : cases) {
         SCOPED_TRACE(k.maxDelay);
-        modelTerminate();
+        modelTerminate(model);
         setUp(k.maxDelay, TS, 1.0);
         ASSERT_TRUE(start());
         EXPECT_EQ(ctx()->realWork[0], k.length);
@@ -96,7 +90,7 @@ TEST_F(DelayLineTest, BufferHoldsTheMaximumDelayInSamplesPlusOne) {
     }
     // An initial condition longer than that sets the length.
     const ParamMatrix sevenRows[] = {7.0, 1.0, 1, 2, 3, 4, 5, 6, 7};
-    modelTerminate();
+    modelTerminate(model);
     setUp(3.5e-4, TS, 0.0, sevenRows);
     ASSERT_TRUE(start());
     EXPECT_EQ(buffer(), (std::vector<double>{1, 2, 3, 4, 5, 6, 7}));
@@ -170,7 +164,7 @@ TEST_F(DelayLineTest, OneColumnPerChannelSetsEachChannelsHistory) {
     };
     for (const Case &k : cases) {
         SCOPED_TRACE(k.what);
-        modelTerminate();
+        modelTerminate(model);
         ChildContext *line = setUp(3.5e-4, TS, 0.0, k.initial);
         // Two channels on "In", one delay for both.
         double inputs[2] = {1.0, 2.0};
@@ -184,7 +178,7 @@ TEST_F(DelayLineTest, OneColumnPerChannelSetsEachChannelsHistory) {
         EXPECT_EQ(buffer(0), k.channel0);
         EXPECT_EQ(buffer(1), k.channel1);
         delay = TS;
-        childOutputs(0);
+        childOutputs(model, 0);
         EXPECT_NEAR(outputs[0], k.channel0[4], 1e-9);
         EXPECT_NEAR(outputs[1], k.channel1[4], 1e-9);
     }
@@ -212,7 +206,7 @@ TEST_F(DelayLineTest, DelaysOutOfRangeAreClampedAndFlagged) {
 
     for (const Case &k : cases) {
         SCOPED_TRACE(k.what);
-        modelTerminate();
+        modelTerminate(model);
         setUp(maxDelay, TS, 1.0);
         ASSERT_TRUE(start());
         for (int n = 1; n <= 6; ++n) {
@@ -252,12 +246,12 @@ TEST_F(DelayLineTest, StartRefusesBadSizesAndParametersBeforeAllocating) {
     };
     for (const Case &k : cases) {
         SCOPED_TRACE(k.what);
-        modelTerminate();
+        modelTerminate(model);
         modelRecord.errorStatus = nullptr;
         ChildContext *line = setUp(k.maxDelay, k.sampleTime, 1.0, k.initial);
         line->inputPorts[1].width = k.delayWidth;
         const CountingAllocator allocator;
-        EXPECT_FALSE(startChild(0));
+        EXPECT_FALSE(startChild(model, 0));
         EXPECT_STREQ(modelRecord.errorStatus, k.message);
         EXPECT_EQ(allocator.calls(), 0);
         EXPECT_EQ(line->userData, nullptr);
@@ -265,7 +259,7 @@ TEST_F(DelayLineTest, StartRefusesBadSizesAndParametersBeforeAllocating) {
         EXPECT_EQ(line->intWork, &modelWork.children[0].intWork);
     }
     // Terminating a line that never allocated leaves the host's slots alone.
-    modelTerminate();
+    modelTerminate(model);
     EXPECT_EQ(ctx()->ptrWork, &modelWork.children[0].ptrWork);
 }
 
@@ -273,19 +267,19 @@ TEST_F(DelayLineTest, EveryFailedAllocationIsReportedAndNothingIsLeft) {
     // The record, the PWORK table, one buffer, the IDX_WRITE array.
     for (int failAt = 1; failAt <= 4; ++failAt) {
         SCOPED_TRACE(failAt);
-        modelTerminate();
+        modelTerminate(model);
         modelRecord.errorStatus = nullptr;
         setUp(0.0169, TS, 1.0);
         const CountingAllocator allocator(failAt);
-        EXPECT_FALSE(startChild(0));
+        EXPECT_FALSE(startChild(model, 0));
         EXPECT_STREQ(modelRecord.errorStatus, "Memory allocation error in mdlStart");
         EXPECT_EQ(allocator.calls(), failAt) << "no allocation after the failing one";
         EXPECT_EQ(ctx()->userData == nullptr, failAt == 1);
         // What was allocated is released (the sanitizer build checks) and
         // forgotten, so a second terminate releases nothing twice.
-        modelTerminate();
+        modelTerminate(model);
         EXPECT_EQ(ctx()->userData, nullptr);
-        modelTerminate();
+        modelTerminate(model);
     }
     modelRecord.errorStatus = nullptr;
 }
@@ -297,11 +291,11 @@ TEST_F(DelayLineTest, TerminateReleasesEverythingOnceAndForgetsIt) {
     EXPECT_EQ(allocator.calls(), 4);
     EXPECT_NE(ctx()->ptrWork, &modelWork.children[0].ptrWork);
     EXPECT_NE(ctx()->intWork, &modelWork.children[0].intWork);
-    modelTerminate();
+    modelTerminate(model);
     EXPECT_EQ(ctx()->userData, nullptr);
     EXPECT_EQ(ctx()->ptrWork, nullptr);
     EXPECT_EQ(ctx()->intWork, nullptr);
-    modelTerminate();
+    modelTerminate(model);
 }
 
 } // namespace

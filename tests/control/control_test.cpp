@@ -35,8 +35,8 @@ class SlowRateScheduleTest : public testing::ModelTest {
   protected:
     void TearDown() override {
         ModelTest::TearDown();
-        modelInitialize();
-        modelTerminate();
+        modelInitialize(model);
+        modelTerminate(model);
     }
 };
 
@@ -48,11 +48,11 @@ struct TrackedState {
     double *value;
 };
 
-std::vector<TrackedState> trackedStates() {
-    ControlWork &w = modelWork.control;
-    ControlSignals &s = modelSignals.control;
+std::vector<TrackedState> trackedStates(Model &model) {
+    ControlWork &w = model.work.control;
+    ControlSignals &s = model.signals.control;
     return {
-        {"referenceTransferBuffer", 0, &modelWork.modulation.referenceTransferBuffer[0]},
+        {"referenceTransferBuffer", 0, &model.work.modulation.referenceTransferBuffer[0]},
         {"angleState", 1, &w.pll.angleState},
         {"d-axis current integrator", 2, &w.regulators.currentRegulatorD.integratorState},
         {"Mean previousInput", 3, &w.dcVoltageMean.previousInput},
@@ -80,20 +80,20 @@ TEST_F(SlowRateScheduleTest, AFailingDelayLineEndsTheStepWithTheLaterStatesUntou
     const Case cases[] = {{2, 3}, {3, 4}, {0, 6}, {1, 7}, {4, 9}};
     for (const Case &k : cases) {
         SCOPED_TRACE("child " + std::to_string(k.child));
-        modelTerminate();
+        modelTerminate(model);
         modelParameters = defaults;
         modelParameters.control.pll.agcEnable = 1.0; // all five means run
-        modelInitialize();
+        modelInitialize(model);
         GridDrive grid;
         // 0.05 s into the pull-in with a moving DC voltage: every state moves.
         for (int step = 0; step < 500; ++step) {
             grid.dcVoltage = 500.0 + 0.1 * step;
-            grid.slowStep();
+            grid.slowStep(model);
         }
         ASSERT_EQ(modelRecord.rateCounters[1], 0);
 
         std::vector<double> before;
-        for (const TrackedState &t : trackedStates()) {
+        for (const TrackedState &t : trackedStates(model)) {
             before.push_back(*t.value);
         }
         const double failingIntegrator = modelWork.control.dcVoltageMean.integratorState;
@@ -102,12 +102,12 @@ TEST_F(SlowRateScheduleTest, AFailingDelayLineEndsTheStepWithTheLaterStatesUntou
         originalUpdate = failing->methods.mdlUpdate;
         failing->methods.mdlUpdate = failingUpdate;
 
-        grid.step();
+        grid.step(model);
         failing->methods.mdlUpdate = originalUpdate;
 
         EXPECT_STREQ(modelRecord.errorStatus, INJECTED_ERROR);
         std::size_t i = 0;
-        for (const TrackedState &t : trackedStates()) {
+        for (const TrackedState &t : trackedStates(model)) {
             const bool stored = t.position < k.position;
             EXPECT_EQ(*t.value != before[i], stored) << t.name;
             ++i;
@@ -157,14 +157,14 @@ TEST_F(SlowRateScheduleTest, EachDqTransformUsesItsOwnParameters) {
          }},
     };
     using Outputs = std::array<Pair, 4>; // in the order of the transforms
-    auto firstSlowStep = []() -> Outputs {
-        modelTerminate();
-        modelInitialize();
+    auto firstSlowStep = [this]() -> Outputs {
+        modelTerminate(model);
+        modelInitialize(model);
         GridDrive grid;
         grid.gridAngle = 1.0;
         grid.currentAmplitude = 50.0;
         grid.currentPhase = 0.3;
-        grid.step();
+        grid.step(model);
         const ControlSignals &s = modelSignals.control;
         return {{{s.regulators.currentDq[0], s.regulators.currentDq[1]},
                  {s.regulators.gridVoltageDq[0], s.regulators.gridVoltageDq[1]},
@@ -197,12 +197,12 @@ template <typename Record> std::pair<const double *, std::size_t> whole(const Re
     return {reinterpret_cast<const double *>(&r), sizeof(Record) / sizeof(double)};
 }
 
-std::vector<std::pair<const double *, std::size_t>> modelDoubles() {
-    const ControlSignals &s = modelSignals.control;
-    const ControlWork &w = modelWork.control;
+std::vector<std::pair<const double *, std::size_t>> modelDoubles(const Model &model) {
+    const ControlSignals &s = model.signals.control;
+    const ControlWork &w = model.work.control;
     const PhaseLockedLoopSignals &pll = s.pll;
     return {
-        whole(modelSignals.modulation),
+        whole(model.signals.modulation),
         whole(s.agcMeanD),
         whole(s.agcMeanQ),
         whole(s.dcVoltageMean),
@@ -257,9 +257,9 @@ std::vector<std::pair<const double *, std::size_t>> modelDoubles() {
 // but no signal ever becomes NaN or infinite.
 TEST_F(SlowRateScheduleTest, FiveSecondsOfClosedLoopKeepEverySignalFinite) {
     GridDrive grid;
-    const std::vector<std::pair<const double *, std::size_t>> doubles = modelDoubles();
+    const std::vector<std::pair<const double *, std::size_t>> doubles = modelDoubles(model);
     for (int step = 0; step < 5 * 200000; ++step) {
-        grid.step();
+        grid.step(model);
         for (const auto &[first, count] : doubles) {
             for (std::size_t i = 0; i < count; ++i) {
                 ASSERT_TRUE(std::isfinite(first[i])) << "base step " << step << ", value " << i;

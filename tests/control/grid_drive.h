@@ -1,4 +1,4 @@
-// Drives the statically linked model base step by base step with a balanced
+// Drives a model base step by base step with a balanced
 // three-phase grid on the voltage inputs, a DC-link voltage and optional
 // balanced converter currents at a phase to the grid, as a master would
 // feed it.
@@ -27,21 +27,21 @@ struct GridDrive {
 
     // One base step: inputs at the present angle, the model step, then the
     // angle moves on by one base step.
-    void step() {
+    void step(Model &model) {
         for (int k = 0; k < 3; ++k) {
-            modelInputs.gridVoltage[k] = amplitude * std::sin(gridAngle - k * TWO_PI / 3.0);
-            modelInputs.converterCurrent[k] =
+            model.inputs.gridVoltage[k] = amplitude * std::sin(gridAngle - k * TWO_PI / 3.0);
+            model.inputs.converterCurrent[k] =
                 currentAmplitude * std::sin(gridAngle + currentPhase - k * TWO_PI / 3.0);
         }
-        modelInputs.dcVoltage = dcVoltage;
-        modelStep();
+        model.inputs.dcVoltage = dcVoltage;
+        modelStep(model);
         gridAngle = std::fmod(gridAngle + TWO_PI * frequency * BASE_STEP, TWO_PI);
     }
 
     // One slow step: the slow-rate hit and the 19 base steps after it.
-    void slowStep() {
+    void slowStep(Model &model) {
         for (int i = 0; i < BASE_STEPS_PER_SLOW_STEP; ++i) {
-            step();
+            step(model);
         }
     }
 };

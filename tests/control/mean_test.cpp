@@ -2,6 +2,7 @@
 // model gives slow step k.
 #include "control/mean.h"
 
+#include "../model/model_fixture.h"
 #include "children/variable_time_delay.h"
 #include "model/initialize.h"
 #include "model/records.h"
@@ -17,16 +18,15 @@ double slowTime(int k) {
     return static_cast<double>(k) * 1e-4;
 }
 
-class MeanTest : public ::testing::Test {
+class MeanTest : public testing::ModelData {
   protected:
     void SetUp() override {
-        modelInitialize();
+        modelInitialize(model);
         ASSERT_EQ(modelRecord.childrenStarted, 1U);
         // The two means under the gain control start like the other three.
-        armMean(agcMeanD());
-        armMean(agcMeanQ());
+        armMean(agcMeanD(model));
+        armMean(agcMeanQ(model));
     }
-    void TearDown() override { modelTerminate(); }
 
     // One slow step of either form: output, then update.
     struct Instance {
@@ -45,17 +45,17 @@ class MeanTest : public ::testing::Test {
         }
     };
 
-    static std::vector<Instance> instances() {
+    std::vector<Instance> instances() {
         return {
-            {"Mean (Variable Frequency)1", 1.0, true, agcMeanD(), {}},
-            {"Mean (Variable Frequency)2", 0.0, true, agcMeanQ(), {}},
-            {"Mean", 500.0, false, {}, dcVoltageMean()},
-            {"Mean1", 1.007, false, {}, gridVoltageMean()},
-            {"Variable Frequency Mean value", 0.0, true, frequencyMean(), {}},
+            {"Mean (Variable Frequency)1", 1.0, true, agcMeanD(model), {}},
+            {"Mean (Variable Frequency)2", 0.0, true, agcMeanQ(model), {}},
+            {"Mean", 500.0, false, {}, dcVoltageMean(model)},
+            {"Mean1", 1.007, false, {}, gridVoltageMean(model)},
+            {"Variable Frequency Mean value", 0.0, true, frequencyMean(model), {}},
         };
     }
 
-    static const DelayRecord &delayRecord(int child) {
+    const DelayRecord &delayRecord(int child) {
         return *static_cast<const DelayRecord *>(modelRecord.childTable[child]->userData);
     }
 };
@@ -100,8 +100,8 @@ TEST_F(MeanTest, BelowAbout44_8HzTheDelayLineServesItsLongestDelay) {
     const Case cases[] = {{44.85, false}, {44.8, true}, {30.0, true}};
     for (const Case &k : cases) {
         SCOPED_TRACE(k.frequency);
-        modelTerminate();
-        modelInitialize();
+        modelTerminate(model);
+        modelInitialize(model);
         const Instance mean = instances()[4];
         double y = 0.0;
         for (int step = 0; step < 400; ++step) {

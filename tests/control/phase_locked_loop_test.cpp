@@ -22,10 +22,10 @@ constexpr int SLOW_STEPS_PER_SECOND = 10000;
 
 class PhaseLockedLoopTest : public testing::ModelTest {
   protected:
-    static const PhaseLockedLoopSignals &pll() { return modelSignals.control.pll; }
+    const PhaseLockedLoopSignals &pll() { return modelSignals.control.pll; }
 
     // Grid angle minus pllAngle, folded into (-pi, pi].
-    static double angleOffset(double gridAngle) { return std::remainder(gridAngle - pll().pllAngle, TWO_PI); }
+    double angleOffset(double gridAngle) { return std::remainder(gridAngle - pll().pllAngle, TWO_PI); }
 
     GridDrive grid;
 };
@@ -38,7 +38,7 @@ TEST_F(PhaseLockedLoopTest, PullsInFromItsStartAngleAndLocksToA60HzGrid) {
     double previousAngle = 0.0;
     int firstWrap = -1;
     for (int k = 0; k < 4000; ++k) {
-        grid.slowStep();
+        grid.slowStep(model);
         if (k == 0) {
             EXPECT_EQ(pll().pllAngle, ANGLE_INITIAL);
             // The phase detector's mean spans the 60 Hz the loop starts from.
@@ -61,7 +61,7 @@ TEST_F(PhaseLockedLoopTest, PullsInFromItsStartAngleAndLocksToA60HzGrid) {
     int wraps = 0;
     for (int k = 0; k < 1000; ++k) {
         const double gridAngle = grid.gridAngle;
-        grid.slowStep();
+        grid.slowStep(model);
         EXPECT_NEAR(pll().pllFrequency, 60.0, 0.01) << "slow step " << k;
         EXPECT_GT(pll().pllAngle, 0.0);
         EXPECT_LE(pll().pllAngle, TWO_PI);
@@ -79,7 +79,7 @@ TEST_F(PhaseLockedLoopTest, PullsInFromItsStartAngleAndLocksToA60HzGrid) {
 // 12 Hz/s, and settles at the new frequency.
 TEST_F(PhaseLockedLoopTest, AGridFrequencyStepIsFollowedAtNoMoreThan12HzPerSecond) {
     for (int k = 0; k < 3000; ++k) {
-        grid.slowStep();
+        grid.slowStep(model);
     }
     for (double target : {62.0, 58.5}) {
         SCOPED_TRACE(target);
@@ -87,7 +87,7 @@ TEST_F(PhaseLockedLoopTest, AGridFrequencyStepIsFollowedAtNoMoreThan12HzPerSecon
         double previous = pll().limitedFrequency;
         double steepest = 0.0;
         for (int k = 0; k < SLOW_STEPS_PER_SECOND; ++k) {
-            grid.slowStep();
+            grid.slowStep(model);
             const double change = pll().limitedFrequency - previous;
             ASSERT_LE(std::fabs(change), 12.0 * 1e-4 * (1.0 + 1e-9)) << "slow step " << k;
             steepest = std::max(steepest, std::fabs(change));
@@ -106,7 +106,7 @@ TEST_F(PhaseLockedLoopTest, AutomaticGainControlNormalizesThePhaseErrorAndReArms
     modelParameters.control.pll.agcEnable = 1.0;
     grid.amplitude = testing::GRID_PEAK / 2.0;
     for (int k = 0; k < 4000; ++k) {
-        grid.slowStep();
+        grid.slowStep(model);
         // The phase error takes the gain of the same slow step, also on the
         // steps where the gain moves.
         ASSERT_EQ(pll().phaseError, pll().qMean * pll().agcGain) << "slow step " << k;
@@ -122,7 +122,7 @@ TEST_F(PhaseLockedLoopTest, AutomaticGainControlNormalizesThePhaseErrorAndReArms
     const MeanWork frozen = modelWork.control.agcMeanD;
     const double frozenIntegral = modelSignals.control.agcMeanD.integral;
     for (int k = 0; k < 50; ++k) {
-        grid.slowStep();
+        grid.slowStep(model);
     }
     EXPECT_EQ(modelWork.control.pll.agcActive, 0U);
     EXPECT_EQ(pll().agcGain, gain);
@@ -133,7 +133,7 @@ TEST_F(PhaseLockedLoopTest, AutomaticGainControlNormalizesThePhaseErrorAndReArms
     // Enabled again: the first integral is the kept state, without the half step.
     modelParameters.control.pll.agcEnable = 1.0;
     const double stateBefore = modelWork.control.agcMeanQ.integratorState;
-    grid.slowStep();
+    grid.slowStep(model);
     EXPECT_EQ(modelWork.control.pll.agcActive, 1U);
     EXPECT_EQ(modelSignals.control.agcMeanD.integral, frozen.integratorState);
     EXPECT_EQ(modelSignals.control.agcMeanQ.integral, stateBefore);
@@ -144,7 +144,7 @@ TEST_F(PhaseLockedLoopTest, AutomaticGainControlNormalizesThePhaseErrorAndReArms
 // delay lines untouched.
 TEST_F(PhaseLockedLoopTest, WithoutGainControlItsMeansNeverRun) {
     for (int k = 0; k < 500; ++k) {
-        grid.slowStep();
+        grid.slowStep(model);
     }
     EXPECT_EQ(pll().agcGain, 1.0);
     for (int child : {0, 1}) {

@@ -19,8 +19,8 @@ using testing::GridDrive;
 
 class RegulatorsTest : public testing::ModelTest {
   protected:
-    static const RegulatorSignals &signals() { return modelSignals.control.regulators; }
-    static const RegulatorWork &work() { return modelWork.control.regulators; }
+    const RegulatorSignals &signals() { return modelSignals.control.regulators; }
+    const RegulatorWork &work() { return modelWork.control.regulators; }
 
     GridDrive grid;
 };
@@ -37,12 +37,12 @@ TEST_F(RegulatorsTest, LargeErrorsSaturateTheOutputsAndStopTheIntegratorsAtTheir
     const Case cases[] = {{0.0, -3.0, 1.0}, {1000.0, 3.0, -1.0}};
     for (const Case &k : cases) {
         SCOPED_TRACE(k.dcVoltage);
-        modelTerminate();
-        modelInitialize();
+        modelTerminate(model);
+        modelInitialize(model);
         modelParameters.control.regulators.iqReference = k.iqReference;
         grid.dcVoltage = k.dcVoltage;
         for (int step = 0; step < 10000; ++step) {
-            grid.slowStep();
+            grid.slowStep(model);
             ASSERT_LE(std::fabs(work().vdcIntegratorState), 1.2);
             ASSERT_LE(std::fabs(signals().idReference), 1.2);
             ASSERT_LE(std::fabs(work().currentRegulatorD.integratorState), 12.0);
@@ -71,7 +71,7 @@ TEST_F(RegulatorsTest, LargeErrorsSaturateTheOutputsAndStopTheIntegratorsAtTheir
 TEST_F(RegulatorsTest, ADcInputOfZeroEntersTheDcMeanAsTenVolts) {
     grid.dcVoltage = 0.0;
     for (int step = 0; step < 400; ++step) {
-        grid.slowStep();
+        grid.slowStep(model);
         ASSERT_EQ(signals().dcMeanInput, 10.0) << "slow step " << step;
         ASSERT_TRUE(std::isfinite(signals().voltageReferenceD)) << "slow step " << step;
         if (step < 167) {
@@ -90,7 +90,7 @@ TEST_F(RegulatorsTest, ModulationReferenceIsLimitedToAmplitudeOne) {
     const double legOffset[3] = {0.0, -testing::TWO_PI / 3.0, testing::TWO_PI / 3.0};
     bool saturated = false;
     for (int step = 0; step < 6000; ++step) {
-        grid.slowStep();
+        grid.slowStep(model);
         const double *ref = modelSignals.control.modulationReferenceAbc;
         const double vd = signals().voltageReferenceD;
         const double vq = signals().voltageReferenceQ;
@@ -128,18 +128,18 @@ TEST_F(RegulatorsTest, CurrentsAreMeasuredInTheFrameOfTheLockedLoop) {
     const Case cases[] = {{0.0, pu, 0.0}, {M_PI / 2.0, 0.0, pu}, {M_PI, -pu, 0.0}};
     for (const Case &k : cases) {
         SCOPED_TRACE(k.phase);
-        modelTerminate();
-        modelInitialize();
+        modelTerminate(model);
+        modelInitialize(model);
         modelParameters.control.regulators.iqReference = k.iq;
         grid = GridDrive{};
         grid.currentAmplitude = peak;
         grid.currentPhase = k.phase;
         for (int step = 0; step < 3000; ++step) {
-            grid.slowStep();
+            grid.slowStep(model);
         }
         const double qIntegrator = work().currentRegulatorQ.integratorState;
         for (int step = 0; step < 1000; ++step) {
-            grid.slowStep();
+            grid.slowStep(model);
             ASSERT_NEAR(signals().currentDq[0], k.id, 1e-3 * pu) << "slow step " << step;
             ASSERT_NEAR(signals().currentDq[1], k.iq, 1e-3 * pu) << "slow step " << step;
         }

@@ -286,7 +286,10 @@ TEST_F(AccessFmiTest, InfoMessagesFollowTheLoggingSetting) {
     EXPECT_EQ(messages(), std::vector<Message>{info("getReal vr:6, value:500.000000")});
 }
 
-TEST_F(AccessFmiTest, InitializationClearsInputsButKeepsMeanSampleTime) {
+// Inputs written before initialization are the master's start values: they
+// stay, as meanSampleTime does. After a reset, inputs not written again start
+// from 0.0.
+TEST_F(AccessFmiTest, InitializationKeepsWrittenInputsAndMeanSampleTime) {
     fmi2Component c = instance();
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(readReal(c, MEAN_SAMPLE_TIME_VR), 1e-4);
@@ -298,7 +301,7 @@ TEST_F(AccessFmiTest, InitializationClearsInputsButKeepsMeanSampleTime) {
     ASSERT_EQ(setup(c, 0.0), fmi2OK);
     ASSERT_EQ(fmi().enterInitializationMode(c), fmi2OK);
     for (fmi2ValueReference vr = FIRST_INPUT_VR; vr < FIRST_INPUT_VR + INPUT_COUNT; ++vr) {
-        EXPECT_EQ(readReal(c, vr), 0.0) << "input vr " << vr;
+        EXPECT_EQ(readReal(c, vr), 10.0 + vr) << "input vr " << vr;
     }
     EXPECT_EQ(readReal(c, MEAN_SAMPLE_TIME_VR), 2e-4);
 
@@ -318,11 +321,14 @@ TEST_F(AccessFmiTest, InitializationClearsInputsButKeepsMeanSampleTime) {
     }
     EXPECT_EQ(readReal(c, MEAN_SAMPLE_TIME_VR), 2e-4);
 
-    // A reset and a new initialization keep it too.
+    // A reset and a new initialization keep it too, and the one input
+    // written since the reset.
     ASSERT_EQ(fmi().reset(c), fmi2OK);
+    ASSERT_EQ(writeReal(c, FIRST_INPUT_VR + 6, 700.0), fmi2OK);
     ASSERT_TRUE(initialize(c));
     EXPECT_EQ(readReal(c, MEAN_SAMPLE_TIME_VR), 2e-4);
     EXPECT_EQ(readReal(c, 0), 0.0);
+    EXPECT_EQ(readReal(c, FIRST_INPUT_VR + 6), 700.0);
     EXPECT_TRUE(logger.messages.empty());
 }
 

@@ -1,5 +1,5 @@
 // What the FMI functions do with an error or a stop request that a hosted
-// block leaves in the model: set here directly on the static model, since
+// block leaves in the model: set here directly on the library's model, since
 // only hosted blocks raise them.
 #include "fmu/fmi2.h"
 #include "fmu/instance.h"
@@ -42,6 +42,9 @@ class ModelErrorTest : public ::testing::Test {
     }
 
     master::RecordingLogger logger;
+    ModelRecord &modelRecord = libraryModel.record;
+    ModelParameters &modelParameters = libraryModel.parameters;
+    ModelOutputs &modelOutputs = libraryModel.outputs;
 };
 
 TEST_F(ModelErrorTest, InstantiationRefusesAModelCarryingAnErrorAndKeepsTheNewestInstance) {

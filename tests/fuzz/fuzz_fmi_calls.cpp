@@ -15,6 +15,7 @@
 #include "fmu/fmi2.h"
 #include "fmu/instance.h"
 #include "fmu/resource.h"
+#include "fmu/stepping.h"
 #include "model/records.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -35,7 +36,6 @@
 namespace {
 
 constexpr double BASE_STEP = 5e-6;
-constexpr double STEP_TOLERANCE = BASE_STEP * 1e-6;
 constexpr fmi2ValueReference REAL_COUNT = 21;
 constexpr fmi2ValueReference FIRST_GATE_VR = 7;
 constexpr fmi2ValueReference GATE_COUNT = 12;
@@ -559,6 +559,10 @@ void callDoStep(FuzzedDataProvider &data, const Target &target) {
     const double t = pickTime(data, target.slot);
     const double h = pickStep(data);
     const double before = timeOf(target.slot);
+    const int stepsBefore =
+        target.slot != nullptr
+            ? static_cast<const kestrune::Fmu2Instance *>(target.slot->component)->lastStepCount
+            : 0;
     const fmi2Status status = fmi2DoStep(target.component, t, h, data.ConsumeBool() ? fmi2True : fmi2False);
     if (target.slot == nullptr) {
         CHECK(status == fmi2Error && state.messages.empty() && state.stepsFinished.empty());
@@ -567,8 +571,9 @@ void callDoStep(FuzzedDataProvider &data, const Target &target) {
     const double steps = h / BASE_STEP + 0.5;
     const bool countFits = steps >= 0.0 && steps < 2147483648.0;
     const int n = countFits ? static_cast<int>(steps) : 0;
-    const bool divisible = countFits && h >= 0.0 && std::fabs(h - n * BASE_STEP) <= STEP_TOLERANCE;
-    const bool atTime = std::fabs(before - t) <= STEP_TOLERANCE;
+    const double tolerance = kestrune::stepTolerance(before, stepsBefore);
+    const bool divisible = countFits && h >= 0.0 && std::fabs(h - n * BASE_STEP) <= tolerance;
+    const bool atTime = std::fabs(before - t) <= tolerance;
     const bool ok = state.modelStarted && divisible && atTime;
     CHECK(status == (ok ? fmi2OK : fmi2Error));
     CHECK(!state.messages.empty() && state.messages[0].text.rfind("CommunicationStepSize=", 0) == 0);
@@ -868,9 +873,8 @@ void oneCall(FuzzedDataProvider &data) {
     checkGates();
 }
 
-// The model's static data as the library was loaded; each input starts from
-// it, so that what one input changed (meanSampleTime, outputs a master wrote)
-// does not carry into the next.
+// The library's model as it was loaded; each input starts from it, so that what one input changed
+// (meanSampleTime, outputs a master wrote) does not carry into the next.
 struct Pristine {
     kestrune::ModelParameters parameters;
     kestrune::ModelSignals signals;
@@ -884,18 +888,19 @@ Pristine pristine;
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    pristine = {kestrune::modelParameters, kestrune::modelSignals, kestrune::modelWork,
-                kestrune::modelInputs,     kestrune::modelOutputs, kestrune::modelRecord};
+    const kestrune::Model &m = kestrune::libraryModel;
+    pristine = {m.parameters, m.signals, m.work, m.inputs, m.outputs, m.record};
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t size) {
-    kestrune::modelParameters = pristine.parameters;
-    kestrune::modelSignals = pristine.signals;
-    kestrune::modelWork = pristine.work;
-    kestrune::modelInputs = pristine.inputs;
-    kestrune::modelOutputs = pristine.outputs;
-    kestrune::modelRecord = pristine.record;
+    kestrune::Model &m = kestrune::libraryModel;
+    m.parameters = pristine.parameters;
+    m.signals = pristine.signals;
+    m.work = pristine.work;
+    m.inputs = pristine.inputs;
+    m.outputs = pristine.outputs;
+    m.record = pristine.record;
     state.freed.clear();
     state.modelStarted = false;
     state.modelStepped = false;

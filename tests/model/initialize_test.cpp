@@ -6,6 +6,7 @@
 #include "children/child_host.h"
 #include "children/variable_time_delay.h"
 #include "model/records.h"
+#include "model_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -18,28 +19,19 @@ namespace {
 
 constexpr int START_ORDER[CHILD_COUNT] = {2, 3, 0, 1, 4};
 
-class ModelInitializeTest : public ::testing::Test {
+class ModelInitializeTest : public testing::ModelData {
   protected:
-    void TearDown() override {
-        modelTerminate();
-        modelParameters = defaults;
-        modelInitialize();
-        modelTerminate();
-    }
-
-    static const ChildContext &child(int index) { return *modelRecord.childTable[index]; }
-    static bool started(int index) { return child(index).userData != nullptr; }
-    static std::vector<double> buffer(int index) {
+    const ChildContext &child(int index) { return *modelRecord.childTable[index]; }
+    bool started(int index) { return child(index).userData != nullptr; }
+    std::vector<double> buffer(int index) {
         const ChildContext &c = child(index);
         const auto *b = static_cast<const double *>(c.ptrWork[0]);
         return {b, b + static_cast<std::int32_t>(c.realWork[0])};
     }
-
-    const ModelParameters defaults = modelParameters;
 };
 
 TEST_F(ModelInitializeTest, StartsFiveDelayLinesOfZerosWithTheirPathsAndDelays) {
-    modelInitialize();
+    modelInitialize(model);
     ASSERT_EQ(modelRecord.errorStatus, nullptr);
     EXPECT_EQ(modelRecord.childrenStarted, 1U);
 
@@ -81,7 +73,7 @@ TEST_F(ModelInitializeTest, StartsFiveDelayLinesOfZerosWithTheirPathsAndDelays) 
 }
 
 TEST_F(ModelInitializeTest, GivesEveryStateItsInitialValue) {
-    modelInitialize();
+    modelInitialize(model);
     const ControlWork &w = modelWork.control;
     const ControlSignals &s = modelSignals.control;
     const ModulationSignals &ms = modelSignals.modulation;
@@ -141,7 +133,7 @@ TEST_F(ModelInitializeTest, InitialValuesComeFromTheParameters) {
     p.modulation.reference.initialTransferValue = 0.25;
     p.modulation.currentFilter.initialState2 = 6.0;
     p.modulation.modulator.twoArmLevelInitial = 7.0;
-    modelInitialize();
+    modelInitialize(model);
     ASSERT_EQ(modelRecord.childrenStarted, 1U);
     EXPECT_EQ(modelWork.control.pll.angleState, 0.5);
     EXPECT_EQ(modelWork.control.gridVoltageMean.heldOutput, 2.0);
@@ -176,7 +168,7 @@ TEST_F(ModelInitializeTest, StopsAtTheFirstFailingLineAndStartsNoLaterOne) {
         SCOPED_TRACE(k.what);
         modelParameters = defaults;
         *k.parameter = 0.0;
-        modelInitialize();
+        modelInitialize(model);
         EXPECT_STREQ(modelRecord.errorStatus, k.message);
         EXPECT_EQ(modelRecord.childrenStarted, 0U);
         bool beforeFailing = true;
@@ -194,7 +186,7 @@ TEST_F(ModelInitializeTest, StopsAtTheFirstFailingLineAndStartsNoLaterOne) {
     // With Mean failing, Mean1's delay (set after Mean's start) is untouched.
     modelParameters = defaults;
     modelParameters.control.dcVoltageMean.delayLine.maxDelay.block[2] = 0.0;
-    modelInitialize();
+    modelInitialize(model);
     EXPECT_EQ(modelSignals.control.dcVoltageMean.delay, 0.0167);
     EXPECT_EQ(modelSignals.control.gridVoltageMean.delay, 0.0);
     EXPECT_EQ(modelWork.control.pll.angleResetValue, -0.7853981633974483);
@@ -206,7 +198,7 @@ TEST_F(ModelInitializeTest, AnyFailedAllocationStopsInitializationAndLeavesNothi
         SCOPED_TRACE(failAt);
         {
             const CountingAllocator allocator(failAt);
-            modelInitialize();
+            modelInitialize(model);
             EXPECT_STREQ(modelRecord.errorStatus, "Memory allocation error in mdlStart");
             EXPECT_EQ(allocator.calls(), failAt);
             EXPECT_EQ(modelRecord.childrenStarted, 0U);
@@ -221,17 +213,17 @@ TEST_F(ModelInitializeTest, AnyFailedAllocationStopsInitializationAndLeavesNothi
         // Either a terminate or the next initialization releases the partly
         // started lines; the sanitizer build checks that nothing leaks.
         if (failAt % 2 == 0) {
-            modelTerminate();
+            modelTerminate(model);
         }
     }
     const CountingAllocator allocator;
-    modelInitialize();
+    modelInitialize(model);
     EXPECT_EQ(allocator.calls(), 4 * CHILD_COUNT);
     EXPECT_EQ(modelRecord.childrenStarted, 1U);
 }
 
 TEST_F(ModelInitializeTest, InitializingTwiceEqualsInitializingOnce) {
-    modelInitialize();
+    modelInitialize(model);
     std::vector<std::vector<double>> firstBuffers;
     for (int i = 0; i < CHILD_COUNT; ++i) {
         firstBuffers.push_back(buffer(i));
@@ -245,7 +237,7 @@ TEST_F(ModelInitializeTest, InitializingTwiceEqualsInitializingOnce) {
     modelWork.control.pll.angleState = 9.0;
     static_cast<double *>(child(2).ptrWork[0])[7] = 5.0;
     child(3).intWork[0] = 11;
-    modelInitialize();
+    modelInitialize(model);
 
     EXPECT_EQ(std::memcmp(&modelSignals, &firstSignals, sizeof(ModelSignals)), 0);
     EXPECT_EQ(std::memcmp(&modelWork, &firstWork, sizeof(ModelWork)), 0);
@@ -258,13 +250,13 @@ TEST_F(ModelInitializeTest, InitializingTwiceEqualsInitializingOnce) {
 }
 
 TEST_F(ModelInitializeTest, TerminateMarksTheChildrenStoppedAndReleasesTheirLines) {
-    modelInitialize();
-    modelTerminate();
+    modelInitialize(model);
+    modelTerminate(model);
     EXPECT_EQ(modelRecord.childrenStarted, 0U);
     for (int i = 0; i < CHILD_COUNT; ++i) {
         EXPECT_FALSE(started(i));
     }
-    modelTerminate();
+    modelTerminate(model);
 }
 
 } // namespace

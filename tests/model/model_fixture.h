@@ -1,6 +1,6 @@
-// A test on the statically linked model: initialized before each test and
-// terminated after it, with every parameter back at the value it had when the
-// test began, so that no test sees another's changes.
+// A test on a model of its own: the records under the names the model code
+// gives them, the hosted blocks terminated after each test. ModelTest also
+// initializes the model before each test.
 #pragma once
 
 #include "children/child_host.h"
@@ -11,15 +11,23 @@
 
 namespace kestrune::testing {
 
-class ModelTest : public ::testing::Test {
+class ModelData : public ::testing::Test {
   protected:
-    void SetUp() override { modelInitialize(); }
-    void TearDown() override {
-        modelTerminate();
-        modelParameters = defaults;
-    }
+    void TearDown() override { modelTerminate(model); }
 
-    const ModelParameters defaults = modelParameters;
+    Model model;
+    ModelParameters &modelParameters = model.parameters;
+    ModelSignals &modelSignals = model.signals;
+    ModelWork &modelWork = model.work;
+    ModelInputs &modelInputs = model.inputs;
+    ModelOutputs &modelOutputs = model.outputs;
+    ModelRecord &modelRecord = model.record;
+    const ModelParameters &defaults = DEFAULT_MODEL_PARAMETERS;
+};
+
+class ModelTest : public ModelData {
+  protected:
+    void SetUp() override { modelInitialize(model); }
 };
 
 } // namespace kestrune::testing

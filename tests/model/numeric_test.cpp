@@ -22,10 +22,7 @@ double fromBits(std::uint64_t bits) {
     return x;
 }
 
-class NumericTest : public ::testing::Test {
-  protected:
-    void SetUp() override { initNonFinite(); }
-};
+class NumericTest : public ::testing::Test {};
 
 TEST_F(NumericTest, NonFiniteConstantsHaveExactBitPatterns) {
     EXPECT_EQ(bitsOf(infValue), 0x7FF0000000000000U);

@@ -15,15 +15,15 @@ namespace {
 
 class ModelStepTest : public testing::ModelTest {
   protected:
-    static std::uint64_t baseTick() {
+    std::uint64_t baseTick() {
         return (std::uint64_t{modelRecord.baseTickHigh} << 32) | modelRecord.baseTickLow;
     }
-    static std::uint64_t slowTick() {
+    std::uint64_t slowTick() {
         return (std::uint64_t{modelRecord.slowTickHigh} << 32) | modelRecord.slowTickLow;
     }
-    static void steps(int n) {
+    void steps(int n) {
         for (int i = 0; i < n; ++i) {
-            modelStep();
+            modelStep(model);
         }
     }
 };
@@ -42,7 +42,7 @@ TEST_F(ModelStepTest, InitializationStartsEveryCounterAtTheFirstSlowRateHit) {
 }
 
 TEST_F(ModelStepTest, SlowRateRunsOnEveryTwentiethBaseStepAndCountsItsTime) {
-    modelStep();
+    modelStep(model);
     EXPECT_EQ(baseTick(), 1U);
     EXPECT_EQ(slowTick(), 1U);
     EXPECT_EQ(modelRecord.taskTimes[1], 1e-4);
@@ -60,7 +60,7 @@ TEST_F(ModelStepTest, SampleHitAnnouncesExactlyTheNextSlowRateHit) {
     for (int step = 0; step < 65; ++step) {
         const bool nextIsHit = (step + 1) % 20 == 0;
         const std::uint64_t slowBefore = slowTick();
-        modelStep();
+        modelStep(model);
         EXPECT_EQ(slowTick() - slowBefore, step % 20 == 0 ? 1U : 0U) << "base step " << step;
         EXPECT_EQ(modelRecord.sampleHits[1], nextIsHit ? 1 : 0) << "base step " << step;
         EXPECT_EQ(modelRecord.sampleHits[0], 1);
@@ -71,7 +71,7 @@ TEST_F(ModelStepTest, SampleHitAnnouncesExactlyTheNextSlowRateHit) {
 TEST_F(ModelStepTest, BaseTickCarriesIntoItsHighWordWithoutATimeJump) {
     modelRecord.baseTickLow = 0xFFFFFFFFU;
     const double before = baseStepTime(modelRecord);
-    modelStep();
+    modelStep(model);
     EXPECT_EQ(modelRecord.baseTickLow, 0U);
     EXPECT_EQ(modelRecord.baseTickHigh, 1U);
     const double after = baseStepTime(modelRecord);
@@ -82,7 +82,7 @@ TEST_F(ModelStepTest, BaseTickCarriesIntoItsHighWordWithoutATimeJump) {
 
 TEST_F(ModelStepTest, SlowTickCarriesIntoItsHighWordAndSlowTimeFollows) {
     modelRecord.slowTickLow = 0xFFFFFFFFU;
-    modelStep(); // a hit: the slow tick wraps
+    modelStep(model); // a hit: the slow tick wraps
     EXPECT_EQ(modelRecord.slowTickLow, 0U);
     EXPECT_EQ(modelRecord.slowTickHigh, 1U);
     EXPECT_EQ(modelRecord.taskTimes[1], 0.0 * 1e-4 + 1.0 * 1e-4 * 4294967296.0);
@@ -98,7 +98,7 @@ TEST_F(ModelStepTest, SlowRateReferenceReachesTheModulatorOneSlowPeriodLater) {
     double computed[3] = {0.0, 0.0, 0.0};
     for (int slow = 0; slow < 4; ++slow) {
         for (int step = 0; step < SLOW_RATE_RATIO; ++step) {
-            modelStep();
+            modelStep(model);
             for (int i = 0; i < 3; ++i) {
                 ASSERT_EQ(modelSignals.modulation.heldReferenceAbc[i], computed[i])
                     << "slow step " << slow << ", base step " << step;
@@ -120,7 +120,7 @@ TEST_F(ModelStepTest, InitializationClearsModelDataButKeepsParameters) {
     modelParameters.meanSampleTime = 2e-4;
     steps(7);
 
-    modelInitialize();
+    modelInitialize(model);
     EXPECT_EQ(modelInputs.gridVoltage[1], 0.0);
     EXPECT_EQ(modelOutputs.gates[5], 0.0);
     EXPECT_EQ(modelSignals.modulation.heldReferenceAbc[0], 0.0);

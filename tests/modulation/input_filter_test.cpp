@@ -24,9 +24,9 @@ struct Channel {
     const double *held;
 };
 
-std::array<Channel, CHANNELS> channels() {
-    ModelInputs &u = modelInputs;
-    const ModulationSignals &s = modelSignals.modulation;
+std::array<Channel, CHANNELS> channels(Model &model) {
+    ModelInputs &u = model.inputs;
+    const ModulationSignals &s = model.signals.modulation;
     std::array<Channel, CHANNELS> all{};
     for (std::size_t k = 0; k < 3; ++k) {
         all[k] = {&u.gridVoltage[k], &s.measuredVoltageAbc[k], &s.heldVoltageAbc[k]};
@@ -42,21 +42,21 @@ constexpr std::array<double, CHANNELS> LEVEL = {339.4, -169.7, -169.7, 12.5, -4.
 
 class InputFilterTest : public testing::ModelTest {
   protected:
-    const std::array<Channel, CHANNELS> channel = channels();
+    const std::array<Channel, CHANNELS> channel = channels(model);
 };
 
 TEST_F(InputFilterTest, ConstantInputSettlesToItselfFromTheDirectFeedthrough) {
     for (std::size_t k = 0; k < CHANNELS; ++k) {
         *channel[k].input = LEVEL[k];
     }
-    modelStep();
+    modelStep(model);
     for (std::size_t k = 0; k < CHANNELS; ++k) {
         EXPECT_EQ(*channel[k].filtered, 0.00013651105989287426 * LEVEL[k]) << "channel " << k;
     }
     // The filter's time constants are well under a millisecond: 20 ms is
     // long settled.
     for (int n = 1; n < 4000; ++n) {
-        modelStep();
+        modelStep(model);
     }
     for (std::size_t k = 0; k < CHANNELS; ++k) {
         EXPECT_NEAR(*channel[k].filtered, LEVEL[k], 1e-9 * std::fabs(LEVEL[k])) << "channel " << k;
@@ -78,7 +78,7 @@ TEST_F(InputFilterTest, SixtyHertzSinePassesWithItsGainAndPhaseLag) {
         for (std::size_t k = 0; k < CHANNELS; ++k) {
             *channel[k].input = LEVEL[k] * std::sin(OMEGA * t + inputPhase(k));
         }
-        modelStep();
+        modelStep(model);
         if (n < PERIODS_3) {
             continue;
         }
@@ -104,7 +104,7 @@ TEST_F(InputFilterTest, HeldSignalsTakeTheFilteredValueOfEachSlowRateHitOnly) {
         for (std::size_t k = 0; k < CHANNELS; ++k) {
             *channel[k].input = LEVEL[k] * (1.0 + 0.1 * n);
         }
-        modelStep();
+        modelStep(model);
         const bool hit = n % 20 == 0;
         for (std::size_t k = 0; k < CHANNELS; ++k) {
             if (hit) {

@@ -26,34 +26,34 @@ constexpr LegGates NEGATIVE = {0.0, 0.0, 1.0, 1.0};
 const double NaN = std::numeric_limits<double>::quiet_NaN();
 const double INF = std::numeric_limits<double>::infinity();
 
-LegGates legGates(int leg) {
-    LegGates g{};
-    for (int s = 0; s < 4; ++s) {
-        g[static_cast<std::size_t>(s)] = modelOutputs.gates[leg * 4 + s];
-    }
-    return g;
-}
-
-AllGates allGates() {
-    AllGates g{};
-    for (int i = 0; i < GATE_COUNT; ++i) {
-        g[static_cast<std::size_t>(i)] = modelOutputs.gates[i];
-    }
-    return g;
-}
-
 class ModulatorTest : public testing::ModelTest {
   protected:
     // One model step whose leg references are abc: written into the
     // transfer register just before each slow-rate hit, which moves it into
     // heldReferenceAbc, whatever the controls compute.
-    static void stepWithReference(const std::array<double, 3> &abc) {
+    void stepWithReference(const std::array<double, 3> &abc) {
         if (modelRecord.rateCounters[1] == 0) {
             for (int k = 0; k < 3; ++k) {
                 modelWork.modulation.referenceTransferBuffer[k] = abc[static_cast<std::size_t>(k)];
             }
         }
-        modelStep();
+        modelStep(model);
+    }
+
+    LegGates legGates(int leg) {
+        LegGates g{};
+        for (int s = 0; s < 4; ++s) {
+            g[static_cast<std::size_t>(s)] = modelOutputs.gates[leg * 4 + s];
+        }
+        return g;
+    }
+
+    AllGates allGates() {
+        AllGates g{};
+        for (int i = 0; i < GATE_COUNT; ++i) {
+            g[static_cast<std::size_t>(i)] = modelOutputs.gates[i];
+        }
+        return g;
     }
 };
 
@@ -66,12 +66,12 @@ TEST_F(ModulatorTest, TableCarrierFollowsItsTriangleAtKnownBaseSteps) {
     // Step 31 lies just past the peak, step 93 just past the trough.
     const Case cases[] = {{0, 0.5, -0.5}, {1, 0.5162, -0.4838}, {31, 0.9978, -0.0022}, {93, 0.0066, -0.9934}};
     for (const Case &c : cases) {
-        const Carriers carriers = modulatorCarriers(c.step * BASE_STEP);
+        const Carriers carriers = modulatorCarriers(model, c.step * BASE_STEP);
         EXPECT_NEAR(carriers.upperCarrier, c.upper, 5e-5) << "base step " << c.step;
         EXPECT_NEAR(carriers.lowerCarrier, c.lower, 5e-5) << "base step " << c.step;
         EXPECT_NEAR(carriers.upperCarrier - carriers.lowerCarrier, 1.0, 1e-15) << "base step " << c.step;
     }
-    const Carriers start = modulatorCarriers(0.0);
+    const Carriers start = modulatorCarriers(model, 0.0);
     EXPECT_EQ(start.upperCarrier, 0.5);
     EXPECT_EQ(start.lowerCarrier, -0.5);
 }
@@ -79,7 +79,7 @@ TEST_F(ModulatorTest, TableCarrierFollowsItsTriangleAtKnownBaseSteps) {
 TEST_F(ModulatorTest, CarrierModeOneHoldsTheCarriersAtPlusAndMinusOneHalf) {
     modelParameters.modulation.modulator.carrierMode = 1.0;
     for (int step : {0, 1, 31, 93, 1000}) {
-        const Carriers carriers = modulatorCarriers(step * BASE_STEP);
+        const Carriers carriers = modulatorCarriers(model, step * BASE_STEP);
         EXPECT_EQ(carriers.upperCarrier, 0.5) << "base step " << step;
         EXPECT_EQ(carriers.lowerCarrier, -0.5) << "base step " << step;
     }
@@ -98,14 +98,14 @@ TEST_F(ModulatorTest, LevelOfAReferenceOnAroundAndBeyondTheCarriers) {
         {INF, POSITIVE},  {-INF, NEGATIVE},
     };
     for (const Case &c : cases) {
-        modelInitialize();
+        modelInitialize(model);
         stepWithReference({c.reference, c.reference, c.reference});
         for (int leg = 0; leg < 3; ++leg) {
             EXPECT_EQ(legGates(leg), c.gates) << "reference " << c.reference << ", leg " << leg;
         }
     }
     // Each leg follows its own reference.
-    modelInitialize();
+    modelInitialize(model);
     stepWithReference({-0.5, 0.0, 0.5});
     EXPECT_EQ(legGates(0), NEGATIVE);
     EXPECT_EQ(legGates(1), NEUTRAL);
@@ -134,7 +134,7 @@ TEST_F(ModulatorTest, TwoArmModeDrivesLegsBAndCFromTheNegatedLegAReference) {
     }
 
     modelParameters.modulation.modulator.armCount = 3.0;
-    modelInitialize();
+    modelInitialize(model);
     int legsApart = 0;
     for (int n = 0; n < 400; ++n) {
         stepWithReference({legA(n), -legA(n), -legA(n)});

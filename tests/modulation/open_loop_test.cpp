@@ -20,12 +20,12 @@ constexpr double CARRIER_PERIODS = 0.1 * 1620.0; // carrier periods in that time
 
 class OpenLoopTest : public ::testing::Test {
   protected:
-    void SetUp() override { modelParameters.modulation.reference.referenceSource = 0.0; }
+    void SetUp() override { libraryModel.parameters.modulation.reference.referenceSource = 0.0; }
     void TearDown() override {
         if (component != nullptr) {
             fmi2FreeInstance(component);
         }
-        modelParameters.modulation.reference.referenceSource = 1.0;
+        libraryModel.parameters.modulation.reference.referenceSource = 1.0;
     }
 
     // Level of each leg after every base step, read from its four gates,

@@ -24,17 +24,17 @@ double sineAt(double t, int k) {
 
 class ReferenceTest : public testing::ModelTest {
   protected:
-    static void useSineSource() { modelParameters.modulation.reference.referenceSource = 0.0; }
-    static void steps(int n) {
+    void useSineSource() { modelParameters.modulation.reference.referenceSource = 0.0; }
+    void steps(int n) {
         for (int i = 0; i < n; ++i) {
-            modelStep();
+            modelStep(model);
         }
     }
 };
 
 TEST_F(ReferenceTest, SineSourceStartsExactlyOnItsThreePhases) {
     useSineSource();
-    const LegReferences first = selectLegReferences(0.0);
+    const LegReferences first = selectLegReferences(model, 0.0);
     EXPECT_EQ(first.abc[0], 0.0);
     EXPECT_EQ(first.abc[1], -0.692820323027551);
     EXPECT_EQ(first.abc[2], 0.6928203230275511);
@@ -45,14 +45,14 @@ TEST_F(ReferenceTest, SineSourceStartsExactlyOnItsThreePhases) {
 TEST_F(ReferenceTest, SineSourceKeepsAmplitudeAndPhaseOverWholeGridPeriods) {
     useSineSource();
     steps(10000);
-    const LegReferences after = selectLegReferences(10000 * BASE_STEP);
+    const LegReferences after = selectLegReferences(model, 10000 * BASE_STEP);
     for (int k = 0; k < 3; ++k) {
         EXPECT_NEAR(after.abc[k], sineAt(0.0, k), 1e-10) << "leg " << k;
         const ModulationWork &w = modelWork.modulation;
         EXPECT_NEAR(std::hypot(w.sineLast[k], w.cosineLast[k]), 1.0, 1e-12) << "leg " << k;
     }
     steps(833); // a quarter period later, to the step
-    const LegReferences quarter = selectLegReferences(10833 * BASE_STEP);
+    const LegReferences quarter = selectLegReferences(model, 10833 * BASE_STEP);
     for (int k = 0; k < 3; ++k) {
         EXPECT_NEAR(quarter.abc[k], sineAt(10833 * BASE_STEP, k), 1e-10) << "leg " << k;
     }
@@ -61,7 +61,7 @@ TEST_F(ReferenceTest, SineSourceKeepsAmplitudeAndPhaseOverWholeGridPeriods) {
 TEST_F(ReferenceTest, SineSourceRunsOnWhileTheTransferredReferenceIsSelected) {
     steps(2500); // default source: the sine output is not used
     useSineSource();
-    const LegReferences now = selectLegReferences(2500 * BASE_STEP);
+    const LegReferences now = selectLegReferences(model, 2500 * BASE_STEP);
     for (int k = 0; k < 3; ++k) {
         EXPECT_NEAR(now.abc[k], sineAt(2500 * BASE_STEP, k), 1e-10) << "leg " << k;
     }
@@ -81,7 +81,7 @@ TEST_F(ReferenceTest, TransferredReferenceReachesTheLegsOneSlowPeriodLater) {
             modelSignals.control.modulationReferenceAbc[1] = -0.2 - slowStep;
             modelSignals.control.modulationReferenceAbc[2] = 0.3 * slowStep;
         }
-        modelStep();
+        modelStep(model);
         if (hit) {
             for (int k = 0; k < 3; ++k) {
                 ASSERT_EQ(modelSignals.modulation.heldReferenceAbc[k], expected[k]) << "base step " << n;
@@ -91,7 +91,7 @@ TEST_F(ReferenceTest, TransferredReferenceReachesTheLegsOneSlowPeriodLater) {
         // The references the next output phase uses, unless the next step
         // starts a new slow period.
         if ((n + 1) % 20 != 0) {
-            const LegReferences legs = selectLegReferences((n + 1) * BASE_STEP);
+            const LegReferences legs = selectLegReferences(model, (n + 1) * BASE_STEP);
             for (int k = 0; k < 3; ++k) {
                 ASSERT_EQ(legs.abc[k], expected[k]) << "base step " << n + 1 << ", leg " << k;
             }
