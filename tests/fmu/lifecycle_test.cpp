@@ -1,6 +1,7 @@
 // What the FMI functions do with an error or a stop request that a hosted
 // block leaves in the model: set here directly on the library's model, since
 // only hosted blocks raise them.
+#include "../children/counting_allocator.h"
 #include "fmu/fmi2.h"
 #include "fmu/instance.h"
 #include "master/recording_logger.h"
@@ -159,6 +160,33 @@ TEST_F(ModelErrorTest, FailedInitializationIsAnErrorAndNoStepRunsUntilOneSucceed
     EXPECT_EQ(fmi2DoStep(c, 0.0, 1e-4, fmi2True), fmi2OK);
     EXPECT_EQ(modelRecord.baseTickLow, 21U);
     fmi2FreeInstance(c);
+}
+
+// A hosted block that failed to start is reported once by freeing or
+// resetting the instance that saw it; it does not refuse every later
+// instance in the process.
+TEST_F(ModelErrorTest, AFailedStartIsReportedOnceAndLaterInstancesStartAfresh) {
+    for (const bool byReset : {false, true}) {
+        SCOPED_TRACE(byReset ? "reset" : "free");
+        fmi2Component c = instantiate();
+        ASSERT_NE(c, nullptr);
+        ASSERT_EQ(fmi2SetupExperiment(c, fmi2False, 0.0, 0.0, fmi2False, 0.0), fmi2OK);
+        {
+            const CountingAllocator failing(1);
+            EXPECT_EQ(fmi2EnterInitializationMode(c), fmi2Error);
+        }
+        logger.clear();
+        if (byReset) {
+            EXPECT_EQ(fmi2Reset(c), fmi2Error);
+        }
+        fmi2FreeInstance(c);
+        EXPECT_EQ(logger.count(BLOCK_ERROR), 1U);
+
+        fmi2Component later = initialized();
+        ASSERT_NE(later, nullptr);
+        EXPECT_EQ(logger.count("Error during model registration: Memory allocation error in mdlStart\n"), 0U);
+        fmi2FreeInstance(later);
+    }
 }
 
 // The newest live instance is the current one whatever order the master frees

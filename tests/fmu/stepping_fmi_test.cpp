@@ -126,6 +126,30 @@ TEST_F(SteppingFmiTest, StepMustStartAtTheInstanceTime) {
     }
 }
 
+// Hours into a run the instance's time, built by adding the base step, and a
+// master's k * h part by more than a millionth of a base step; such points
+// are still the same instant and are accepted, while a point a fraction of a
+// base step away is not.
+TEST_F(SteppingFmiTest, CommunicationPointsOfLongRunsAreAccepted) {
+    const double h = 1e-4;
+    for (const double hours : {2.0, 8.0, 48.0}) {
+        SCOPED_TRACE(hours);
+        fmi2Component c = initialized();
+        ASSERT_NE(c, nullptr);
+        const auto first = static_cast<long long>(hours * 3600.0 / h);
+        ASSERT_EQ(writeReal(c, TIME_VR, static_cast<double>(first) * h), fmi2OK);
+        int refused = 0;
+        for (long long k = first; k < first + 2000; ++k) {
+            refused += doStep(c, static_cast<double>(k) * h, h) == fmi2OK ? 0 : 1;
+        }
+        EXPECT_EQ(refused, 0);
+        const double now = static_cast<double>(first + 2000) * h;
+        EXPECT_EQ(doStep(c, now + 1e-7, h), fmi2Error);
+        EXPECT_EQ(doStep(c, now, 1e-4 + 1e-7), fmi2Error);
+        freeInstance(c);
+    }
+}
+
 TEST_F(SteppingFmiTest, StepSizeIsCheckedBeforeTheCommunicationPoint) {
     fmi2Component c = initialized();
     ASSERT_NE(c, nullptr);
