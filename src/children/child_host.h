@@ -106,7 +106,9 @@ struct ChildWiring {
 };
 
 // The C heap's calloc, through which every block allocation goes; tests
-// replace it to make allocations fail.
+// replace it to make allocations fail. It is one for the whole process, not
+// one per model: a test sets it before its models start and puts it back
+// after they have stopped, never while a model runs on another thread.
 using ChildCallocFunction = void *(*)(std::size_t count, std::size_t size);
 extern ChildCallocFunction childHeapCalloc;
 
