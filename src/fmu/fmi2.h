@@ -36,11 +36,26 @@ typedef char fmi2Byte;
 #define fmi2TypesPlatform "default"
 #define fmi2Version "2.0"
 
+/* A master or a unit may pass any int where these enumerations are expected.
+ * C lets an enumeration hold any value of its integer type; C++ lets one
+ * without a fixed type hold only the values its enumerators' bits span, and
+ * loading another is undefined. C++ therefore declares them with int as their
+ * fixed type, which has every int as a value and the same size and calling
+ * convention as the C declarations. */
+#ifdef __cplusplus
+typedef enum : int { fmi2OK, fmi2Warning, fmi2Discard, fmi2Error, fmi2Fatal, fmi2Pending } fmi2Status;
+typedef enum : int { fmi2ModelExchange, fmi2CoSimulation } fmi2Type;
+typedef enum : int {
+    fmi2DoStepStatus,
+    fmi2PendingStatus,
+    fmi2LastSuccessfulTime,
+    fmi2Terminated
+} fmi2StatusKind;
+#else
 typedef enum { fmi2OK, fmi2Warning, fmi2Discard, fmi2Error, fmi2Fatal, fmi2Pending } fmi2Status;
-
 typedef enum { fmi2ModelExchange, fmi2CoSimulation } fmi2Type;
-
 typedef enum { fmi2DoStepStatus, fmi2PendingStatus, fmi2LastSuccessfulTime, fmi2Terminated } fmi2StatusKind;
+#endif
 
 typedef void (*fmi2CallbackLogger)(fmi2ComponentEnvironment componentEnvironment, fmi2String instanceName,
                                    fmi2Status status, fmi2String category, fmi2String message, ...);

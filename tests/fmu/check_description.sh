@@ -1,11 +1,13 @@
 #!/bin/sh
 # modelDescription.xml validates against the FMI 2.0 schema, and copies broken
-# in ways a master would trip over are rejected by the same check.
+# in ways a master would trip over are rejected by the same check. The schema
+# is not part of the repository: without it the check reports itself skipped
+# (exit status 77, the test's SKIP_RETURN_CODE).
 set -eu
 description=$1 schema=$2
 if [ ! -f "$schema" ]; then
-  echo "FMI 2.0 schema not found at $schema"
-  exit 1
+  echo "SKIPPED: no FMI 2.0 schema at $schema (a checkout of ../shared/fmi2-schema beside the repository provides it)"
+  exit 77
 fi
 xmllint --noout --schema "$schema" "$description"
 work=$(mktemp -d)

@@ -1,9 +1,10 @@
 // Fuzzes the FMI surface with sequences of calls decoded from the input: any
 // of the 44 functions, on up to four instances, a null component or one
 // already freed, with arbitrary value references and counts, step sizes,
-// communication points and start times, NaN, infinite and huge values. Every
-// array the unit reads or writes is a heap block of exactly the size the
-// count claims, so an access beyond it is caught by the address sanitizer.
+// communication points and start times, NaN, infinite and huge values, and
+// any int as the unit's type. Every array the unit reads or writes is a heap
+// block of exactly the size the count claims, so an access beyond it is
+// caught by the address sanitizer.
 //
 // After every call the target checks that the status is fmi2OK or fmi2Error
 // and is the one the call must give, that every logger message came with
@@ -32,6 +33,13 @@
 #include <limits>
 #include <string>
 #include <vector>
+
+// fmi2Instantiate through the C interface with the type as a plain int
+// (instantiate_with_int_type.c).
+extern "C" fmi2Component instantiateWithIntType(fmi2String instanceName, int fmuType, fmi2String fmuGUID,
+                                                fmi2String fmuResourceLocation,
+                                                const fmi2CallbackFunctions *functions, fmi2Boolean visible,
+                                                fmi2Boolean loggingOn);
 
 namespace {
 
@@ -377,7 +385,11 @@ void callInstantiate(FuzzedDataProvider &data) {
     slot->callbacks.componentEnvironment = slot;
     const bool loggingOn = data.ConsumeBool();
     const bool withCallbacks = callbacksKind != 4;
-    const auto type = data.ConsumeBool() ? fmi2CoSimulation : fmi2ModelExchange;
+    // The unit's type: the byte's low bit picks one of the two named values,
+    // and a byte of 128 or more any int instead, as a master may pass it.
+    const auto typeByte = data.ConsumeIntegral<std::uint8_t>();
+    const int type = typeByte >= 128 ? data.ConsumeIntegral<int>()
+                                     : (typeByte % 2 == 1 ? fmi2CoSimulation : fmi2ModelExchange);
 
     char *locationCopy = nullptr;
     if (withLocation) {
@@ -385,8 +397,8 @@ void callInstantiate(FuzzedDataProvider &data) {
         std::memcpy(locationCopy, location.c_str(), location.size() + 1);
     }
     fmi2Component c =
-        fmi2Instantiate(name, type, guid, locationCopy, withCallbacks ? &slot->callbacks : nullptr,
-                        data.ConsumeBool() ? fmi2True : fmi2False, loggingOn ? fmi2True : fmi2False);
+        instantiateWithIntType(name, type, guid, locationCopy, withCallbacks ? &slot->callbacks : nullptr,
+                               data.ConsumeBool() ? fmi2True : fmi2False, loggingOn ? fmi2True : fmi2False);
 
     // What fmi2Instantiate must answer, check by check.
     const bool haveLogger = withCallbacks && slot->callbacks.logger != nullptr;

@@ -153,6 +153,15 @@ def fmi_seeds():
     do_step(e, 0, 400)
     do_step(e, 0, 20, time_offset=3)  # 1e-11 late: an error
     seeds["instantiate_logging_bad_sample_time"] = e
+
+    e = Encoder()
+    call(e, INSTANTIATE).int(0, 0, 5).int(1, 0, 3).int(0, 0, 4).int(0, 0, 5)
+    e.bool(False).int(128, 0, 255).int(7, -2**31, 2**31 - 1).bool(False)  # the type: 7
+    setup_at_zero(e, 0)
+    on(e, ENTER, 0)
+    on(e, EXIT, 0)
+    do_step(e, 0, 20)
+    seeds["instantiate_type_outside_the_enumeration"] = e
     return seeds
 
 
