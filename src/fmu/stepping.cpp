@@ -20,6 +20,9 @@ constexpr double STEP_COUNT_LIMIT = 2147483648.0;
 // Units in the last place allowed for the master's own rounding of a point
 // it computes as k * h.
 constexpr double MASTER_ROUNDING_ULPS = 4.0;
+// 2^-52: a double's unit in the last place is at most its magnitude times
+// this, and at least half that.
+constexpr double RELATIVE_ULP = 2.220446049250313e-16;
 
 } // namespace
 
@@ -33,13 +36,11 @@ void stepAndPublish(Model &model) {
 }
 
 double stepTolerance(double time, int stepsAccumulated) {
-    const double magnitude = std::fabs(time);
-    if (!std::isfinite(magnitude)) {
-        return STEP_TOLERANCE;
-    }
-    const double ulp = std::nextafter(magnitude, INFINITY) - magnitude;
+    const double ulp = std::fabs(time) * RELATIVE_ULP;
     const double rounding = (MASTER_ROUNDING_ULPS + 0.5 * static_cast<double>(stepsAccumulated)) * ulp;
-    return rounding > STEP_TOLERANCE ? rounding : STEP_TOLERANCE;
+    // Never half a base step or more, so that no point matches a neighbouring
+    // step; written so that a NaN or infinite time keeps the fixed tolerance.
+    return rounding > STEP_TOLERANCE && rounding < 0.5 * BASE_STEP ? rounding : STEP_TOLERANCE;
 }
 
 } // namespace kestrune
@@ -80,18 +81,19 @@ extern "C" fmi2Status fmi2DoStep(fmi2Component c, fmi2Real currentCommunicationP
         // The master's time replaces the accumulated one, so rounding drift
         // never carries from one communication step to the next.
         instance->time = t;
-        instance->lastStepCount = 0;
         logInfo(instance, "Local solver will do %d steps from t = %.16g.", n, t);
-        for (int i = 0; i < n; ++i) {
-            if (instance->model->record.stopRequested != 0U) {
+        Model &model = *instance->model;
+        int i = 0;
+        for (; i < n; ++i) {
+            if (model.record.stopRequested != 0U) {
                 logError(instance, "stop requested in fmi2DoStep");
                 status = fmi2Error;
                 break;
             }
-            stepAndPublish(*instance->model);
+            stepAndPublish(model);
             instance->time = instance->time + BASE_STEP;
-            ++instance->lastStepCount;
         }
+        instance->lastStepCount = i;
     }
 
     if (instance->functions->stepFinished != nullptr) {
