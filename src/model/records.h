@@ -135,8 +135,8 @@ extern const ModelParameters DEFAULT_MODEL_PARAMETERS;
 // point into the signals, so a Model stays where it was made: it can be
 // neither copied nor moved.
 struct Model {
-    // Parameters at their defaults, everything else zero, as a library's
-    // static model is at load.
+    // Parameters at their defaults, everything else zero: the state of a
+    // freshly loaded library's model.
     Model();
     Model(const Model &) = delete;
     Model &operator=(const Model &) = delete;

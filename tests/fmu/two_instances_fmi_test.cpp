@@ -1,6 +1,6 @@
 // A master that makes a second instance in the same loaded library. The unit
 // serves one usable instance at a time: a second fmi2Instantiate makes a
-// second record on the same static model, which becomes the current one, and
+// second record on the same library-wide model, which becomes the current one, and
 // whatever the master then does with either, every call answers with a
 // defined status and no memory is used after its release.
 #include "fmi_fixture.h"

@@ -1,5 +1,5 @@
 // The model step's rate schedule and time keeping, and what registration
-// clears and keeps, driven directly on the static model.
+// clears and keeps, driven directly on a model of the test's own.
 #include "model/initialize.h"
 #include "model/numeric.h"
 #include "model/records.h"

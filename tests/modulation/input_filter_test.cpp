@@ -1,5 +1,5 @@
 // The measurement filters and the sampling of their outputs for the slow
-// rate, driven through the model step on the static model.
+// rate, driven through the model step on a model of the test's own.
 #include "../model/model_fixture.h"
 #include "model/initialize.h"
 #include "model/records.h"
