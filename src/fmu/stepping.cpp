@@ -3,11 +3,11 @@
 #include "fmu/stepping.h"
 
 #include "fmu/instance.h"
+#include "model/numeric.h"
 #include "model/records.h"
 #include "model/step.h"
 
 #include <cmath>
-#include <cstring>
 
 namespace kestrune {
 
@@ -20,9 +20,6 @@ constexpr double STEP_COUNT_LIMIT = 2147483648.0;
 // Units in the last place allowed for the master's own rounding of a point
 // it computes as k * h.
 constexpr double MASTER_ROUNDING_ULPS = 4.0;
-// 2^-52: a double's unit in the last place is at most its magnitude times
-// this, and at least half that.
-constexpr double RELATIVE_ULP = 2.220446049250313e-16;
 
 } // namespace
 
@@ -36,7 +33,9 @@ void stepAndPublish(Model &model) {
 }
 
 double stepTolerance(double time, int stepsAccumulated) {
-    const double ulp = std::fabs(time) * RELATIVE_ULP;
+    // A double's unit in the last place is at most its magnitude times the
+    // machine epsilon, and at least half that.
+    const double ulp = std::fabs(time) * MACHINE_EPSILON;
     const double rounding = (MASTER_ROUNDING_ULPS + 0.5 * static_cast<double>(stepsAccumulated)) * ulp;
     // Never half a base step or more, so that no point matches a neighbouring
     // step; written so that a NaN or infinite time keeps the fixed tolerance.
