@@ -200,6 +200,7 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
         return abandon(instance);
     }
     fillRealVariableTable(instance);
+    // Made current before its snapshot existed; now the model publishes there.
     setCurrentInstance(instance);
     return instance;
 }
