@@ -1,5 +1,6 @@
 // Reading and writing the unit's variables by value reference. Every variable
 // is a real; nothing is computed on access.
+#include "fmu/base_steps.h"
 #include "fmu/instance.h"
 #include "fmu/variables.h"
 #include "model/records.h"
@@ -13,18 +14,9 @@ static_assert(FIRST_OUTPUT_VR == static_cast<int>(VR_FIRST_GATE) && OUTPUT_COUNT
 static_assert(VR_GRID_VOLTAGE_A == 0 && VR_DC_VOLTAGE == INPUT_COUNT - 1);
 
 void fillRealVariableTable(Fmu2Instance *instance) {
-    Model &model = *instance->model;
-    double **table = instance->realVariables;
-    for (unsigned i = 0; i < 3; ++i) {
-        table[VR_GRID_VOLTAGE_A + i] = &model.inputs.gridVoltage[i];
-        table[VR_CONVERTER_CURRENT_A + i] = &model.inputs.converterCurrent[i];
+    for (unsigned vr = 0; vr < static_cast<unsigned>(REAL_VARIABLE_COUNT); ++vr) {
+        instance->realVariables[vr] = realVariable(*instance->model, instance->time, vr);
     }
-    table[VR_DC_VOLTAGE] = &model.inputs.dcVoltage;
-    for (unsigned k = 0; k < static_cast<unsigned>(OUTPUT_COUNT); ++k) {
-        table[VR_FIRST_GATE + k] = &model.outputs.gates[k];
-    }
-    table[VR_TIME] = &instance->time;
-    table[VR_MEAN_SAMPLE_TIME] = &model.parameters.meanSampleTime;
 }
 
 namespace {

@@ -243,19 +243,7 @@ fmi2Status fmi2EnterInitializationMode(fmi2Component c) {
         return fmi2Error;
     }
     Model &model = *instance->model;
-    // Registration clears the inputs; those the master wrote since
-    // instantiation or its last reset are part of its experiment and stay.
-    // Inputs are value references 0 to 6.
-    double written[INPUT_COUNT];
-    for (int k = 0; k < INPUT_COUNT; ++k) {
-        written[k] = *instance->realVariables[k];
-    }
-    modelInitialize(model);
-    for (int k = 0; k < INPUT_COUNT; ++k) {
-        if ((instance->writtenInputs & (1U << k)) != 0U) {
-            *instance->realVariables[k] = written[k];
-        }
-    }
+    initializeKeepingInputs(model, instance->writtenInputs);
     // A hosted block that failed to start leaves its message in the model;
     // it is reported here and stays there for fmi2Reset and fmi2FreeInstance.
     if (model.record.childrenStarted == 0U) {

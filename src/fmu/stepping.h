@@ -1,6 +1,7 @@
-// One base step as the master sees it, and the tolerance of the checks on a
-// communication step.
+// When the FMI 2.0 edition may run a base step.
 #pragma once
+
+#include "fmu/base_steps.h"
 
 namespace kestrune {
 
@@ -16,17 +17,5 @@ inline constexpr const char *NOT_INITIALIZED_FORMAT =
 // initialization and before the next termination. No base step may run
 // otherwise, since the blocks' memory is missing or released.
 bool modelReadyToStep(const Fmu2Instance *instance);
-
-// One base step of the model, then the snapshot written back, so the master
-// reads the outputs of that step's output phase. The snapshot is the current
-// instance's, whichever instance asks for the step.
-void stepAndPublish(Model &model);
-
-// How far a communication point or step size may lie from the instance's
-// time or from a whole number of base steps: a millionth of a base step, or,
-// once the time is so large that its rounding exceeds that, a few units in
-// the last place of the time plus half a unit for each of the base steps
-// whose additions built it.
-double stepTolerance(double time, int stepsAccumulated);
 
 } // namespace kestrune
