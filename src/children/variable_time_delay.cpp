@@ -282,6 +282,19 @@ void mdlTerminate(ChildContext *ctx) {
 
 } // namespace
 
+bool delayLineMemory(const ChildContext *ctx, DelayLineMemory &memory) {
+    auto *record = static_cast<DelayRecord *>(ctx->userData);
+    if (record == nullptr || ctx->ptrWork == nullptr || ctx->intWork == nullptr) {
+        return false;
+    }
+    memory.record = record;
+    memory.channels = record->ownedChannels;
+    memory.length = bufferLength(ctx);
+    memory.writeIndex = ctx->intWork;
+    memory.buffers = ctx->ptrWork;
+    return true;
+}
+
 void registerVariableTimeDelay(ChildContext *ctx) {
     ctx->methods.mdlInitSizes = mdlInitSizes;
     ctx->methods.mdlInitSampleTimes = mdlInitSampleTimes;

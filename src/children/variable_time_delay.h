@@ -46,6 +46,21 @@ inline constexpr const char *DELAY_INITIAL_CONDITION_ERROR =
 inline constexpr const char *DELAY_MAX_DELAY_ERROR = "The maximum delay must be > 0";
 inline constexpr const char *DELAY_SAMPLE_TIME_ERROR = "The sample time must be > 0";
 
+// The memory a started block works on, as the FMU state saves and restores
+// it: its record, and per channel a ring buffer of length doubles and the
+// index the next sample is written to.
+struct DelayLineMemory {
+    DelayRecord *record;
+    std::int32_t channels;
+    std::int32_t length;
+    std::int32_t *writeIndex;
+    void *const *buffers; // channels pointers to double
+};
+
+// The memory of a started block; false for a block that has none (not
+// started, or terminated).
+bool delayLineMemory(const ChildContext *ctx, DelayLineMemory &memory);
+
 // Stores the block's seven methods into ctx's method table.
 void registerVariableTimeDelay(ChildContext *ctx);
 

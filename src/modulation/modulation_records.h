@@ -30,6 +30,10 @@ struct ReferenceParameters {
     double phaseCosine[3];       // cos(phase - w * BASE_STEP), per phase
 };
 
+// Index of the carrier table's last breakpoint: the lookup's cached segment
+// lies below it.
+inline constexpr std::uint32_t CARRIER_TABLE_LAST_INDEX = 2;
+
 struct ModulatorParameters {
     double carrierMode;      // truncated to an integer; 1 selects the constant carriers
     double carrierFrequency; // [Hz]

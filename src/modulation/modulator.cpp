@@ -9,7 +9,6 @@ namespace kestrune {
 
 namespace {
 
-constexpr std::uint32_t CARRIER_TABLE_LAST_INDEX = 2;
 constexpr int SWITCHES_PER_LEG = 4;
 
 // Triangle between -1 and +1, 0 and rising at t = 0: the carrier phase runs

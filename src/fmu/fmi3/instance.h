@@ -1,0 +1,113 @@
+// One instance of the FMI 3.0 edition: its own model, the master's side of
+// it, the registry of live instances, and logging by category.
+#pragma once
+
+#include "fmu/fmi3/fmi3.h"
+#include "model/records.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace kestrune::fmi3 {
+
+inline constexpr const char *INSTANTIATION_TOKEN = "{9b4e6d27-3c81-4f5a-b0d2-6e1a7c94f358}";
+
+// Where an instance stands in the co-simulation life cycle. Failed is the
+// state after an initialization that did not start the model: only a reset
+// or freeing the instance helps.
+enum class Mode : std::uint8_t { Instantiated, InitializationMode, StepMode, Terminated, Failed };
+
+// Log categories of the description, as bits of Instance::enabledCategories.
+enum LogCategory : unsigned {
+    LOG_STATUS_ERROR = 1U, // "logStatusError": why a function returned fmi3Error
+    LOG_STEP = 2U,         // "logStep": two messages per communication step
+    LOG_ACCESS = 4U,       // "logAccess": every variable read or written
+};
+inline constexpr unsigned ALL_LOG_CATEGORIES = LOG_STATUS_ERROR | LOG_STEP | LOG_ACCESS;
+
+struct SavedState;
+
+struct Instance {
+    // Made by fmi3InstantiateCoSimulation in memory from malloc; the model
+    // stays where it was made.
+    Instance() = default;
+    Instance(const Instance &) = delete;
+    Instance &operator=(const Instance &) = delete;
+
+    Model model;
+    double outputSnapshot[GATE_COUNT] = {}; // the model publishes each step's outputs here
+    char *name = nullptr;
+    fmi3InstanceEnvironment environment = nullptr;
+    fmi3LogMessageCallback logMessage = nullptr;
+    unsigned enabledCategories = 0; // no bit while logging is off
+    Mode mode = Mode::Instantiated;
+    double time = 0.0;
+    // Base steps whose additions built time since it last took the master's
+    // communication point.
+    int lastStepCount = 0;
+    // Bit k: the master wrote input k since instantiation or the last reset.
+    std::uint32_t writtenInputs = 0;
+    // The FMU states taken of this instance and not yet freed.
+    SavedState *states = nullptr;
+    // The registry's list of live instances.
+    Instance *previous = nullptr;
+    Instance *next = nullptr;
+};
+
+// The live instance behind handle, or null for null, for a freed instance and
+// for anything this library did not make. Every exported function that takes
+// an instance looks it up here and answers anything else with fmi3Error.
+Instance *liveInstance(fmi3Instance handle);
+
+// Sends a formatted message through the instance's callback when its
+// category is enabled; fmi3Error messages go to "logStatusError", the
+// others to the category given.
+void logMessage(const Instance *instance, fmi3Status status, LogCategory category, const char *format, ...)
+#if defined(__MINGW32__)
+    __attribute__((format(gnu_printf, 4, 5)))
+#elif defined(__GNUC__)
+    __attribute__((format(printf, 4, 5)))
+#endif
+    ;
+
+// The common refusal: logs "<function>: <reason>" as an error and returns
+// fmi3Error.
+fmi3Status refuse(const Instance *instance, const char *function, const char *reason);
+
+// Releases every FMU state of the instance (when it is freed).
+void freeAllStates(Instance *instance);
+
+// A lock for the few short sections that instances on different threads
+// share (the registry, the one-time measurement of the delay lines). It
+// spins: the sections are a handful of instructions, and it needs nothing
+// from the C++ runtime library, which the unit does not link.
+class SpinLock {
+  public:
+    void lock() {
+        while (flag_.test_and_set(std::memory_order_acquire)) {
+        }
+    }
+    void unlock() { flag_.clear(std::memory_order_release); }
+
+  private:
+    std::atomic_flag flag_ = ATOMIC_FLAG_INIT;
+};
+
+class SpinGuard {
+  public:
+    explicit SpinGuard(SpinLock &lock) : lock_(lock) { lock_.lock(); }
+    SpinGuard(const SpinGuard &) = delete;
+    SpinGuard &operator=(const SpinGuard &) = delete;
+    ~SpinGuard() { lock_.unlock(); }
+
+  private:
+    SpinLock &lock_;
+};
+
+// The name of a mode in messages.
+const char *modeName(Mode mode);
+
+// Points the model's publication at the instance's snapshot.
+void bindSnapshot(Instance *instance);
+
+} // namespace kestrune::fmi3

@@ -1,0 +1,360 @@
+// Creating, initializing, terminating, resetting and destroying instances of
+// the FMI 3.0 edition, the registry of live instances, and logging.
+#include "children/child_host.h"
+#include "fmu/base_steps.h"
+#include "fmu/fmi3/instance.h"
+#include "model/records.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace kestrune::fmi3 {
+
+namespace {
+
+constexpr double START_TIME_TOLERANCE = 1e-7;
+constexpr std::size_t MESSAGE_CAPACITY = 1024;
+
+// The live instances, newest first. Instances on different threads look
+// themselves up on every call, so a thread remembers the last instance it
+// found; any removal from the list bumps the generation, which makes every
+// remembered instance be looked up again.
+SpinLock registryLock;
+Instance *newestInstance = nullptr;
+std::atomic<std::uint64_t> registryGeneration{1};
+thread_local const void *foundHandle = nullptr;
+thread_local std::uint64_t foundGeneration = 0;
+
+void registerInstance(Instance *instance) {
+    const SpinGuard guard(registryLock);
+    instance->next = newestInstance;
+    if (newestInstance != nullptr) {
+        newestInstance->previous = instance;
+    }
+    newestInstance = instance;
+}
+
+void unregisterInstance(Instance *instance) {
+    const SpinGuard guard(registryLock);
+    if (instance->previous != nullptr) {
+        instance->previous->next = instance->next;
+    } else {
+        newestInstance = instance->next;
+    }
+    if (instance->next != nullptr) {
+        instance->next->previous = instance->previous;
+    }
+    registryGeneration.fetch_add(1, std::memory_order_release);
+}
+
+const char *categoryName(fmi3Status status, LogCategory category) {
+    if (status == fmi3Error) {
+        return "logStatusError";
+    }
+    return category == LOG_STEP ? "logStep" : category == LOG_ACCESS ? "logAccess" : "logStatusError";
+}
+
+char *copyText(const char *text) {
+    const std::size_t size = std::strlen(text) + 1;
+    auto *copy = static_cast<char *>(std::malloc(size));
+    if (copy != nullptr) {
+        std::memcpy(copy, text, size);
+    }
+    return copy;
+}
+
+// Before an instance exists, a refusal of fmi3InstantiateCoSimulation goes
+// straight to the callback when logging is on.
+fmi3Instance refuseInstantiation(fmi3Boolean loggingOn, fmi3InstanceEnvironment environment,
+                                 fmi3LogMessageCallback log, const char *message) {
+    if (loggingOn && log != nullptr) {
+        log(environment, fmi3Error, "logStatusError", message);
+    }
+    return nullptr;
+}
+
+// The instance as fmi3InstantiateCoSimulation left it: a fresh model with
+// its parameters at their defaults, the time 0 and no input written.
+void resetToInstantiated(Instance *instance) {
+    modelTerminate(instance->model);
+    instance->model.~Model();
+    new (&instance->model) Model();
+    std::memset(instance->outputSnapshot, 0, sizeof instance->outputSnapshot);
+    bindSnapshot(instance);
+    instance->mode = Mode::Instantiated;
+    instance->time = 0.0;
+    instance->lastStepCount = 0;
+    instance->writtenInputs = 0U;
+}
+
+// The model failed: its hosted blocks are released and it no longer
+// carries the error, which was reported.
+fmi3Status fail(Instance *instance, const char *function, const char *reason) {
+    refuse(instance, function, reason);
+    modelTerminate(instance->model);
+    instance->model.record.errorStatus = nullptr;
+    instance->mode = Mode::Failed;
+    return fmi3Error;
+}
+
+} // namespace
+
+Instance *liveInstance(fmi3Instance handle) {
+    if (handle == nullptr) {
+        return nullptr;
+    }
+    if (handle == foundHandle && registryGeneration.load(std::memory_order_acquire) == foundGeneration) {
+        return static_cast<Instance *>(handle);
+    }
+    const SpinGuard guard(registryLock);
+    for (Instance *instance = newestInstance; instance != nullptr; instance = instance->next) {
+        if (instance == handle) {
+            foundHandle = handle;
+            foundGeneration = registryGeneration.load(std::memory_order_relaxed);
+            return instance;
+        }
+    }
+    return nullptr;
+}
+
+void logMessage(const Instance *instance, fmi3Status status, LogCategory category, const char *format, ...) {
+    const LogCategory effective = status == fmi3Error ? LOG_STATUS_ERROR : category;
+    if (instance->logMessage == nullptr || (instance->enabledCategories & effective) == 0U) {
+        return;
+    }
+    char message[MESSAGE_CAPACITY];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(message, sizeof message, format, arguments);
+    va_end(arguments);
+    instance->logMessage(instance->environment, status, categoryName(status, effective), message);
+}
+
+fmi3Status refuse(const Instance *instance, const char *function, const char *reason) {
+    logMessage(instance, fmi3Error, LOG_STATUS_ERROR, "%s: %s", function, reason);
+    return fmi3Error;
+}
+
+const char *modeName(Mode mode) {
+    switch (mode) {
+    case Mode::Instantiated:
+        return "the instantiated state";
+    case Mode::InitializationMode:
+        return "initialization mode";
+    case Mode::StepMode:
+        return "step mode";
+    case Mode::Terminated:
+        return "the terminated state";
+    case Mode::Failed:
+        return "the failed state (reset or free the instance)";
+    }
+    return "an unknown state";
+}
+
+void bindSnapshot(Instance *instance) {
+    instance->model.outputSnapshot = instance->outputSnapshot;
+}
+
+} // namespace kestrune::fmi3
+
+using kestrune::fmi3::Instance;
+using kestrune::fmi3::Mode;
+
+namespace {
+
+// The refusal of a function called in a state that does not allow it.
+fmi3Status wrongState(const Instance *instance, const char *function) {
+    using namespace kestrune::fmi3;
+    logMessage(instance, fmi3Error, LOG_STATUS_ERROR, "%s: not allowed in %s", function,
+               modeName(instance->mode));
+    return fmi3Error;
+}
+
+} // namespace
+
+extern "C" {
+
+const char *fmi3GetVersion(void) {
+    return fmi3Version;
+}
+
+fmi3Status fmi3SetDebugLogging(fmi3Instance handle, fmi3Boolean loggingOn, size_t nCategories,
+                               const fmi3String categories[]) {
+    using namespace kestrune::fmi3;
+    Instance *instance = liveInstance(handle);
+    if (instance == nullptr) {
+        return fmi3Error;
+    }
+    if (nCategories == 0) {
+        instance->enabledCategories = loggingOn ? ALL_LOG_CATEGORIES : 0U;
+        return fmi3OK;
+    }
+    if (categories == nullptr) {
+        return refuse(instance, "fmi3SetDebugLogging", "categories is null");
+    }
+    // Every name is checked before any category changes.
+    unsigned selected = 0;
+    for (size_t i = 0; i < nCategories; ++i) {
+        const char *name = categories[i];
+        if (name != nullptr && std::strcmp(name, "logStatusError") == 0) {
+            selected |= LOG_STATUS_ERROR;
+        } else if (name != nullptr && std::strcmp(name, "logStep") == 0) {
+            selected |= LOG_STEP;
+        } else if (name != nullptr && std::strcmp(name, "logAccess") == 0) {
+            selected |= LOG_ACCESS;
+        } else {
+            logMessage(instance, fmi3Error, LOG_STATUS_ERROR,
+                       "fmi3SetDebugLogging: unknown log category \"%s\"; the categories are logStatusError, "
+                       "logStep and logAccess",
+                       name != nullptr ? name : "(null)");
+            return fmi3Error;
+        }
+    }
+    if (loggingOn) {
+        instance->enabledCategories |= selected;
+    } else {
+        instance->enabledCategories &= ~selected;
+    }
+    return fmi3OK;
+}
+
+fmi3Instance fmi3InstantiateCoSimulation(
+    fmi3String instanceName, fmi3String instantiationToken, fmi3String /*resourcePath*/,
+    fmi3Boolean /*visible*/, fmi3Boolean loggingOn, fmi3Boolean eventModeUsed,
+    fmi3Boolean /*earlyReturnAllowed*/, const fmi3ValueReference /*requiredIntermediateVariables*/[],
+    size_t nRequiredIntermediateVariables, fmi3InstanceEnvironment instanceEnvironment,
+    fmi3LogMessageCallback logMessage, fmi3IntermediateUpdateCallback /*intermediateUpdate*/) {
+    using namespace kestrune::fmi3;
+    if (instanceName == nullptr || instanceName[0] == '\0') {
+        return refuseInstantiation(loggingOn, instanceEnvironment, logMessage,
+                                   "fmi3InstantiateCoSimulation: missing instance name");
+    }
+    if (instantiationToken == nullptr || std::strcmp(instantiationToken, INSTANTIATION_TOKEN) != 0) {
+        char message[MESSAGE_CAPACITY];
+        std::snprintf(message, sizeof message,
+                      "fmi3InstantiateCoSimulation: wrong instantiation token %s; this unit's is %s",
+                      instantiationToken != nullptr ? instantiationToken : "(null)", INSTANTIATION_TOKEN);
+        return refuseInstantiation(loggingOn, instanceEnvironment, logMessage, message);
+    }
+    if (eventModeUsed) {
+        return refuseInstantiation(loggingOn, instanceEnvironment, logMessage,
+                                   "fmi3InstantiateCoSimulation: this unit has no event mode "
+                                   "(eventModeUsed must be false)");
+    }
+    if (nRequiredIntermediateVariables != 0) {
+        return refuseInstantiation(loggingOn, instanceEnvironment, logMessage,
+                                   "fmi3InstantiateCoSimulation: this unit offers no intermediate update "
+                                   "(nRequiredIntermediateVariables must be 0)");
+    }
+
+    void *memory = std::malloc(sizeof(Instance));
+    char *name = copyText(instanceName);
+    if (memory == nullptr || name == nullptr) {
+        std::free(memory);
+        std::free(name);
+        return refuseInstantiation(loggingOn, instanceEnvironment, logMessage,
+                                   "fmi3InstantiateCoSimulation: memory allocation error");
+    }
+    auto *instance = new (memory) Instance();
+    instance->name = name;
+    instance->environment = instanceEnvironment;
+    instance->logMessage = logMessage;
+    instance->enabledCategories = loggingOn ? ALL_LOG_CATEGORIES : 0U;
+    bindSnapshot(instance);
+    registerInstance(instance);
+    return instance;
+}
+
+void fmi3FreeInstance(fmi3Instance handle) {
+    using namespace kestrune::fmi3;
+    Instance *instance = liveInstance(handle);
+    if (instance == nullptr) {
+        return;
+    }
+    unregisterInstance(instance);
+    freeAllStates(instance);
+    kestrune::modelTerminate(instance->model);
+    std::free(instance->name);
+    instance->~Instance();
+    std::free(instance);
+}
+
+fmi3Status fmi3EnterInitializationMode(fmi3Instance handle, fmi3Boolean /*toleranceDefined*/,
+                                       fmi3Float64 /*tolerance*/, fmi3Float64 startTime,
+                                       fmi3Boolean /*stopTimeDefined*/, fmi3Float64 /*stopTime*/) {
+    using namespace kestrune::fmi3;
+    Instance *instance = liveInstance(handle);
+    if (instance == nullptr) {
+        return fmi3Error;
+    }
+    if (instance->mode != Mode::Instantiated) {
+        return wrongState(instance, "fmi3EnterInitializationMode");
+    }
+    // Written so that a NaN start time fails the test too.
+    if (!(std::fabs(startTime) <= START_TIME_TOLERANCE)) {
+        logMessage(instance, fmi3Error, LOG_STATUS_ERROR,
+                   "fmi3EnterInitializationMode: start time %.17g is not zero", startTime);
+        return fmi3Error;
+    }
+    instance->time = startTime;
+    kestrune::Model &model = instance->model;
+    kestrune::initializeKeepingInputs(model, instance->writtenInputs);
+    if (model.record.childrenStarted == 0U) {
+        const char *text = model.record.errorStatus;
+        return fail(instance, "fmi3EnterInitializationMode",
+                    text != nullptr ? text : "model initialization failed");
+    }
+    instance->mode = Mode::InitializationMode;
+    return fmi3OK;
+}
+
+fmi3Status fmi3ExitInitializationMode(fmi3Instance handle) {
+    using namespace kestrune::fmi3;
+    Instance *instance = liveInstance(handle);
+    if (instance == nullptr) {
+        return fmi3Error;
+    }
+    if (instance->mode != Mode::InitializationMode) {
+        return wrongState(instance, "fmi3ExitInitializationMode");
+    }
+    // The outputs at the start time are those of the first base step's
+    // output phase, as in the FMI 2.0 edition.
+    kestrune::stepAndPublish(instance->model);
+    if (instance->model.record.stopRequested != 0U) {
+        return fail(instance, "fmi3ExitInitializationMode", "the model requested a stop");
+    }
+    instance->mode = Mode::StepMode;
+    return fmi3OK;
+}
+
+fmi3Status fmi3Terminate(fmi3Instance handle) {
+    using namespace kestrune::fmi3;
+    Instance *instance = liveInstance(handle);
+    if (instance == nullptr) {
+        return fmi3Error;
+    }
+    if (instance->mode != Mode::StepMode) {
+        return wrongState(instance, "fmi3Terminate");
+    }
+    // The hosted blocks release their memory; the outputs stay readable.
+    kestrune::modelTerminate(instance->model);
+    instance->mode = Mode::Terminated;
+    return fmi3OK;
+}
+
+fmi3Status fmi3Reset(fmi3Instance handle) {
+    using namespace kestrune::fmi3;
+    Instance *instance = liveInstance(handle);
+    if (instance == nullptr) {
+        return fmi3Error;
+    }
+    resetToInstantiated(instance);
+    return fmi3OK;
+}
+
+} // extern "C"
