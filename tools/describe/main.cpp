@@ -1,6 +1,8 @@
-// kestrune-describe: writes the unit's modelDescription.xml from the variable
-// list the library itself is built from (fmu/variables.h), so the two agree by
-// construction. Usage: kestrune-describe OUTPUT GENERATION-DATE-AND-TIME
+// kestrune-describe: writes the modelDescription.xml of either edition from
+// the variable list both libraries are built from (fmu/variables.h), so the
+// descriptions and the libraries agree by construction.
+// Usage: kestrune-describe [--fmi3] OUTPUT GENERATION-DATE-AND-TIME
+#include "fmu/fmi3/instance.h"
 #include "fmu/instance.h"
 #include "fmu/variables.h"
 #include "model/records.h"
@@ -8,6 +10,7 @@
 #include <charconv>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -88,20 +91,41 @@ std::string escaped(std::string_view text) {
     return out;
 }
 
-std::string describe(const std::string &generationDateAndTime) {
+// The attributes both editions give the model after its version, name and
+// identity.
+void commonAttributes(std::ostringstream &x, const std::string &generationDateAndTime) {
+    x << "  description=\"Fixed-step controller of a three-level neutral-point-clamped converter on a "
+         "three-phase grid\"\n"
+      << "  version=\"" << KESTRUNE_VERSION << "\"\n"
+      << "  generationTool=\"kestrune-describe " << KESTRUNE_VERSION << "\"\n"
+      << "  generationDateAndTime=\"" << escaped(generationDateAndTime) << "\"\n"
+      << "  variableNamingConvention=\"flat\"";
+}
+
+void unitDefinitions(std::ostringstream &x) {
+    x << "  <UnitDefinitions>\n"
+      << "    <Unit name=\"A\"><BaseUnit A=\"1\"/></Unit>\n"
+      << "    <Unit name=\"V\"><BaseUnit kg=\"1\" m=\"2\" s=\"-3\" A=\"-1\"/></Unit>\n"
+      << "    <Unit name=\"s\"><BaseUnit s=\"1\"/></Unit>\n"
+      << "  </UnitDefinitions>\n";
+}
+
+// A master that takes stepSize as its communication step holds the gates
+// over each step: only the base step passes on every gate pattern the
+// modulator makes. 0.1 s keeps a default run at 20,000 steps.
+void defaultExperiment(std::ostringstream &x) {
+    x << "  <DefaultExperiment startTime=\"0\" stopTime=\"0.1\" stepSize=\"" << real(BASE_STEP) << "\"/>\n";
+}
+
+std::string describeFmi2(const std::string &generationDateAndTime) {
     std::ostringstream x;
     x << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<fmiModelDescription\n"
       << "  fmiVersion=\"2.0\"\n"
       << "  modelName=\"Kestrune\"\n"
-      << "  guid=\"" << MODEL_GUID << "\"\n"
-      << "  description=\"Fixed-step controller of a three-level neutral-point-clamped converter on a "
-         "three-phase grid\"\n"
-      << "  version=\"" << KESTRUNE_VERSION << "\"\n"
-      << "  generationTool=\"kestrune-describe " << KESTRUNE_VERSION << "\"\n"
-      << "  generationDateAndTime=\"" << escaped(generationDateAndTime) << "\"\n"
-      << "  variableNamingConvention=\"flat\"\n"
-      << "  numberOfEventIndicators=\"0\">\n";
+      << "  guid=\"" << MODEL_GUID << "\"\n";
+    commonAttributes(x, generationDateAndTime);
+    x << "\n  numberOfEventIndicators=\"0\">\n";
     // All model data is static and exists once per loaded library, memory
     // comes from the C heap, and there is no state save or derivative.
     x << "  <CoSimulation\n"
@@ -116,20 +140,13 @@ std::string describe(const std::string &generationDateAndTime) {
       << "    canGetAndSetFMUstate=\"false\"\n"
       << "    canSerializeFMUstate=\"false\"\n"
       << "    providesDirectionalDerivative=\"false\"/>\n";
-    x << "  <UnitDefinitions>\n"
-      << "    <Unit name=\"A\"><BaseUnit A=\"1\"/></Unit>\n"
-      << "    <Unit name=\"V\"><BaseUnit kg=\"1\" m=\"2\" s=\"-3\" A=\"-1\"/></Unit>\n"
-      << "    <Unit name=\"s\"><BaseUnit s=\"1\"/></Unit>\n"
-      << "  </UnitDefinitions>\n";
+    unitDefinitions(x);
     x << "  <LogCategories>\n"
       << "    <Category name=\"error\" description=\"failed calls, with status fmi2Error\"/>\n"
       << "    <Category name=\"info\" description=\"value access (while logging is on) and stepping, with "
          "status fmi2OK\"/>\n"
       << "  </LogCategories>\n";
-    // A master that takes stepSize as its communication step holds the gates
-    // over each step: only the base step passes on every gate pattern the
-    // modulator makes. 0.1 s keeps a default run at 20,000 steps.
-    x << "  <DefaultExperiment startTime=\"0\" stopTime=\"0.1\" stepSize=\"" << real(BASE_STEP) << "\"/>\n";
+    defaultExperiment(x);
     x << "  <ModelVariables>\n";
     for (const VariableInfo &v : VARIABLES) {
         x << "    <!-- index " << v.vr + 1 << " -->\n"
@@ -167,18 +184,89 @@ std::string describe(const std::string &generationDateAndTime) {
     return x.str();
 }
 
+std::string describeFmi3(const std::string &generationDateAndTime) {
+    std::ostringstream x;
+    x << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      << "<fmiModelDescription\n"
+      << "  fmiVersion=\"3.0\"\n"
+      << "  modelName=\"Kestrune\"\n"
+      << "  instantiationToken=\"" << fmi3::INSTANTIATION_TOKEN << "\"\n";
+    commonAttributes(x, generationDateAndTime);
+    x << ">\n";
+    // Every instance owns its model, so any number of them share a process
+    // and their states can be saved; the unit steps in whole base steps,
+    // without events, intermediate updates or early returns.
+    x << "  <CoSimulation\n"
+      << "    modelIdentifier=\"Kestrune_fmi3\"\n"
+      << "    needsExecutionTool=\"false\"\n"
+      << "    canBeInstantiatedOnlyOncePerProcess=\"false\"\n"
+      << "    canGetAndSetFMUState=\"true\"\n"
+      << "    canSerializeFMUState=\"true\"\n"
+      << "    providesDirectionalDerivatives=\"false\"\n"
+      << "    providesAdjointDerivatives=\"false\"\n"
+      << "    canHandleVariableCommunicationStepSize=\"true\"\n"
+      << "    fixedInternalStepSize=\"" << real(BASE_STEP) << "\"\n"
+      << "    maxOutputDerivativeOrder=\"0\"\n"
+      << "    providesIntermediateUpdate=\"false\"\n"
+      << "    mightReturnEarlyFromDoStep=\"false\"\n"
+      << "    canReturnEarlyAfterIntermediateUpdate=\"false\"\n"
+      << "    hasEventMode=\"false\"/>\n";
+    unitDefinitions(x);
+    x << "  <LogCategories>\n"
+      << "    <Category name=\"logStatusError\" description=\"why a call returned fmi3Error\"/>\n"
+      << "    <Category name=\"logStep\" description=\"two messages per communication step: its size and "
+         "its base steps\"/>\n"
+      << "    <Category name=\"logAccess\" description=\"every variable read or written\"/>\n"
+      << "  </LogCategories>\n";
+    defaultExperiment(x);
+    x << "  <ModelVariables>\n";
+    for (const VariableInfo &v : VARIABLES) {
+        x << "    <Float64 name=\"" << v.name << "\" valueReference=\"" << v.vr << "\" description=\""
+          << escaped(v.description) << "\" causality=\"" << causalityName(v.causality) << "\" variability=\""
+          << variabilityName(v.variability) << '"';
+        if (const char *initial = initialName(v.initial))
+            x << " initial=\"" << initial << '"';
+        if (*v.unit != '\0')
+            x << " unit=\"" << v.unit << '"';
+        // The one parameter takes finite positive values only.
+        if (v.vr == VR_MEAN_SAMPLE_TIME)
+            x << " min=\"" << real(std::numeric_limits<double>::denorm_min()) << "\" max=\""
+              << real(std::numeric_limits<double>::max()) << '"';
+        if (v.hasStart)
+            x << " start=\"" << real(v.start) << '"';
+        x << "/>\n";
+    }
+    x << "  </ModelVariables>\n";
+    std::ostringstream outputs;
+    std::ostringstream initialUnknowns;
+    for (const VariableInfo &v : VARIABLES) {
+        if (v.causality != Causality::Output)
+            continue;
+        outputs << "    <Output valueReference=\"" << v.vr << "\"/>\n";
+        if (v.initial == Initial::Calculated)
+            initialUnknowns << "    <InitialUnknown valueReference=\"" << v.vr << "\"/>\n";
+    }
+    x << "  <ModelStructure>\n"
+      << outputs.str() << initialUnknowns.str() << "  </ModelStructure>\n"
+      << "</fmiModelDescription>\n";
+    return x.str();
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 3) {
-        std::cerr << "usage: kestrune-describe OUTPUT GENERATION-DATE-AND-TIME\n";
+    const bool fmi3 = argc == 4 && std::string_view(argv[1]) == "--fmi3";
+    if (argc != 3 && !fmi3) {
+        std::cerr << "usage: kestrune-describe [--fmi3] OUTPUT GENERATION-DATE-AND-TIME\n";
         return 2;
     }
-    std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
-    out << describe(argv[2]);
+    const char *path = argv[fmi3 ? 2 : 1];
+    const std::string generated = argv[fmi3 ? 3 : 2];
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << (fmi3 ? describeFmi3(generated) : describeFmi2(generated));
     out.close();
     if (!out) {
-        std::cerr << "kestrune-describe: cannot write " << argv[1] << '\n';
+        std::cerr << "kestrune-describe: cannot write " << path << '\n';
         return 1;
     }
     return 0;
