@@ -86,11 +86,12 @@ std::string parseModelDescription(const std::string &xml, ModelDescription &desc
         return "no fmiModelDescription element";
     description.fmiVersion = root.attribute("fmiVersion").value();
     description.modelName = root.attribute("modelName").value();
-    description.guid = root.attribute("guid").value();
-    if (description.fmiVersion != "2.0")
-        return "fmiVersion is \"" + description.fmiVersion + "\", not \"2.0\"";
+    const bool fmi3 = description.fmiVersion.rfind("3.", 0) == 0;
+    if (description.fmiVersion != "2.0" && !fmi3)
+        return "fmiVersion is \"" + description.fmiVersion + "\", neither \"2.0\" nor \"3.0\"";
+    description.guid = root.attribute(fmi3 ? "instantiationToken" : "guid").value();
     if (description.guid.empty())
-        return "no guid";
+        return fmi3 ? "no instantiationToken" : "no guid";
     const pugi::xml_node coSimulation = root.child("CoSimulation");
     if (!coSimulation)
         return "no CoSimulation element: the unit does not offer co-simulation";
@@ -99,23 +100,29 @@ std::string parseModelDescription(const std::string &xml, ModelDescription &desc
         description.modelIdentifier.find_first_of("/\\:.") != std::string::npos)
         return "CoSimulation has no usable modelIdentifier (\"" + description.modelIdentifier + "\")";
 
+    // FMI 2.0 wraps each variable in a ScalarVariable with a typed child;
+    // FMI 3.0 names the type in the variable's own element.
     std::set<std::string> names;
-    for (const pugi::xml_node node : root.child("ModelVariables").children("ScalarVariable")) {
+    for (const pugi::xml_node node : root.child("ModelVariables").children()) {
+        if (node.type() != pugi::node_element || (!fmi3 && std::string(node.name()) != "ScalarVariable"))
+            continue;
         DescribedVariable variable;
         variable.name = node.attribute("name").value();
         const std::optional<fmi2ValueReference> vr =
             parseValueReference(node.attribute("valueReference").value());
         if (variable.name.empty() || !vr)
-            return "a ScalarVariable without a name or a valid valueReference";
+            return std::string("a ") + node.name() + " without a name or a valid valueReference";
         if (!names.insert(variable.name).second)
             return "variable \"" + variable.name + "\" is declared twice";
         variable.vr = *vr;
         variable.causality = node.attribute("causality").as_string("local");
         variable.variability = node.attribute("variability").as_string("continuous");
         variable.initial = node.attribute("initial").value();
-        if (const pugi::xml_node real = node.child("Real")) {
+        const pugi::xml_node typed =
+            fmi3 ? (std::string(node.name()) == "Float64" ? node : pugi::xml_node()) : node.child("Real");
+        if (typed) {
             variable.isReal = true;
-            if (const pugi::xml_attribute start = real.attribute("start")) {
+            if (const pugi::xml_attribute start = typed.attribute("start")) {
                 variable.start = parseDouble(start.value());
                 if (!variable.start)
                     return "variable \"" + variable.name + "\" has a start value that is no number";
@@ -126,11 +133,11 @@ std::string parseModelDescription(const std::string &xml, ModelDescription &desc
     return "";
 }
 
-const char *platformFolder() {
+const char *platformFolder(bool fmi3) {
 #ifdef _WIN32
-    return "win64";
+    return fmi3 ? "x86_64-windows" : "win64";
 #else
-    return "linux64";
+    return fmi3 ? "x86_64-linux" : "linux64";
 #endif
 }
 
@@ -263,8 +270,8 @@ bool UnpackedFmu::open(const std::string &fmuPath) {
     if (std::string problem = parseModelDescription(descriptionText, description_); !problem.empty())
         return fail(fmuPath + ": modelDescription.xml: " + problem);
 
-    const std::string relative =
-        std::string("binaries/") + platformFolder() + "/" + description_.modelIdentifier + librarySuffix();
+    const std::string relative = std::string("binaries/") + platformFolder(description_.isFmi3()) + "/" +
+                                 description_.modelIdentifier + librarySuffix();
     const fs::path library = fs::path(directory_) / relative;
     if (!fs::is_regular_file(library, ec)) {
         std::string present;

@@ -23,22 +23,27 @@ struct DescribedVariable {
 };
 
 struct ModelDescription {
-    std::string fmiVersion;
+    std::string fmiVersion; // "2.0", or "3.0" for the FMI 3.0 edition
     std::string modelName;
-    std::string guid;
+    std::string guid;            // the FMI 2.0 guid, or the FMI 3.0 instantiationToken
     std::string modelIdentifier; // of the CoSimulation element
     std::vector<DescribedVariable> variables;
 
-    // The variable called name, or null.
+    bool isFmi3() const { return fmiVersion.rfind("3.", 0) == 0; }
+
+    // The variable called name, or null. A real variable is an FMI 2.0 Real
+    // or an FMI 3.0 Float64.
     const DescribedVariable *find(const std::string &name) const;
 };
 
-// Reads a modelDescription.xml text. Returns "" on success, else what is wrong.
+// Reads a modelDescription.xml text of FMI 2.0 or 3.0. Returns "" on
+// success, else what is wrong.
 std::string parseModelDescription(const std::string &xml, ModelDescription &description);
 
 // The folder below binaries/ and the library suffix of the platform this
-// program was built for: "linux64" and ".so", or "win64" and ".dll".
-const char *platformFolder();
+// program was built for: "linux64" ("x86_64-linux" for FMI 3.0) and ".so",
+// or "win64" ("x86_64-windows") and ".dll".
+const char *platformFolder(bool fmi3 = false);
 const char *librarySuffix();
 
 // "file:///..." for an absolute local path, with every byte outside the

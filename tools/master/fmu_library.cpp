@@ -1,4 +1,5 @@
-// Loading the unit's shared library and resolving the fmi2 functions. The
+// Loading the unit's shared library and resolving the functions of its
+// edition. The
 // platform calls live in the small functions of the first namespace block, so
 // a Windows build replaces only those.
 #include "fmu_library.h"
@@ -118,7 +119,7 @@ std::string createUniqueTempFile(std::string &error) {
 
 #endif
 
-// ---- Resolution of the 44 functions -----------------------------------------
+// ---- Resolution of the 44 fmi2 or 75 fmi3 functions -------------------------
 
 template <typename Function> Function *asFunction(void *symbol) {
     // The loader hands out object pointers; the platform guarantees that
@@ -197,6 +198,25 @@ const char *resolveAll(void *handle, Fmi2Functions &f) {
     return missing;
 }
 
+const char *resolveAll(void *handle, Fmi3Functions &f) {
+    int resolved = 0;
+    const char *missing = nullptr;
+#define KESTRUNE_FMI3_RESOLVE(Name)                                                                          \
+    if (missing == nullptr) {                                                                                \
+        if (void *symbol = findSymbol(handle, "fmi3" #Name)) {                                               \
+            f.fmi3##Name = asFunction<fmi3##Name##TYPE>(symbol);                                             \
+            ++resolved;                                                                                      \
+        } else {                                                                                             \
+            missing = "fmi3" #Name;                                                                          \
+        }                                                                                                    \
+    }
+    KESTRUNE_FMI3_FUNCTIONS(KESTRUNE_FMI3_RESOLVE)
+#undef KESTRUNE_FMI3_RESOLVE
+    if (missing == nullptr && resolved != FMI3_FUNCTION_COUNT)
+        return "(function count mismatch)";
+    return missing;
+}
+
 bool copyFile(const std::string &from, const std::string &to, std::string &error) {
     std::ifstream in(from, std::ios::binary);
     if (!in) {
@@ -228,7 +248,9 @@ void removeFile(const std::string &path) {
 
 FmuLibrary::FmuLibrary(FmuLibrary &&other) noexcept
     : handle_(std::exchange(other.handle_, nullptr)), copyPath_(std::move(other.copyPath_)),
-      error_(std::move(other.error_)), functions_(std::exchange(other.functions_, Fmi2Functions{})) {
+      error_(std::move(other.error_)), edition_(other.edition_),
+      functions_(std::exchange(other.functions_, Fmi2Functions{})),
+      functions3_(std::exchange(other.functions3_, Fmi3Functions{})) {
     other.copyPath_.clear();
 }
 
@@ -239,7 +261,9 @@ FmuLibrary &FmuLibrary::operator=(FmuLibrary &&other) noexcept {
         copyPath_ = std::move(other.copyPath_);
         other.copyPath_.clear();
         error_ = std::move(other.error_);
+        edition_ = other.edition_;
         functions_ = std::exchange(other.functions_, Fmi2Functions{});
+        functions3_ = std::exchange(other.functions3_, Fmi3Functions{});
     }
     return *this;
 }
@@ -248,7 +272,7 @@ FmuLibrary::~FmuLibrary() {
     unload();
 }
 
-bool FmuLibrary::load(const std::string &path) {
+bool FmuLibrary::load(const std::string &path, FmiEdition edition) {
     unload();
     error_.clear();
 
@@ -260,18 +284,23 @@ bool FmuLibrary::load(const std::string &path) {
     }
 
     Fmi2Functions functions{};
-    if (const char *missing = resolveAll(handle, functions)) {
+    Fmi3Functions functions3{};
+    const char *missing =
+        edition == FmiEdition::Fmi3 ? resolveAll(handle, functions3) : resolveAll(handle, functions);
+    if (missing != nullptr) {
         error_ = path + " does not export " + missing;
         closeLibrary(handle);
         return false;
     }
 
     handle_ = handle;
+    edition_ = edition;
     functions_ = functions;
+    functions3_ = functions3;
     return true;
 }
 
-bool FmuLibrary::loadFreshCopy(const std::string &path) {
+bool FmuLibrary::loadFreshCopy(const std::string &path, FmiEdition edition) {
     unload();
     error_.clear();
 
@@ -286,7 +315,7 @@ bool FmuLibrary::loadFreshCopy(const std::string &path) {
         error_ = "cannot make a private copy of " + path + ": " + problem;
         return false;
     }
-    if (!load(copy)) {
+    if (!load(copy, edition)) {
         removeFile(copy);
         return false;
     }
@@ -300,6 +329,7 @@ void FmuLibrary::unload() {
         handle_ = nullptr;
     }
     functions_ = Fmi2Functions{};
+    functions3_ = Fmi3Functions{};
     if (!copyPath_.empty()) {
         removeFile(copyPath_);
         copyPath_.clear();

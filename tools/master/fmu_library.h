@@ -1,8 +1,9 @@
-// A unit's shared library loaded at run time, with all 44 fmi2 functions
-// resolved, as a master loads it.
+// A unit's shared library loaded at run time, with all the functions of its
+// edition resolved (44 fmi2 or 75 fmi3), as a master loads it.
 #pragma once
 
 #include "fmu/fmi2.h"
+#include "fmu/fmi3/fmi3.h"
 
 #include <string>
 
@@ -57,6 +58,18 @@ struct Fmi2Functions {
 
 inline constexpr int FMI2_FUNCTION_COUNT = 44;
 
+// The FMI 3.0 functions, each under its own name.
+struct Fmi3Functions {
+#define KESTRUNE_FMI3_POINTER(Name) fmi3##Name##TYPE *fmi3##Name = nullptr;
+    KESTRUNE_FMI3_FUNCTIONS(KESTRUNE_FMI3_POINTER)
+#undef KESTRUNE_FMI3_POINTER
+};
+
+inline constexpr int FMI3_FUNCTION_COUNT = 75;
+
+// Which standard's functions a library is loaded with.
+enum class FmiEdition { Fmi2, Fmi3 };
+
 // Owns one loaded copy of a shared library. Move-only; unloads on destruction.
 class FmuLibrary {
   public:
@@ -67,18 +80,21 @@ class FmuLibrary {
     FmuLibrary &operator=(FmuLibrary &&other) noexcept;
     ~FmuLibrary();
 
-    // Loads the library at path and resolves every function. On failure
-    // returns false and error() says which step failed (load or the name of
-    // the first missing function).
-    bool load(const std::string &path);
+    // Loads the library at path and resolves every function of the edition.
+    // On failure returns false and error() says which step failed (load or
+    // the name of the first missing function).
+    bool load(const std::string &path, FmiEdition edition = FmiEdition::Fmi2);
 
     // Loads a private copy of the library (copied to a unique temporary file
     // that is removed on unload), so that its static data is in its
     // first-load state whatever this process loaded before.
-    bool loadFreshCopy(const std::string &path);
+    bool loadFreshCopy(const std::string &path, FmiEdition edition = FmiEdition::Fmi2);
 
     bool loaded() const { return handle_ != nullptr; }
+    FmiEdition edition() const { return edition_; }
+    // The functions of the edition loaded; the other table is all null.
     const Fmi2Functions &fmi() const { return functions_; }
+    const Fmi3Functions &fmi3() const { return functions3_; }
     const std::string &error() const { return error_; }
 
     void unload();
@@ -87,7 +103,9 @@ class FmuLibrary {
     void *handle_ = nullptr;
     std::string copyPath_;
     std::string error_;
+    FmiEdition edition_ = FmiEdition::Fmi2;
     Fmi2Functions functions_{};
+    Fmi3Functions functions3_{};
 };
 
 } // namespace kestrune::master

@@ -81,12 +81,24 @@ void RecordingLogger::logger(fmi2ComponentEnvironment env, fmi2String instanceNa
 
     if (self == nullptr)
         return;
-    LogRecord record{instanceName != nullptr ? instanceName : "", status, category != nullptr ? category : "",
-                     std::move(text)};
-    if (self->echo_)
-        std::fprintf(stderr, "[%s] %s %s: %s\n", record.instanceName.c_str(), statusName(status),
-                     record.category.c_str(), record.message.c_str());
-    self->messages.push_back(std::move(record));
+    self->record(LogRecord{instanceName != nullptr ? instanceName : "", status,
+                           category != nullptr ? category : "", std::move(text)});
+}
+
+void RecordingLogger::logMessage3(fmi3InstanceEnvironment env, fmi3Status status, fmi3String category,
+                                  fmi3String message) {
+    auto *self = static_cast<RecordingLogger *>(env);
+    if (self == nullptr || (status == fmi3OK && !self->echo_ && !self->recordOk_))
+        return;
+    self->record(LogRecord{"", static_cast<fmi2Status>(status), category != nullptr ? category : "",
+                           message != nullptr ? message : ""});
+}
+
+void RecordingLogger::record(LogRecord entry) {
+    if (echo_)
+        std::fprintf(stderr, "[%s] %s %s: %s\n", entry.instanceName.c_str(), statusName(entry.status),
+                     entry.category.c_str(), entry.message.c_str());
+    messages.push_back(std::move(entry));
 }
 
 void RecordingLogger::stepFinished(fmi2ComponentEnvironment env, fmi2Status status) {

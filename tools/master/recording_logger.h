@@ -3,6 +3,7 @@
 #pragma once
 
 #include "fmu/fmi2.h"
+#include "fmu/fmi3/fmi3.h"
 
 #include <string>
 #include <vector>
@@ -23,13 +24,17 @@ struct StepFinishedRecord {
     fmi2Status status;
 };
 
-// Pass recorder.callbacks() to fmi2Instantiate. The recorder is the
-// componentEnvironment of both callbacks, so it must outlive the instance.
+// Pass recorder.callbacks() to fmi2Instantiate, or the recorder as the
+// instance environment and fmi3Callback() to an FMI 3.0 instantiation. The
+// recorder is the environment of the callbacks, so it must outlive the
+// instance. FMI 3.0 messages carry no instance name and keep their status
+// (fmi3OK to fmi3Fatal are numbered as fmi2OK to fmi2Fatal).
 class RecordingLogger {
   public:
     RecordingLogger();
 
     const fmi2CallbackFunctions *callbacks() const { return &callbacks_; }
+    static fmi3LogMessageCallback fmi3Callback() { return &RecordingLogger::logMessage3; }
 
     // Turns the stepFinished callback on (it is off until then).
     void enableStepFinished(bool on);
@@ -52,6 +57,9 @@ class RecordingLogger {
     static void logger(fmi2ComponentEnvironment env, fmi2String instanceName, fmi2Status status,
                        fmi2String category, fmi2String message, ...);
     static void stepFinished(fmi2ComponentEnvironment env, fmi2Status status);
+    static void logMessage3(fmi3InstanceEnvironment env, fmi3Status status, fmi3String category,
+                            fmi3String message);
+    void record(LogRecord record);
 
     fmi2CallbackFunctions callbacks_{};
     bool echo_ = false;

@@ -1,4 +1,5 @@
-// The standard co-simulation call sequence against one loaded library.
+// The standard co-simulation call sequence against one loaded library, of
+// either edition.
 #include "session.h"
 
 #include <limits>
@@ -58,6 +59,12 @@ fmi2Status Session::readGates(Gates &gates) {
     return fmi().getReal(component_, bindings_.gates.data(), bindings_.gates.size(), gates.data());
 }
 
+fmi2Status Session::readReals(const fmi2ValueReference *vr, std::size_t count, double *values) {
+    if (component_ == nullptr)
+        return fmi2Error;
+    return fmi().getReal(component_, vr, count, values);
+}
+
 double Session::readTime() {
     double time = std::numeric_limits<double>::quiet_NaN();
     if (component_ == nullptr)
@@ -80,6 +87,103 @@ void Session::freeInstance() {
     if (library_.loaded())
         fmi().freeInstance(component_);
     component_ = nullptr;
+}
+
+Session3::Session3(const FmuLibrary &library, RecordingLogger &logger, VariableBindings bindings)
+    : library_(library), logger_(logger), bindings_(std::move(bindings)) {}
+
+Session3::~Session3() {
+    freeInstance();
+}
+
+VariableBindings Session3::fmi3Bindings() {
+    VariableBindings bindings;
+    bindings.guid = KESTRUNE_FMI3_TOKEN;
+    return bindings;
+}
+
+bool Session3::instantiate(const std::string &instanceName, const char *resourceLocation, bool loggingOn) {
+    freeInstance();
+    if (!library_.loaded() || library_.edition() != FmiEdition::Fmi3)
+        return false;
+    instance_ = fmi().fmi3InstantiateCoSimulation(
+        instanceName.c_str(), bindings_.guid.c_str(), resourceLocation, fmi3False, loggingOn, fmi3False,
+        fmi3False, nullptr, 0, &logger_, RecordingLogger::fmi3Callback(), nullptr);
+    return instance_ != nullptr;
+}
+
+fmi2Status Session3::initialize(double startTime, const Inputs *inputs) {
+    if (instance_ == nullptr)
+        return fmi2Error;
+    fmi3Status status =
+        fmi().fmi3EnterInitializationMode(instance_, fmi3False, 0.0, startTime, fmi3False, 0.0);
+    if (status != fmi3OK)
+        return static_cast<fmi2Status>(status);
+    if (inputs != nullptr) {
+        const fmi2Status written = setInputs(*inputs);
+        if (written != fmi2OK)
+            return written;
+    }
+    return static_cast<fmi2Status>(fmi().fmi3ExitInitializationMode(instance_));
+}
+
+fmi2Status Session3::setInputs(const Inputs &inputs) {
+    if (instance_ == nullptr)
+        return fmi2Error;
+    return static_cast<fmi2Status>(fmi().fmi3SetFloat64(
+        instance_, bindings_.inputs.data(), bindings_.inputs.size(), inputs.data(), inputs.size()));
+}
+
+fmi2Status Session3::doStep(double currentTime, double stepSize) {
+    if (instance_ == nullptr)
+        return fmi2Error;
+    fmi3Boolean eventHandlingNeeded = fmi3False;
+    fmi3Boolean terminate = fmi3False;
+    fmi3Boolean earlyReturn = fmi3False;
+    const fmi3Status status =
+        fmi().fmi3DoStep(instance_, currentTime, stepSize, fmi3True, &eventHandlingNeeded, &terminate,
+                         &earlyReturn, &lastSuccessfulTime_);
+    terminateRequested_ = terminate;
+    return static_cast<fmi2Status>(status);
+}
+
+fmi2Status Session3::readGates(Gates &gates) {
+    return readReals(bindings_.gates.data(), bindings_.gates.size(), gates.data());
+}
+
+fmi2Status Session3::readReals(const fmi2ValueReference *vr, std::size_t count, double *values) {
+    if (instance_ == nullptr)
+        return fmi2Error;
+    return static_cast<fmi2Status>(fmi().fmi3GetFloat64(instance_, vr, count, values, count));
+}
+
+double Session3::readTime() {
+    double time = std::numeric_limits<double>::quiet_NaN();
+    const fmi2ValueReference vr = bindings_.time;
+    if (readReals(&vr, 1, &time) != fmi2OK)
+        return std::numeric_limits<double>::quiet_NaN();
+    return time;
+}
+
+fmi2Status Session3::terminate() {
+    if (instance_ == nullptr)
+        return fmi2Error;
+    return static_cast<fmi2Status>(fmi().fmi3Terminate(instance_));
+}
+
+void Session3::freeInstance() {
+    if (instance_ == nullptr)
+        return;
+    if (library_.loaded())
+        fmi().fmi3FreeInstance(instance_);
+    instance_ = nullptr;
+}
+
+std::unique_ptr<UnitSession> makeSession(const FmuLibrary &library, RecordingLogger &logger,
+                                         VariableBindings bindings) {
+    if (library.edition() == FmiEdition::Fmi3)
+        return std::make_unique<Session3>(library, logger, std::move(bindings));
+    return std::make_unique<Session>(library, logger, std::move(bindings));
 }
 
 } // namespace kestrune::master

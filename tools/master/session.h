@@ -1,16 +1,21 @@
 // One instance of the unit driven through the standard co-simulation
-// sequence: instantiate, set up, enter and exit initialization, step, free.
+// sequence: instantiate, set up, enter and exit initialization, step, free;
+// through the fmi2 functions (Session) or the fmi3 functions (Session3),
+// behind one interface (UnitSession).
 #pragma once
 
 #include "fmu_library.h"
 #include "recording_logger.h"
 
 #include <array>
+#include <cstddef>
+#include <memory>
 #include <string>
 
 namespace kestrune::master {
 
 inline constexpr const char *KESTRUNE_GUID = "{5c0f3a91-7e2d-4b68-9d14-a2c7e85f0b36}";
+inline constexpr const char *KESTRUNE_FMI3_TOKEN = "{9b4e6d27-3c81-4f5a-b0d2-6e1a7c94f358}";
 inline constexpr double BASE_STEP = 5e-6;
 inline constexpr int INPUT_COUNT = 7;
 inline constexpr int GATE_COUNT = 12;
@@ -21,9 +26,10 @@ inline constexpr fmi2ValueReference MEAN_SAMPLE_TIME_VR = 20;
 using Inputs = std::array<double, INPUT_COUNT>;
 using Gates = std::array<double, GATE_COUNT>;
 
-// Where the session finds the unit's variables and which GUID it passes to
-// fmi2Instantiate. The defaults are the unit's own; a master that read a
-// model description binds the variables it found there by name.
+// Where the session finds the unit's variables and which GUID (or FMI 3.0
+// instantiation token) it passes at instantiation. The defaults are the FMI
+// 2.0 unit's own; a master that read a model description binds the variables
+// it found there by name.
 struct VariableBindings {
     std::string guid = KESTRUNE_GUID;
     std::array<fmi2ValueReference, INPUT_COUNT> inputs{0, 1, 2, 3, 4, 5, 6};
@@ -31,30 +37,55 @@ struct VariableBindings {
     fmi2ValueReference time = TIME_VR;
 };
 
+// What a master does with one instance, whichever edition it drives. The
+// statuses of both editions are numbered alike and come back as fmi2Status.
 // Not copyable; frees its instance on destruction.
-class Session {
+class UnitSession {
   public:
-    Session(const FmuLibrary &library, RecordingLogger &logger, VariableBindings bindings = {});
-    Session(const Session &) = delete;
-    Session &operator=(const Session &) = delete;
-    ~Session();
+    UnitSession() = default;
+    UnitSession(const UnitSession &) = delete;
+    UnitSession &operator=(const UnitSession &) = delete;
+    virtual ~UnitSession() = default;
 
-    // fmi2Instantiate as a co-simulation unit; false when it returned null
-    // or the library is not loaded. An instance this session already holds is
+    // Instantiates a co-simulation instance; false when that returned null or
+    // the library is not loaded. An instance this session already holds is
     // freed first. The calls below return fmi2Error (readTime NaN) while no
     // instance is held.
-    bool instantiate(const std::string &instanceName = "kestrune", const char *resourceLocation = nullptr,
-                     bool loggingOn = false);
-    // fmi2SetupExperiment with the start time, enter and exit initialization.
-    // Inputs, when given, are written after entering initialization mode.
-    fmi2Status initialize(double startTime = 0.0, const Inputs *inputs = nullptr);
+    virtual bool instantiate(const std::string &instanceName = "kestrune",
+                             const char *resourceLocation = nullptr, bool loggingOn = false) = 0;
+    // The start time set, initialization entered and left. Inputs, when
+    // given, are written in initialization mode.
+    virtual fmi2Status initialize(double startTime = 0.0, const Inputs *inputs = nullptr) = 0;
 
-    fmi2Status setInputs(const Inputs &inputs);
-    fmi2Status doStep(double currentTime, double stepSize);
-    fmi2Status readGates(Gates &gates);
-    double readTime();
-    fmi2Status terminate();
-    void freeInstance();
+    virtual fmi2Status setInputs(const Inputs &inputs) = 0;
+    virtual fmi2Status doStep(double currentTime, double stepSize) = 0;
+    virtual fmi2Status readGates(Gates &gates) = 0;
+    virtual fmi2Status readReals(const fmi2ValueReference *vr, std::size_t count, double *values) = 0;
+    virtual double readTime() = 0;
+    virtual fmi2Status terminate() = 0;
+    virtual void freeInstance() = 0;
+    virtual bool holdsInstance() const = 0;
+};
+
+// Drives an FMI 2.0 library.
+class Session final : public UnitSession {
+  public:
+    Session(const FmuLibrary &library, RecordingLogger &logger, VariableBindings bindings = {});
+    ~Session() override;
+
+    bool instantiate(const std::string &instanceName = "kestrune", const char *resourceLocation = nullptr,
+                     bool loggingOn = false) override;
+    // fmi2SetupExperiment with the start time, enter and exit initialization.
+    fmi2Status initialize(double startTime = 0.0, const Inputs *inputs = nullptr) override;
+
+    fmi2Status setInputs(const Inputs &inputs) override;
+    fmi2Status doStep(double currentTime, double stepSize) override;
+    fmi2Status readGates(Gates &gates) override;
+    fmi2Status readReals(const fmi2ValueReference *vr, std::size_t count, double *values) override;
+    double readTime() override;
+    fmi2Status terminate() override;
+    void freeInstance() override;
+    bool holdsInstance() const override { return component_ != nullptr; }
 
     fmi2Component component() const { return component_; }
     const VariableBindings &bindings() const { return bindings_; }
@@ -66,5 +97,48 @@ class Session {
     VariableBindings bindings_;
     fmi2Component component_ = nullptr;
 };
+
+// Drives an FMI 3.0 library through fmi3InstantiateCoSimulation (without
+// event mode or intermediate update) and fmi3DoStep.
+class Session3 final : public UnitSession {
+  public:
+    Session3(const FmuLibrary &library, RecordingLogger &logger, VariableBindings bindings = fmi3Bindings());
+    ~Session3() override;
+
+    // The FMI 3.0 edition's token with the default value references.
+    static VariableBindings fmi3Bindings();
+
+    bool instantiate(const std::string &instanceName = "kestrune", const char *resourceLocation = nullptr,
+                     bool loggingOn = false) override;
+    // fmi3EnterInitializationMode with the start time, then exit.
+    fmi2Status initialize(double startTime = 0.0, const Inputs *inputs = nullptr) override;
+
+    fmi2Status setInputs(const Inputs &inputs) override;
+    fmi2Status doStep(double currentTime, double stepSize) override;
+    fmi2Status readGates(Gates &gates) override;
+    fmi2Status readReals(const fmi2ValueReference *vr, std::size_t count, double *values) override;
+    double readTime() override;
+    fmi2Status terminate() override;
+    void freeInstance() override;
+    bool holdsInstance() const override { return instance_ != nullptr; }
+
+    fmi3Instance instance() const { return instance_; }
+    const Fmi3Functions &fmi() const { return library_.fmi3(); }
+    // What the last fmi3DoStep returned through its arguments.
+    bool terminateRequested() const { return terminateRequested_; }
+    double lastSuccessfulTime() const { return lastSuccessfulTime_; }
+
+  private:
+    const FmuLibrary &library_;
+    RecordingLogger &logger_;
+    VariableBindings bindings_;
+    fmi3Instance instance_ = nullptr;
+    bool terminateRequested_ = false;
+    double lastSuccessfulTime_ = 0.0;
+};
+
+// A session of the edition the library was loaded with.
+std::unique_ptr<UnitSession> makeSession(const FmuLibrary &library, RecordingLogger &logger,
+                                         VariableBindings bindings);
 
 } // namespace kestrune::master
