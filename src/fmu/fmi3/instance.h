@@ -59,16 +59,32 @@ struct Instance {
 // an instance looks it up here and answers anything else with fmi3Error.
 Instance *liveInstance(fmi3Instance handle);
 
-// Sends a formatted message through the instance's callback when its
-// category is enabled; fmi3Error messages go to "logStatusError", the
-// others to the category given.
-void logMessage(const Instance *instance, fmi3Status status, LogCategory category, const char *format, ...)
+// Whether a message of the category reaches the master: logging is on for
+// it and the master gave a callback. fmi3Error messages count as
+// "logStatusError".
+inline bool logs(const Instance *instance, LogCategory category) {
+    return instance->logMessage != nullptr && (instance->enabledCategories & category) != 0U;
+}
+
+// Formats a message and sends it through the instance's callback, in the
+// category's name ("logStatusError" for fmi3Error).
+void sendMessage(const Instance *instance, fmi3Status status, LogCategory category, const char *format, ...)
 #if defined(__MINGW32__)
     __attribute__((format(gnu_printf, 4, 5)))
 #elif defined(__GNUC__)
     __attribute__((format(printf, 4, 5)))
 #endif
     ;
+
+// Sends a message when its category is enabled; a disabled one costs one
+// test, not a formatting call.
+template <typename... Args>
+void logMessage(const Instance *instance, fmi3Status status, LogCategory category, const char *format,
+                Args... args) {
+    if (logs(instance, status == fmi3Error ? LOG_STATUS_ERROR : category)) {
+        sendMessage(instance, status, category, format, args...);
+    }
+}
 
 // The common refusal: logs "<function>: <reason>" as an error and returns
 // fmi3Error.

@@ -27,8 +27,11 @@ constexpr std::size_t MESSAGE_CAPACITY = 1024;
 SpinLock registryLock;
 Instance *newestInstance = nullptr;
 std::atomic<std::uint64_t> registryGeneration{1};
-thread_local const void *foundHandle = nullptr;
-thread_local std::uint64_t foundGeneration = 0;
+struct Found {
+    const void *handle;
+    std::uint64_t generation;
+};
+thread_local Found found{nullptr, 0};
 
 void registerInstance(Instance *instance) {
     const SpinGuard guard(registryLock);
@@ -108,31 +111,27 @@ Instance *liveInstance(fmi3Instance handle) {
     if (handle == nullptr) {
         return nullptr;
     }
-    if (handle == foundHandle && registryGeneration.load(std::memory_order_acquire) == foundGeneration) {
+    Found &last = found;
+    if (handle == last.handle && registryGeneration.load(std::memory_order_acquire) == last.generation) {
         return static_cast<Instance *>(handle);
     }
     const SpinGuard guard(registryLock);
     for (Instance *instance = newestInstance; instance != nullptr; instance = instance->next) {
         if (instance == handle) {
-            foundHandle = handle;
-            foundGeneration = registryGeneration.load(std::memory_order_relaxed);
+            last = {handle, registryGeneration.load(std::memory_order_relaxed)};
             return instance;
         }
     }
     return nullptr;
 }
 
-void logMessage(const Instance *instance, fmi3Status status, LogCategory category, const char *format, ...) {
-    const LogCategory effective = status == fmi3Error ? LOG_STATUS_ERROR : category;
-    if (instance->logMessage == nullptr || (instance->enabledCategories & effective) == 0U) {
-        return;
-    }
+void sendMessage(const Instance *instance, fmi3Status status, LogCategory category, const char *format, ...) {
     char message[MESSAGE_CAPACITY];
     va_list arguments;
     va_start(arguments, format);
     std::vsnprintf(message, sizeof message, format, arguments);
     va_end(arguments);
-    instance->logMessage(instance->environment, status, categoryName(status, effective), message);
+    instance->logMessage(instance->environment, status, categoryName(status, category), message);
 }
 
 fmi3Status refuse(const Instance *instance, const char *function, const char *reason) {
