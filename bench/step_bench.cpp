@@ -239,6 +239,69 @@ void doStepOf(benchmark::State &state, int baseSteps) {
     }
 }
 
+// The FMI 3.0 library driven the same way: the seven inputs in one
+// fmi3SetFloat64, then one fmi3DoStep, with logging off.
+struct Library3Run {
+    master::FmuLibrary library;
+    fmi3Instance instance = nullptr;
+    std::vector<master::Inputs> inputs = bench::gridInputTable();
+    long step = 0; // base steps done
+
+    bool communicationStep(int baseSteps) {
+        static const fmi3ValueReference vr[7] = {0, 1, 2, 3, 4, 5, 6};
+        const master::Fmi3Functions &f = library.fmi3();
+        const double t = static_cast<double>(step) * bench::BASE_STEP_SECONDS;
+        const fmi3Status set = f.fmi3SetFloat64(
+            instance, vr, 7, inputs[static_cast<std::size_t>(step) % bench::INPUT_TABLE_STEPS].data(), 7);
+        fmi3Boolean eventHandlingNeeded = fmi3False;
+        fmi3Boolean terminate = fmi3False;
+        fmi3Boolean earlyReturn = fmi3False;
+        double reached = 0.0;
+        const fmi3Status done = f.fmi3DoStep(instance, t, baseSteps * bench::BASE_STEP_SECONDS, fmi3True,
+                                             &eventHandlingNeeded, &terminate, &earlyReturn, &reached);
+        step += baseSteps;
+        return set == fmi3OK && done == fmi3OK;
+    }
+};
+
+Library3Run &library3Run() {
+    static Library3Run run = [] {
+        Library3Run r;
+        if (!r.library.load(KESTRUNE_FMI3_LIBRARY_PATH, master::FmiEdition::Fmi3)) {
+            std::fprintf(stderr, "%s\n", r.library.error().c_str());
+            std::exit(1);
+        }
+        const master::Fmi3Functions &f = r.library.fmi3();
+        r.instance =
+            f.fmi3InstantiateCoSimulation("bench", master::KESTRUNE_FMI3_TOKEN, nullptr, fmi3False, fmi3False,
+                                          fmi3False, fmi3False, nullptr, 0, nullptr, nullptr, nullptr);
+        if (r.instance == nullptr ||
+            f.fmi3EnterInitializationMode(r.instance, fmi3False, 0.0, 0.0, fmi3False, 0.0) != fmi3OK ||
+            f.fmi3ExitInitializationMode(r.instance) != fmi3OK) {
+            std::fprintf(stderr, "the FMI 3.0 library did not initialize\n");
+            std::exit(1);
+        }
+        for (long i = 0; i < bench::WARM_UP_STEPS / SLOW_PERIOD_STEPS; ++i) {
+            if (!r.communicationStep(SLOW_PERIOD_STEPS)) {
+                std::fprintf(stderr, "a communication step failed while warming up\n");
+                std::exit(1);
+            }
+        }
+        return r;
+    }();
+    return run;
+}
+
+void doStep3Of(benchmark::State &state, int baseSteps) {
+    Library3Run &r = library3Run();
+    for (auto _ : state) {
+        if (!r.communicationStep(baseSteps)) {
+            state.SkipWithError("fmi3DoStep failed");
+            break;
+        }
+    }
+}
+
 // The same base steps as raw model steps: the inputs written directly, then
 // modelStep once per base step.
 void rawModelStepsOf(benchmark::State &state, int baseSteps) {
@@ -262,6 +325,8 @@ const std::map<std::string, int> STEPS_PER_ITERATION = {
     {"modelStep/raw20", SLOW_PERIOD_STEPS},
     {"fmi2DoStep/5e-6", 1},
     {"modelStep/raw1", 1},
+    {"fmi3DoStep/1e-4", SLOW_PERIOD_STEPS},
+    {"fmi3DoStep/5e-6", 1},
 };
 
 void registerBenchmarks() {
@@ -273,6 +338,8 @@ void registerBenchmarks() {
     benchmark::RegisterBenchmark("modelStep/raw20", rawModelStepsOf, SLOW_PERIOD_STEPS)->UseRealTime();
     benchmark::RegisterBenchmark("fmi2DoStep/5e-6", doStepOf, 1)->UseRealTime();
     benchmark::RegisterBenchmark("modelStep/raw1", rawModelStepsOf, 1)->UseRealTime();
+    benchmark::RegisterBenchmark("fmi3DoStep/1e-4", doStep3Of, SLOW_PERIOD_STEPS)->UseRealTime();
+    benchmark::RegisterBenchmark("fmi3DoStep/5e-6", doStep3Of, 1)->UseRealTime();
 }
 
 // Prints as the console does and keeps each repetition's time per iteration.
@@ -332,6 +399,8 @@ void printSummary(const CollectingReporter &reporter) {
         {"base step / hand kernel", "modelStep/base", "kernel/base", 1.5},
         {"fmi2DoStep(1e-4) / 20 modelStep", "fmi2DoStep/1e-4", "modelStep/raw20", 1.1},
         {"fmi2DoStep(5e-6) / 1 modelStep", "fmi2DoStep/5e-6", "modelStep/raw1", 0.0},
+        {"fmi3DoStep(1e-4) / fmi2DoStep(1e-4)", "fmi3DoStep/1e-4", "fmi2DoStep/1e-4", 1.0},
+        {"fmi3DoStep(5e-6) / fmi2DoStep(5e-6)", "fmi3DoStep/5e-6", "fmi2DoStep/5e-6", 0.0},
         {"slow-rate hit / base step", "modelStep/hit", "modelStep/base", 0.0},
     };
     std::printf("\nRatios (of the medians):\n");
