@@ -1,6 +1,7 @@
 // The whole product in closed loop: the packed Kestrune.fmu, driven through
 // the fmi2 functions by kestrune-sim's loop, against the plant, for every
-// shipped scenario; and the files a run leaves behind.
+// shipped scenario, and Kestrune-fmi3.fmu through the fmi3 functions; and
+// the files a run leaves behind.
 #include "closed_loop.h"
 #include "outputs.h"
 #include "run.h"
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 namespace kestrune::sim {
 namespace {
@@ -100,6 +102,30 @@ INSTANTIATE_TEST_SUITE_P(ClosedLoop, ShippedScenario, testing::ValuesIn(ACCEPTAN
                          [](const testing::TestParamInfo<Acceptance> &param) {
                              return std::string(param.param.scenario);
                          });
+
+// Every figure of a segment, for comparing runs exactly.
+auto figureFields(const plant::SegmentFigures &f) {
+    return std::tie(f.start, f.end, f.gridFrequency, f.vdcMin, f.vdcMax, f.settlingTime, f.settled,
+                    f.vdcRipple, f.peakCurrentPu, f.steadyRmsPu, f.fundamentalPu, f.phaseDegrees,
+                    f.powerFactor, f.thd, f.illegalPatterns, f.directChanges);
+}
+
+// The same scenario through the FMI 3.0 archive gives the FMI 2.0 archive's
+// figures to the last bit.
+TEST(ClosedLoop, BothEditionsGiveTheSameFigures) {
+    for (const char *name : {"startup500", "load_step"}) {
+        Scenario scenario;
+        ASSERT_EQ(loadScenario(name, KESTRUNE_SCENARIO_DIR, scenario), "");
+        const ClosedLoopResult fmi2 = run(scenario, {"--scenario", name});
+        const ClosedLoopResult fmi3 = run(scenario, {KESTRUNE_FMU3_PATH, "--scenario", name});
+        ASSERT_TRUE(fmi2.ok && fmi3.ok) << fmi2.error << fmi3.error;
+        ASSERT_EQ(fmi2.figures.size(), fmi3.figures.size());
+        for (std::size_t i = 0; i < fmi2.figures.size(); ++i)
+            EXPECT_TRUE(figureFields(fmi2.figures[i]) == figureFields(fmi3.figures[i]))
+                << name << " segment " << i;
+        EXPECT_EQ(fmi2.unitTime, fmi3.unitTime);
+    }
+}
 
 TEST(ShippedScenarios, EveryScenarioFileHasItsAcceptanceCase) {
     std::vector<std::string> covered;

@@ -110,7 +110,9 @@ ClosedLoopResult runClosedLoop(const std::string &fmuPath, const RunPlan &plan, 
     if (const std::string problem = bindVariables(fmu.description(), bindings); !problem.empty())
         return fail(fmuPath + ": " + problem);
     master::FmuLibrary library;
-    if (!library.load(fmu.libraryPath()))
+    const bool fmi3 = fmu.description().isFmi3();
+    const master::FmiEdition edition = fmi3 ? master::FmiEdition::Fmi3 : master::FmiEdition::Fmi2;
+    if (!library.load(fmu.libraryPath(), edition))
         return fail(library.error());
 
     master::RecordingLogger logger;
@@ -119,7 +121,8 @@ ClosedLoopResult runClosedLoop(const std::string &fmuPath, const RunPlan &plan, 
     // the logger drops them before formatting.
     logger.setRecordOk(false);
     LogDrain log(logger, verbose, err, result.unitMessages);
-    master::Session session(library, logger, bindings);
+    const std::unique_ptr<master::UnitSession> unit = master::makeSession(library, logger, bindings);
+    master::UnitSession &session = *unit;
 
     const Scenario &scenario = plan.scenario;
     plant::Plant plant(scenario.parameters, plantEvents(scenario));
@@ -132,8 +135,8 @@ ClosedLoopResult runClosedLoop(const std::string &fmuPath, const RunPlan &plan, 
 
     if (!session.instantiate("kestrune", fmu.resourceUri().c_str(), verbose)) {
         log.drain();
-        return fail("fmi2Instantiate failed: the library of " + fmuPath +
-                    " does not accept its own model description");
+        return fail(std::string(fmi3 ? "fmi3InstantiateCoSimulation" : "fmi2Instantiate") +
+                    " failed: the library of " + fmuPath + " does not accept its own model description");
     }
     if (const std::string problem = checkAgainstUnit(fmu.description(), session); !problem.empty()) {
         logger.clear();
@@ -166,14 +169,14 @@ ClosedLoopResult runClosedLoop(const std::string &fmuPath, const RunPlan &plan, 
     master::Gates next{};
     for (std::int64_t k = 0; k < plan.stepCount; ++k) {
         const double t = static_cast<double>(k) * h;
-        const char *call = "fmi2SetReal";
+        const char *call = fmi3 ? "fmi3SetFloat64" : "fmi2SetReal";
         fmi2Status status = session.setInputs(measured);
         if (!failed(status)) {
-            call = "fmi2DoStep";
+            call = fmi3 ? "fmi3DoStep" : "fmi2DoStep";
             status = session.doStep(t, h);
         }
         if (!failed(status)) {
-            call = "fmi2GetReal";
+            call = fmi3 ? "fmi3GetFloat64" : "fmi2GetReal";
             status = session.readGates(next);
         }
         if (!logger.messages.empty())

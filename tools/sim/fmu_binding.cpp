@@ -31,9 +31,11 @@ std::string findReal(const master::ModelDescription &description, const char *na
 } // namespace
 
 std::string bindVariables(const master::ModelDescription &description, master::VariableBindings &bindings) {
-    if (description.guid != master::KESTRUNE_GUID)
-        return "modelDescription.xml has GUID " + description.guid + ", but kestrune-sim drives Kestrune " +
-               master::KESTRUNE_GUID;
+    const char *expected = description.isFmi3() ? master::KESTRUNE_FMI3_TOKEN : master::KESTRUNE_GUID;
+    if (description.guid != expected)
+        return std::string("modelDescription.xml has ") +
+               (description.isFmi3() ? "instantiation token " : "GUID ") + description.guid +
+               ", but kestrune-sim drives Kestrune " + expected;
     master::VariableBindings found;
     found.guid = description.guid;
     for (std::size_t i = 0; i < INPUT_NAMES.size(); ++i) {
@@ -52,15 +54,14 @@ std::string bindVariables(const master::ModelDescription &description, master::V
     return "";
 }
 
-std::string checkAgainstUnit(const master::ModelDescription &description, const master::Session &session) {
-    if (session.component() == nullptr)
+std::string checkAgainstUnit(const master::ModelDescription &description, master::UnitSession &session) {
+    if (!session.holdsInstance())
         return "the unit was not instantiated";
-    const master::Fmi2Functions &fmi = session.fmi();
     for (const master::DescribedVariable &variable : description.variables) {
         if (!variable.isReal)
             continue;
         double value = 0.0;
-        if (fmi.getReal(session.component(), &variable.vr, 1, &value) != fmi2OK)
+        if (session.readReals(&variable.vr, 1, &value) != fmi2OK)
             return "modelDescription.xml disagrees with the library: \"" + variable.name +
                    "\" has value reference " + std::to_string(variable.vr) +
                    ", which the library does not know";

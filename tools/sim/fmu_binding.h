@@ -14,15 +14,16 @@ namespace kestrune::sim {
 extern const std::array<const char *, master::INPUT_COUNT> INPUT_NAMES;
 extern const std::array<const char *, master::GATE_COUNT> GATE_NAMES;
 
-// Checks that the description is Kestrune's (its GUID) and finds the inputs,
+// Checks that the description is Kestrune's (its GUID, or the FMI 3.0
+// edition's instantiation token) and finds the inputs,
 // gates and time by name, with the causality each must have. Returns "" and
 // fills bindings on success, else what is wrong.
 std::string bindVariables(const master::ModelDescription &description, master::VariableBindings &bindings);
 
-// Right after a successful fmi2Instantiate of a freshly loaded library: every
+// Right after a successful instantiation of a freshly loaded library: every
 // real variable of the description can be read, and every input and
 // parameter holds its described start value. Returns "" when the library
 // agrees with the description, else the first disagreement.
-std::string checkAgainstUnit(const master::ModelDescription &description, const master::Session &session);
+std::string checkAgainstUnit(const master::ModelDescription &description, master::UnitSession &session);
 
 } // namespace kestrune::sim
