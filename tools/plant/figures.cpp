@@ -95,6 +95,7 @@ void FiguresRecorder::add(const Sample &sample) {
     }
     Segment &segment = segments_[current_];
     ++segment.samples;
+    segment.lastTime = sample.time;
     segment.illegalAtEnd = sample.illegalPatterns;
     segment.directAtEnd = sample.directChanges;
 
@@ -132,6 +133,9 @@ void FiguresRecorder::add(const Sample &sample) {
         segment.currentIm -= ia * s;
         segment.voltageRe += sample.e[0] * c;
         segment.voltageIm -= sample.e[0] * s;
+        segment.squaresVoltage += sample.e[0] * sample.e[0];
+        segment.sourceRe += sample.sourceA * c;
+        segment.sourceIm -= sample.sourceA * s;
     }
 }
 
@@ -143,17 +147,18 @@ std::vector<SegmentFigures> FiguresRecorder::figures() const {
         }
         SegmentFigures f;
         f.start = segment.start;
-        f.end = segment.end;
+        const bool complete = sampleStep(segment.lastTime) >= segment.lastStep;
+        f.end = complete ? segment.end : segment.lastTime;
         f.gridFrequency = segment.frequency;
         f.vdcMin = segment.vdcMin;
         f.vdcMax = segment.vdcMax;
         f.settlingTime = segment.lastOutside < 0.0 ? 0.0 : segment.lastOutside - segment.start;
-        f.settled = segment.endsInside;
+        f.settled = complete && segment.endsInside;
         f.vdcRipple = segment.rippleMax - segment.rippleMin;
         f.peakCurrentPu = segment.peakCurrent / CURRENT_BASE;
         f.illegalPatterns = segment.illegalAtEnd - segment.illegalAtStart;
         f.directChanges = segment.directAtEnd - segment.directAtStart;
-        if (segment.steadySamples > 0) {
+        if (complete && segment.steadySamples > 0) {
             const double n = static_cast<double>(segment.steadySamples);
             f.steadyRmsPu = std::sqrt(segment.squaresAll / (3.0 * n)) / (CURRENT_BASE / std::sqrt(2.0));
             const double fundamental = 2.0 * std::hypot(segment.currentRe, segment.currentIm) / n;
@@ -166,6 +171,16 @@ std::vector<SegmentFigures> FiguresRecorder::figures() const {
             const double fundamentalRms = fundamental / std::sqrt(2.0);
             const double distortionSquared = rmsSquared - fundamentalRms * fundamentalRms;
             f.thd = fundamentalRms > 0.0 ? std::sqrt(std::max(0.0, distortionSquared)) / fundamentalRms : 0.0;
+
+            const double voltagePeak = 2.0 * std::hypot(segment.voltageRe, segment.voltageIm) / n;
+            f.pccFundamentalPu = voltagePeak / PHASE_PEAK;
+            const double voltageRms = voltagePeak / std::sqrt(2.0);
+            const double voltageDistortion = segment.squaresVoltage / n - voltageRms * voltageRms;
+            f.pccThd = voltageRms > 0.0 ? std::sqrt(std::max(0.0, voltageDistortion)) / voltageRms : 0.0;
+            f.pccAngleDegrees = wrappedDegrees(std::atan2(segment.voltageIm, segment.voltageRe) -
+                                               std::atan2(segment.sourceIm, segment.sourceRe));
+        } else {
+            f.steady = false;
         }
         out.push_back(f);
     }

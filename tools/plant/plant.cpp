@@ -140,23 +140,58 @@ PlantState derivative(const PlantParameters &parameters, double loadResistance,
     return rightHandSide<false>(parameters, loadResistance, levels, gridVoltages, state);
 }
 
+GridImpedance gridImpedance(double scr, double xOverR, std::size_t converters) {
+    if (!(scr > 0.0) || converters == 0) {
+        return {};
+    }
+    const double magnitude = IMPEDANCE_BASE / (scr * static_cast<double>(converters));
+    const double resistance = magnitude / std::sqrt(1.0 + xOverR * xOverR);
+    const double reactance = xOverR * resistance;
+    return {resistance, reactance / (2.0 * std::numbers::pi * NOMINAL_FREQUENCY)};
+}
+
 Plant::Plant(const PlantParameters &parameters, std::vector<GridEvent> events)
-    : parameters_(parameters), angleStart_(parameters.gridAngle), frequency_(parameters.gridFrequency),
-      amplitude_(parameters.gridPhasePeak), loadPower_(parameters.loadPower),
-      loadResistance_(loadResistanceFor(parameters.loadPower)) {
+    : Plant(parameters, GridImpedance{}, {parameters}, std::move(events)) {}
+
+Plant::Plant(const PlantParameters &grid, GridImpedance impedance, std::vector<PlantParameters> converters,
+             std::vector<GridEvent> events)
+    : grid_(grid), impedance_(impedance), angleStart_(grid.gridAngle), frequency_(grid.gridFrequency),
+      amplitude_(grid.gridPhasePeak) {
+    if (converters.empty()) {
+        converters.push_back(grid);
+    }
+    double inverseInductances = 0.0;
+    for (const PlantParameters &p : converters) {
+        Converter c;
+        c.parameters = p;
+        c.loadPower = p.loadPower;
+        c.loadResistance = loadResistanceFor(p.loadPower);
+        converters_.push_back(c);
+        PlantState x;
+        x.vdc = p.precharge;
+        if (p.splitLink) {
+            x.upper = p.precharge / 2.0;
+            x.lower = p.precharge / 2.0;
+        }
+        states_.push_back(x);
+        inverseInductances += 1.0 / p.inductance;
+    }
+    conductanceTerm_ = 1.0 + impedance_.inductance * inverseInductances;
+    k1_.resize(states_.size());
+    k2_.resize(states_.size());
+    k3_.resize(states_.size());
+    k4_.resize(states_.size());
+    trial_.resize(states_.size());
+
     events_.reserve(events.size());
     for (const GridEvent &event : events) {
-        events_.push_back({stepIndexAtOrAfter(event.time), event.kind, event.value});
+        events_.push_back({stepIndexAtOrAfter(event.time), event.kind, event.value, event.converter});
     }
     std::stable_sort(events_.begin(), events_.end(),
                      [](const ScheduledEvent &a, const ScheduledEvent &b) { return a.step < b.step; });
-    state_.vdc = parameters.precharge;
-    if (parameters.splitLink) {
-        state_.upper = parameters.precharge / 2.0;
-        state_.lower = parameters.precharge / 2.0;
-    }
     gridNow_ = gridAt(0.0);
     applyDueEvents();
+    refreshPcc();
 }
 
 double Plant::angleAt(double time) const {
@@ -189,77 +224,153 @@ void Plant::applyDueEvents() {
             angleStart_ = angleStart_ + event.value;
             break;
         case EventKind::Sag:
-            amplitude_ = event.value * parameters_.gridPhasePeak;
+            amplitude_ = event.value * grid_.gridPhasePeak;
             break;
         case EventKind::Load:
-            loadPower_ = event.value;
-            loadResistance_ = loadResistanceFor(event.value);
+            for (std::size_t j = 0; j < converters_.size(); ++j) {
+                if (event.converter < 0 || static_cast<std::size_t>(event.converter) == j) {
+                    converters_[j].loadPower = event.value;
+                    converters_[j].loadResistance = loadResistanceFor(event.value);
+                }
+            }
             break;
         }
     }
     gridNow_ = gridAt(now);
 }
 
-std::array<double, 7> Plant::measurements() const {
-    return {gridNow_[0],       gridNow_[1],       gridNow_[2], state_.current[0],
-            state_.current[1], state_.current[2], state_.vdc};
+// v_k = (e_k - R_g I_k + L_g B_k) / (1 + L_g G), with I_k the sum of the
+// converter currents, B_k = sum_j (R_j i_jk + u_jk) / L_j and G = sum_j 1 / L_j:
+// the PCC has no capacitor, so its voltage follows from the states and the
+// held levels at every instant.
+std::array<double, 3> Plant::pccAt(const std::array<double, 3> &e, const std::vector<PlantState> &x) const {
+    if (impedance_.stiff()) {
+        return e;
+    }
+    std::array<double, 3> total{};
+    std::array<double, 3> drive{};
+    for (std::size_t j = 0; j < converters_.size(); ++j) {
+        const PlantParameters &p = converters_[j].parameters;
+        PlantState link = x[j];
+        if (p.splitLink) {
+            link.vdc = link.upper + link.lower;
+        }
+        const std::array<double, 3> vN = converterVoltages(converters_[j].held, link, p.splitLink);
+        for (std::size_t k = 0; k < 3; ++k) {
+            total[k] += x[j].current[k];
+            drive[k] += (p.resistance * x[j].current[k] + p.turnsRatio * vN[k]) / p.inductance;
+        }
+    }
+    std::array<double, 3> v;
+    for (std::size_t k = 0; k < 3; ++k) {
+        v[k] =
+            (e[k] - impedance_.resistance * total[k] + impedance_.inductance * drive[k]) / conductanceTerm_;
+    }
+    return v;
+}
+
+void Plant::stage(const std::array<double, 3> &e, const std::vector<PlantState> &x,
+                  std::vector<PlantState> &d) const {
+    const std::array<double, 3> v = pccAt(e, x);
+    for (std::size_t j = 0; j < converters_.size(); ++j) {
+        const Converter &c = converters_[j];
+        d[j] = c.parameters.splitLink ? rightHandSide<true>(c.parameters, c.loadResistance, c.held, v, x[j])
+                                      : rightHandSide<false>(c.parameters, c.loadResistance, c.held, v, x[j]);
+    }
+}
+
+void Plant::refreshPcc() {
+    pccNow_ = pccAt(gridNow_, states_);
+}
+
+std::array<double, 7> Plant::measurements(std::size_t converter) const {
+    const PlantState &x = states_[converter];
+    return {pccNow_[0], pccNow_[1], pccNow_[2], x.current[0], x.current[1], x.current[2], x.vdc};
+}
+
+void Plant::hold(std::size_t converter, const std::array<double, 12> &gates) {
+    Converter &c = converters_[converter];
+    c.heldIllegal = 0;
+    for (std::size_t leg = 0; leg < 3; ++leg) {
+        const LegDecoding decoded =
+            decodeLeg(gates[4 * leg], gates[4 * leg + 1], gates[4 * leg + 2], gates[4 * leg + 3]);
+        if (!decoded.legal) {
+            ++c.heldIllegal;
+        }
+        c.held[leg] = decoded.level;
+    }
+    if (!impedance_.stiff()) {
+        refreshPcc();
+    }
 }
 
 // RK4 over one base step with the levels held and the grid at t, t + h/2 and
 // t + h. The end time is computed as (k + 1) * h, the next step's start time
 // exactly, so its grid values serve that step's first stage.
-template <bool Split> void Plant::integrate(const std::array<int, 3> &levels) {
-    const PlantParameters &p = parameters_;
+void Plant::integrate() {
     const double t = time();
     const double tMid = t + BASE_STEP / 2.0;
     const double tEnd = static_cast<double>(stepCount_ + 1) * BASE_STEP;
     const std::array<double, 3> eMid = gridAt(tMid);
     const std::array<double, 3> eEnd = gridAt(tEnd);
+    const std::size_t n = converters_.size();
 
-    const PlantState &x = state_;
-    const PlantState k1 = rightHandSide<Split>(p, loadResistance_, levels, gridNow_, x);
-    const PlantState k2 =
-        rightHandSide<Split>(p, loadResistance_, levels, eMid, advance<Split>(x, BASE_STEP / 2.0, k1));
-    const PlantState k3 =
-        rightHandSide<Split>(p, loadResistance_, levels, eMid, advance<Split>(x, BASE_STEP / 2.0, k2));
-    const PlantState k4 =
-        rightHandSide<Split>(p, loadResistance_, levels, eEnd, advance<Split>(x, BASE_STEP, k3));
+    auto advanceAll = [this, n](double h, const std::vector<PlantState> &d) {
+        for (std::size_t j = 0; j < n; ++j) {
+            trial_[j] = converters_[j].parameters.splitLink ? advance<true>(states_[j], h, d[j])
+                                                            : advance<false>(states_[j], h, d[j]);
+        }
+    };
+    stage(gridNow_, states_, k1_);
+    advanceAll(BASE_STEP / 2.0, k1_);
+    stage(eMid, trial_, k2_);
+    advanceAll(BASE_STEP / 2.0, k2_);
+    stage(eMid, trial_, k3_);
+    advanceAll(BASE_STEP, k3_);
+    stage(eEnd, trial_, k4_);
 
-    for (std::size_t k = 0; k < 3; ++k) {
-        state_.current[k] =
-            state_.current[k] + rk4Increment(k1.current[k], k2.current[k], k3.current[k], k4.current[k]);
-    }
-    if constexpr (Split) {
-        state_.upper = state_.upper + rk4Increment(k1.upper, k2.upper, k3.upper, k4.upper);
-        state_.lower = state_.lower + rk4Increment(k1.lower, k2.lower, k3.lower, k4.lower);
-        state_.vdc = state_.upper + state_.lower;
-    } else {
-        state_.vdc = state_.vdc + rk4Increment(k1.vdc, k2.vdc, k3.vdc, k4.vdc);
+    for (std::size_t j = 0; j < n; ++j) {
+        PlantState &x = states_[j];
+        const PlantState &a = k1_[j];
+        const PlantState &b = k2_[j];
+        const PlantState &c = k3_[j];
+        const PlantState &d = k4_[j];
+        for (std::size_t k = 0; k < 3; ++k) {
+            x.current[k] =
+                x.current[k] + rk4Increment(a.current[k], b.current[k], c.current[k], d.current[k]);
+        }
+        if (converters_[j].parameters.splitLink) {
+            x.upper = x.upper + rk4Increment(a.upper, b.upper, c.upper, d.upper);
+            x.lower = x.lower + rk4Increment(a.lower, b.lower, c.lower, d.lower);
+            x.vdc = x.upper + x.lower;
+        } else {
+            x.vdc = x.vdc + rk4Increment(a.vdc, b.vdc, c.vdc, d.vdc);
+        }
     }
     gridNow_ = eEnd;
 }
 
-void Plant::step(const std::array<double, 12> &gates) {
-    std::array<int, 3> levels;
-    for (std::size_t leg = 0; leg < 3; ++leg) {
-        const LegDecoding decoded =
-            decodeLeg(gates[4 * leg], gates[4 * leg + 1], gates[4 * leg + 2], gates[4 * leg + 3]);
-        if (!decoded.legal) {
-            ++illegalPatterns_;
+void Plant::step() {
+    for (Converter &c : converters_) {
+        c.illegalPatterns += c.heldIllegal;
+        for (std::size_t leg = 0; leg < 3; ++leg) {
+            if (c.held[leg] * c.levels[leg] < 0) {
+                ++c.directChanges;
+            }
         }
-        if (decoded.level * levels_[leg] < 0) {
-            ++directChanges_;
-        }
-        levels[leg] = decoded.level;
     }
-    if (parameters_.splitLink) {
-        integrate<true>(levels);
-    } else {
-        integrate<false>(levels);
+    integrate();
+    for (Converter &c : converters_) {
+        c.levels = c.held;
     }
-    levels_ = levels;
     ++stepCount_;
     applyDueEvents();
+    refreshPcc();
+}
+
+void Plant::step(const std::array<double, 12> &gates) {
+    hold(0, gates);
+    step();
 }
 
 std::int64_t Plant::stepCount() const {
@@ -268,28 +379,32 @@ std::int64_t Plant::stepCount() const {
 double Plant::time() const {
     return static_cast<double>(stepCount_) * BASE_STEP;
 }
-const PlantState &Plant::state() const {
-    return state_;
+const PlantState &Plant::state(std::size_t converter) const {
+    return states_[converter];
 }
 
-void Plant::setState(const PlantState &state) {
-    state_ = state;
-    if (parameters_.splitLink) {
-        state_.vdc = state.upper + state.lower;
+void Plant::setState(std::size_t converter, const PlantState &state) {
+    states_[converter] = state;
+    if (converters_[converter].parameters.splitLink) {
+        states_[converter].vdc = state.upper + state.lower;
     }
+    refreshPcc();
 }
 
 std::array<double, 3> Plant::gridVoltages() const {
     return gridNow_;
 }
+std::array<double, 3> Plant::pccVoltages() const {
+    return pccNow_;
+}
 double Plant::gridFrequency() const {
     return frequency_;
 }
-double Plant::loadPower() const {
-    return loadPower_;
+double Plant::loadPower(std::size_t converter) const {
+    return converters_[converter].loadPower;
 }
-double Plant::loadResistance() const {
-    return loadResistance_;
+double Plant::loadResistance(std::size_t converter) const {
+    return converters_[converter].loadResistance;
 }
 double Plant::gridAmplitude() const {
     return amplitude_;
@@ -297,27 +412,27 @@ double Plant::gridAmplitude() const {
 double Plant::gridAngle() const {
     return angleAt(time());
 }
-std::array<int, 3> Plant::levels() const {
-    return levels_;
+std::array<int, 3> Plant::levels(std::size_t converter) const {
+    return converters_[converter].levels;
 }
 
-double Plant::activePower() const {
-    const std::array<double, 3> &e = gridNow_;
-    const std::array<double, 3> &i = state_.current;
-    return e[0] * i[0] + e[1] * i[1] + e[2] * i[2];
+double Plant::activePower(std::size_t converter) const {
+    const std::array<double, 3> &v = pccNow_;
+    const std::array<double, 3> &i = states_[converter].current;
+    return v[0] * i[0] + v[1] * i[1] + v[2] * i[2];
 }
 
-double Plant::reactivePower() const {
-    const std::array<double, 3> &e = gridNow_;
-    const std::array<double, 3> &i = state_.current;
-    return ((e[1] - e[2]) * i[0] + (e[2] - e[0]) * i[1] + (e[0] - e[1]) * i[2]) / std::sqrt(3.0);
+double Plant::reactivePower(std::size_t converter) const {
+    const std::array<double, 3> &v = pccNow_;
+    const std::array<double, 3> &i = states_[converter].current;
+    return ((v[1] - v[2]) * i[0] + (v[2] - v[0]) * i[1] + (v[0] - v[1]) * i[2]) / std::sqrt(3.0);
 }
 
-std::int64_t Plant::illegalPatterns() const {
-    return illegalPatterns_;
+std::int64_t Plant::illegalPatterns(std::size_t converter) const {
+    return converters_[converter].illegalPatterns;
 }
-std::int64_t Plant::directChanges() const {
-    return directChanges_;
+std::int64_t Plant::directChanges(std::size_t converter) const {
+    return converters_[converter].directChanges;
 }
 
 } // namespace kestrune::plant
