@@ -377,3 +377,51 @@ TEST(SimOutputs, AnOutputFolderWhoseNameIsNotUtf8StillGetsItsSummary) {
 
 } // namespace
 } // namespace kestrune::sim
+
+namespace kestrune::sim {
+namespace {
+
+// Two converters on a weak grid: the CSV holds the source, the PCC and each
+// converter's columns, the JSON each converter's segments and the PCC's
+// figures. A later run that fails leaves these files as they were.
+TEST(SimOutputs, PerConverterFilesAndAFailedRunThatLeavesTheEarlierOnesWhole) {
+    const fs::path dir = fs::path(testing::TempDir()) / "sim_pair";
+    fs::remove_all(dir);
+    const std::string outArg = dir.string();
+    const ParseResult parsed = parseOptions({"--scenario", "pair_scr5", "--duration", "0.02", "--no-plot",
+                                             "--output-dir", outArg, "--set", "converters[1].splitLink=true"},
+                                            KESTRUNE_FMU_PATH, KESTRUNE_SCENARIO_DIR);
+    ASSERT_EQ(parsed.action, ParseResult::Action::Run) << parsed.error;
+    std::ostringstream out, err;
+    ASSERT_EQ(runSimulation(parsed.options, out, err, false), 0) << err.str();
+
+    const std::vector<std::string> csv = lines(dir / "pair_scr5.csv");
+    ASSERT_EQ(csv.size(), 1u + 201u);
+    EXPECT_EQ(csv[0].substr(0, 48), "time,e_a,e_b,e_c,v_a,v_b,v_c,i_a_0,i_b_0,i_c_0,V");
+    EXPECT_NE(csv[0].find(",level_c_1,V1_1,V2_1"), std::string::npos) << csv[0];
+    for (std::size_t i = 1; i < csv.size(); ++i)
+        ASSERT_EQ(std::count(csv[i].begin(), csv[i].end(), ','), 6 + 9 + 11) << csv[i];
+
+    std::ifstream jsonFile(dir / "pair_scr5.json");
+    const nlohmann::json summary = nlohmann::json::parse(jsonFile);
+    EXPECT_FALSE(summary.contains("segments"));
+    ASSERT_EQ(summary["converters"].size(), 2u);
+    EXPECT_EQ(summary["converters"][1]["parameters"]["splitLink"], true);
+    EXPECT_EQ(summary["converters"][1]["segments"].size(), 1u);
+    EXPECT_GT(summary["pcc"][0]["thd"].get<double>(), 0.05);
+    EXPECT_EQ(summary["scenario"]["grid"]["scr"], 5.0);
+    EXPECT_TRUE(summary["run"]["stopped"].is_null());
+    EXPECT_NE(out.str().find("converter 1 (200 kW"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("PCC voltage, phase a"), std::string::npos) << out.str();
+
+    Options failing = parsed.options;
+    failing.fmu = (dir / "absent.fmu").string();
+    std::ostringstream out2, err2;
+    EXPECT_EQ(runSimulation(failing, out2, err2, false), 1);
+    EXPECT_EQ(lines(dir / "pair_scr5.csv"), csv);
+    EXPECT_TRUE(fs::exists(dir / "pair_scr5.json"));
+    EXPECT_FALSE(fs::exists(dir / "pair_scr5.csv.partial"));
+}
+
+} // namespace
+} // namespace kestrune::sim
