@@ -67,6 +67,7 @@ FiguresRecorder::FiguresRecorder(std::vector<double> eventTimes, double duration
 
 void FiguresRecorder::begin(Segment &segment, const Sample &sample) {
     segment.frequency = sample.gridFrequency;
+    segment.anchorEvery = std::max<std::int64_t>(1, std::llround(1.0 / (sample.gridFrequency * BASE_STEP)));
     segment.rippleFrom =
         windowStart(segment.firstStep, segment.lastStep, sample.gridFrequency, RIPPLE_CYCLES);
     segment.steadyFrom =
@@ -125,10 +126,24 @@ void FiguresRecorder::add(const Sample &sample) {
         segment.squaresA += ia * ia;
         ++segment.steadySamples;
         // The angle from the segment's start: only the difference between the
-        // current's and the voltage's phase is reported.
-        const double angle = 2.0 * std::numbers::pi * segment.frequency * (sample.time - segment.start);
-        const double c = std::cos(angle);
-        const double s = std::sin(angle);
+        // current's and the voltage's phase is reported. One rotation per
+        // base step, anchored on the exact angle every grid cycle.
+        if (step != segment.phasorStep + 1 || step - segment.anchorStep >= segment.anchorEvery) {
+            const double angle = 2.0 * std::numbers::pi * segment.frequency * (sample.time - segment.start);
+            segment.phasorCos = std::cos(angle);
+            segment.phasorSin = std::sin(angle);
+            const double turn = 2.0 * std::numbers::pi * segment.frequency * BASE_STEP;
+            segment.stepCos = std::cos(turn);
+            segment.stepSin = std::sin(turn);
+            segment.anchorStep = step;
+        } else {
+            const double c = segment.phasorCos * segment.stepCos - segment.phasorSin * segment.stepSin;
+            segment.phasorSin = segment.phasorSin * segment.stepCos + segment.phasorCos * segment.stepSin;
+            segment.phasorCos = c;
+        }
+        segment.phasorStep = step;
+        const double c = segment.phasorCos;
+        const double s = segment.phasorSin;
         segment.currentRe += ia * c;
         segment.currentIm -= ia * s;
         segment.voltageRe += sample.e[0] * c;

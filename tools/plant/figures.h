@@ -117,6 +117,16 @@ class FiguresRecorder {
         double sourceRe = 0.0;       // DFT of the source's e_a
         double sourceIm = 0.0;
         double lastTime = 0.0; // of the last sample in
+        // The DFT's phasor (cos, sin of the angle) at the last sample, turned
+        // by one base step per sample and re-anchored on the exact angle
+        // every grid cycle.
+        double phasorCos = 1.0;
+        double phasorSin = 0.0;
+        double stepCos = 1.0;
+        double stepSin = 0.0;
+        std::int64_t phasorStep = -2; // the step the phasor belongs to
+        std::int64_t anchorStep = 0;
+        std::int64_t anchorEvery = 1; // base steps in a grid cycle
         std::int64_t illegalAtStart = 0;
         std::int64_t illegalAtEnd = 0;
         std::int64_t directAtStart = 0;

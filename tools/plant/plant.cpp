@@ -7,13 +7,22 @@
 namespace kestrune::plant {
 namespace {
 
-constexpr double PHASE_B = -2.0 * std::numbers::pi / 3.0;
-constexpr double PHASE_C = 2.0 * std::numbers::pi / 3.0;
+// cos and sin of -120 and +120 degrees.
+constexpr double COS_120 = -0.5;
+constexpr double SIN_120 = 0.86602540378443864676;
+// A rotation by a product of unit phasors drifts by a few units of the last
+// place per step; re-anchored every cycle and a half at 60 Hz it stays near
+// 1e-13 of the amplitude.
+constexpr std::int64_t ANCHOR_STEPS = 5000;
 constexpr double LOAD_VOLTAGE = 500.0; // [V] R_load = 500^2 / P_load
 constexpr double SWITCH_ON = 0.5;      // a gate above this is on
 
 double loadResistanceFor(double power) {
     return LOAD_VOLTAGE * LOAD_VOLTAGE / power;
+}
+
+double loadConductanceFor(double power) {
+    return power / (LOAD_VOLTAGE * LOAD_VOLTAGE);
 }
 
 double leg0Voltage(int level, const PlantState &x, bool splitLink) {
@@ -166,6 +175,9 @@ Plant::Plant(const PlantParameters &grid, GridImpedance impedance, std::vector<P
         c.parameters = p;
         c.loadPower = p.loadPower;
         c.loadResistance = loadResistanceFor(p.loadPower);
+        c.inverseInductance = 1.0 / p.inductance;
+        c.inverseCapacitance = 1.0 / p.capacitance;
+        c.loadConductance = loadConductanceFor(p.loadPower);
         converters_.push_back(c);
         PlantState x;
         x.vdc = p.precharge;
@@ -189,19 +201,31 @@ Plant::Plant(const PlantParameters &grid, GridImpedance impedance, std::vector<P
     }
     std::stable_sort(events_.begin(), events_.end(),
                      [](const ScheduledEvent &a, const ScheduledEvent &b) { return a.step < b.step; });
-    gridNow_ = gridAt(0.0);
+    anchorGrid();
     applyDueEvents();
     refreshPcc();
 }
 
-double Plant::angleAt(double time) const {
-    return angleStart_ + 2.0 * std::numbers::pi * frequency_ * (time - angleStartTime_);
+void Plant::anchorGrid() {
+    const double theta = angleAt(time());
+    phasorCos_ = std::cos(theta);
+    phasorSin_ = std::sin(theta);
+    const double half = std::numbers::pi * frequency_ * BASE_STEP;
+    halfStepCos_ = std::cos(half);
+    halfStepSin_ = std::sin(half);
+    anchoredAt_ = stepCount_;
+    gridNow_ = {amplitude_ * phasorSin_, amplitude_ * std::sin(theta - 2.0 * std::numbers::pi / 3.0),
+                amplitude_ * std::sin(theta + 2.0 * std::numbers::pi / 3.0)};
 }
 
-std::array<double, 3> Plant::gridAt(double time) const {
-    const double theta = angleAt(time);
-    return {amplitude_ * std::sin(theta), amplitude_ * std::sin(theta + PHASE_B),
-            amplitude_ * std::sin(theta + PHASE_C)};
+// A sin(theta + phi_k) from cos and sin of theta.
+std::array<double, 3> Plant::gridOf(double c, double s) const {
+    return {amplitude_ * s, amplitude_ * (s * COS_120 - c * SIN_120),
+            amplitude_ * (s * COS_120 + c * SIN_120)};
+}
+
+double Plant::angleAt(double time) const {
+    return angleStart_ + 2.0 * std::numbers::pi * frequency_ * (time - angleStartTime_);
 }
 
 // Applies the events due at the present step. Each one restarts the angle
@@ -231,12 +255,13 @@ void Plant::applyDueEvents() {
                 if (event.converter < 0 || static_cast<std::size_t>(event.converter) == j) {
                     converters_[j].loadPower = event.value;
                     converters_[j].loadResistance = loadResistanceFor(event.value);
+                    converters_[j].loadConductance = loadConductanceFor(event.value);
                 }
             }
             break;
         }
     }
-    gridNow_ = gridAt(now);
+    anchorGrid();
 }
 
 // v_k = (e_k - R_g I_k + L_g B_k) / (1 + L_g G), with I_k the sum of the
@@ -248,34 +273,49 @@ std::array<double, 3> Plant::pccAt(const std::array<double, 3> &e, const std::ve
         return e;
     }
     std::array<double, 3> total{};
-    std::array<double, 3> drive{};
+    std::array<double, 3> sum{};
     for (std::size_t j = 0; j < converters_.size(); ++j) {
-        const PlantParameters &p = converters_[j].parameters;
+        const Converter &c = converters_[j];
         PlantState link = x[j];
-        if (p.splitLink) {
+        if (c.parameters.splitLink) {
             link.vdc = link.upper + link.lower;
         }
-        const std::array<double, 3> vN = converterVoltages(converters_[j].held, link, p.splitLink);
+        const std::array<double, 3> vN = converterVoltages(c.held, link, c.parameters.splitLink);
         for (std::size_t k = 0; k < 3; ++k) {
             total[k] += x[j].current[k];
-            drive[k] += (p.resistance * x[j].current[k] + p.turnsRatio * vN[k]) / p.inductance;
+            sum[k] += (c.parameters.resistance * x[j].current[k] + c.parameters.turnsRatio * vN[k]) *
+                      c.inverseInductance;
         }
     }
     std::array<double, 3> v;
     for (std::size_t k = 0; k < 3; ++k) {
-        v[k] =
-            (e[k] - impedance_.resistance * total[k] + impedance_.inductance * drive[k]) / conductanceTerm_;
+        v[k] = (e[k] - impedance_.resistance * total[k] + impedance_.inductance * sum[k]) / conductanceTerm_;
     }
     return v;
 }
 
 void Plant::stage(const std::array<double, 3> &e, const std::vector<PlantState> &x,
                   std::vector<PlantState> &d) const {
-    const std::array<double, 3> v = pccAt(e, x);
-    for (std::size_t j = 0; j < converters_.size(); ++j) {
+    const std::size_t n = converters_.size();
+    std::array<double, 3> v = e;
+    if (!impedance_.stiff()) {
+        v = pccAt(e, x);
+    }
+    for (std::size_t j = 0; j < n; ++j) {
         const Converter &c = converters_[j];
-        d[j] = c.parameters.splitLink ? rightHandSide<true>(c.parameters, c.loadResistance, c.held, v, x[j])
-                                      : rightHandSide<false>(c.parameters, c.loadResistance, c.held, v, x[j]);
+        if (c.parameters.splitLink) {
+            d[j] = rightHandSide<true>(c.parameters, c.loadResistance, c.held, v, x[j]);
+            continue;
+        }
+        const PlantState &y = x[j];
+        PlantState &dy = d[j];
+        const double r = c.parameters.resistance;
+        double charge = 0.0;
+        for (std::size_t k = 0; k < 3; ++k) {
+            dy.current[k] = (v[k] - r * y.current[k] - c.shape[k] * y.vdc) * c.inverseInductance;
+            charge += c.gain[k] * y.current[k];
+        }
+        dy.vdc = (charge - y.vdc * c.loadConductance) * c.inverseCapacitance;
     }
 }
 
@@ -290,6 +330,7 @@ std::array<double, 7> Plant::measurements(std::size_t converter) const {
 
 void Plant::hold(std::size_t converter, const std::array<double, 12> &gates) {
     Converter &c = converters_[converter];
+    const std::array<int, 3> before = c.held;
     c.heldIllegal = 0;
     for (std::size_t leg = 0; leg < 3; ++leg) {
         const LegDecoding decoded =
@@ -298,6 +339,17 @@ void Plant::hold(std::size_t converter, const std::array<double, 12> &gates) {
             ++c.heldIllegal;
         }
         c.held[leg] = decoded.level;
+    }
+    if (c.shapeValid && c.held[0] == before[0] && c.held[1] == before[1] && c.held[2] == before[2]) {
+        return;
+    }
+    c.shapeValid = true;
+    const double n = c.parameters.turnsRatio;
+    const double mean = static_cast<double>(c.held[0] + c.held[1] + c.held[2]) / 3.0;
+    for (std::size_t k = 0; k < 3; ++k) {
+        const double level = static_cast<double>(c.held[k]);
+        c.shape[k] = n * (level - mean) / 2.0;
+        c.gain[k] = n * level / 2.0;
     }
     if (!impedance_.stiff()) {
         refreshPcc();
@@ -308,12 +360,28 @@ void Plant::hold(std::size_t converter, const std::array<double, 12> &gates) {
 // t + h. The end time is computed as (k + 1) * h, the next step's start time
 // exactly, so its grid values serve that step's first stage.
 void Plant::integrate() {
-    const double t = time();
-    const double tMid = t + BASE_STEP / 2.0;
-    const double tEnd = static_cast<double>(stepCount_ + 1) * BASE_STEP;
-    const std::array<double, 3> eMid = gridAt(tMid);
-    const std::array<double, 3> eEnd = gridAt(tEnd);
+    const double midCos = phasorCos_ * halfStepCos_ - phasorSin_ * halfStepSin_;
+    const double midSin = phasorSin_ * halfStepCos_ + phasorCos_ * halfStepSin_;
+    const double endCos = midCos * halfStepCos_ - midSin * halfStepSin_;
+    const double endSin = midSin * halfStepCos_ + midCos * halfStepSin_;
+    const std::array<double, 3> eMid = gridOf(midCos, midSin);
+    const std::array<double, 3> eEnd = gridOf(endCos, endSin);
     const std::size_t n = converters_.size();
+    if (impedance_.stiff()) {
+        bool allAlone = true;
+        for (const Converter &c : converters_) {
+            allAlone = allAlone && !c.parameters.splitLink;
+        }
+        if (allAlone) {
+            for (std::size_t j = 0; j < n; ++j) {
+                integrateAlone(converters_[j], states_[j], eMid, eEnd);
+            }
+            gridNow_ = eEnd;
+            phasorCos_ = endCos;
+            phasorSin_ = endSin;
+            return;
+        }
+    }
 
     auto advanceAll = [this, n](double h, const std::vector<PlantState> &d) {
         for (std::size_t j = 0; j < n; ++j) {
@@ -348,6 +416,50 @@ void Plant::integrate() {
         }
     }
     gridNow_ = eEnd;
+    phasorCos_ = endCos;
+    phasorSin_ = endSin;
+}
+
+void Plant::integrateAlone(Converter &c, PlantState &x, const std::array<double, 3> &eMid,
+                           const std::array<double, 3> &eEnd) const {
+    // Everything in locals, so that the stages need no loads through the
+    // state's and the converter's memory.
+    const double r = c.parameters.resistance;
+    const double invL = c.inverseInductance;
+    const double invC = c.inverseCapacitance;
+    const double g = c.loadConductance;
+    const double s0 = c.shape[0], s1 = c.shape[1], s2 = c.shape[2];
+    const double g0 = c.gain[0], g1 = c.gain[1], g2 = c.gain[2];
+    struct Slope {
+        double a, b, c, vdc;
+    };
+    auto slope = [=](const std::array<double, 3> &e, double ia, double ib, double ic, double vdc) {
+        const double charge = g0 * ia + g1 * ib + g2 * ic;
+        return Slope{(e[0] - r * ia - s0 * vdc) * invL, (e[1] - r * ib - s1 * vdc) * invL,
+                     (e[2] - r * ic - s2 * vdc) * invL, (charge - vdc * g) * invC};
+    };
+    constexpr double half = BASE_STEP / 2.0;
+    const double ia = x.current[0], ib = x.current[1], ic = x.current[2], v = x.vdc;
+    const Slope k1 = slope(gridNow_, ia, ib, ic, v);
+    const Slope k2 = slope(eMid, ia + half * k1.a, ib + half * k1.b, ic + half * k1.c, v + half * k1.vdc);
+    const Slope k3 = slope(eMid, ia + half * k2.a, ib + half * k2.b, ic + half * k2.c, v + half * k2.vdc);
+    const Slope k4 = slope(eEnd, ia + BASE_STEP * k3.a, ib + BASE_STEP * k3.b, ic + BASE_STEP * k3.c,
+                           v + BASE_STEP * k3.vdc);
+    x.current[0] = ia + rk4Increment(k1.a, k2.a, k3.a, k4.a);
+    x.current[1] = ib + rk4Increment(k1.b, k2.b, k3.b, k4.b);
+    x.current[2] = ic + rk4Increment(k1.c, k2.c, k3.c, k4.c);
+    x.vdc = v + rk4Increment(k1.vdc, k2.vdc, k3.vdc, k4.vdc);
+}
+
+bool Plant::diverged() const {
+    for (const PlantState &x : states_) {
+        if (!(std::abs(x.current[0]) <= DIVERGED_CURRENT && std::abs(x.current[1]) <= DIVERGED_CURRENT &&
+              std::abs(x.current[2]) <= DIVERGED_CURRENT && x.vdc >= DIVERGED_VDC_LOW &&
+              x.vdc <= DIVERGED_VDC_HIGH)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void Plant::step() {
@@ -364,8 +476,15 @@ void Plant::step() {
         c.levels = c.held;
     }
     ++stepCount_;
+    if (stepCount_ - anchoredAt_ >= ANCHOR_STEPS) {
+        anchorGrid();
+    }
     applyDueEvents();
-    refreshPcc();
+    if (!impedance_.stiff()) {
+        refreshPcc();
+    } else {
+        pccNow_ = gridNow_;
+    }
 }
 
 void Plant::step(const std::array<double, 12> &gates) {

@@ -157,9 +157,13 @@ class Plant {
     double activePower(std::size_t converter = 0) const; // [W] sum of v_k i_k, now
     // [var] ((v_b-v_c) i_a + (v_c-v_a) i_b + (v_a-v_b) i_c) / sqrt(3)
     double reactivePower(std::size_t converter = 0) const;
-    std::int64_t
-    illegalPatterns(std::size_t converter = 0) const;            // leg-steps with an illegal pattern, so far
-    std::int64_t directChanges(std::size_t converter = 0) const; // leg changes straight between +1 and -1
+    // Leg-steps with an illegal pattern, so far.
+    std::int64_t illegalPatterns(std::size_t converter = 0) const;
+    // Leg changes straight between +1 and -1, so far.
+    std::int64_t directChanges(std::size_t converter = 0) const;
+    // Whether a converter current exceeds 10 pu or a link lies outside
+    // 50-1500 V (or either is no longer a number).
+    bool diverged() const;
 
   private:
     struct ScheduledEvent {
@@ -174,12 +178,26 @@ class Plant {
         double loadResistance = 0.0; // [ohm]
         std::array<int, 3> levels{}; // applied over the last step
         std::array<int, 3> held{};   // to apply over the next
+        // One capacitor: from the held levels, the converter voltage on the
+        // 600 V side is u_k = shape_k * Vdc, with shape_k = n (l_k - mean l) / 2,
+        // and the link is charged by sum_k gain_k i_k, with gain_k = n l_k / 2.
+        std::array<double, 3> shape{};
+        std::array<double, 3> gain{};
+        bool shapeValid = false;         // shape and gain belong to held
+        double inverseInductance = 0.0;  // 1 / L
+        double inverseCapacitance = 0.0; // 1 / C
+        double loadConductance = 0.0;    // 1 / R_load
         std::int64_t heldIllegal = 0;
         std::int64_t illegalPatterns = 0;
         std::int64_t directChanges = 0;
     };
 
     void integrate();
+    // RK4 for one converter with one capacitor on the stiff grid, where the
+    // converters do not interact: the stages in registers.
+    void integrateAlone(Converter &c, PlantState &x, const std::array<double, 3> &eMid,
+                        const std::array<double, 3> &eEnd) const;
+
     // The derivative of every converter's state at one stage: the PCC
     // voltage from the source voltage e and the stage states, then each
     // converter's right-hand side against it.
@@ -187,9 +205,13 @@ class Plant {
                std::vector<PlantState> &d) const;
     std::array<double, 3> pccAt(const std::array<double, 3> &e, const std::vector<PlantState> &x) const;
     void refreshPcc();
+    // The source's phasor (cos, sin of theta) at the present time, and the
+    // rotation by half a base step at the present frequency; re-anchored on
+    // the exact angle every ANCHOR_STEPS steps and at every event.
+    void anchorGrid();
+    std::array<double, 3> gridOf(double c, double s) const;
     void applyDueEvents();
     double angleAt(double time) const;
-    std::array<double, 3> gridAt(double time) const;
 
     PlantParameters grid_;
     GridImpedance impedance_;
@@ -204,6 +226,11 @@ class Plant {
     double amplitude_ = 0.0;          // [V]
     std::array<double, 3> gridNow_{}; // e at time()
     std::array<double, 3> pccNow_{};  // v at time() with the held levels
+    double phasorCos_ = 1.0;
+    double phasorSin_ = 0.0;
+    double halfStepCos_ = 1.0;
+    double halfStepSin_ = 0.0;
+    std::int64_t anchoredAt_ = 0; // step of the last anchor
     // RK4 scratch, one entry per converter.
     std::vector<PlantState> states_, k1_, k2_, k3_, k4_, trial_;
 };

@@ -217,10 +217,10 @@ ClosedLoopResult runClosedLoop(const std::string &fmuPath, const RunPlan &plan, 
                 }
                 recorders[j].add(sampleOf(plant, j, measured[j]));
             }
-            if (std::string reason = divergence(plant); !reason.empty()) {
+            if (plant.diverged()) {
                 result.stopped = true;
                 result.stopTime = plant.time();
-                result.stopReason = std::move(reason);
+                result.stopReason = divergence(plant);
                 break;
             }
         }
