@@ -177,6 +177,8 @@ ClosedLoopResult runClosedLoop(const std::string &fmuPath, const RunPlan &plan, 
     const double h = plan.step;
     const std::int32_t perStep = plan.baseStepsPerStep;
     std::vector<master::Gates> next(n);
+    // Steps to the next CSV row: a countdown rather than a division per step.
+    std::int64_t untilRow = plan.stepsPerRow;
     for (std::int64_t k = 0; k < plan.stepCount && !result.stopped; ++k) {
         const double t = static_cast<double>(k) * h;
         // Every unit's measurements, every unit's step, every unit's gates.
@@ -225,8 +227,11 @@ ClosedLoopResult runClosedLoop(const std::string &fmuPath, const RunPlan &plan, 
             }
         }
         ++result.stepsDone;
-        if (rows != nullptr && (result.stepsDone % plan.stepsPerRow == 0 || result.stopped))
-            rows->row(plant);
+        if (--untilRow == 0 || result.stopped) {
+            untilRow = plan.stepsPerRow;
+            if (rows != nullptr)
+                rows->row(plant);
+        }
         if (progress != nullptr && result.stepsDone % CLOCK_CHECK_STEPS == 0)
             progress->progress(plant.time(), scenario.duration, wallSeconds());
     }
