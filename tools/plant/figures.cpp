@@ -79,7 +79,7 @@ void FiguresRecorder::begin(Segment &segment, const Sample &sample) {
 }
 
 void FiguresRecorder::add(const Sample &sample) {
-    const std::int64_t step = sampleStep(sample.time);
+    const std::int64_t step = sample.step >= 0 ? sample.step : sampleStep(sample.time);
     if (!started_) {
         started_ = true;
         while (current_ + 1 < segments_.size() && step >= segments_[current_ + 1].firstStep) {

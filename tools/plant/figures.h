@@ -20,6 +20,7 @@ struct Sample {
     std::int64_t illegalPatterns; // cumulative, as the plant counts them
     std::int64_t directChanges;   // cumulative
     double sourceA = 0.0;         // [V] the grid source's e_a, for the PCC voltage's angle
+    std::int64_t step = -1;       // the base step of `time` when known; -1: from the time
 };
 
 struct SegmentFigures {

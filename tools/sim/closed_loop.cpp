@@ -63,7 +63,8 @@ plant::Sample sampleOf(const plant::Plant &plant, std::size_t converter, const s
                          .gridFrequency = plant.gridFrequency(),
                          .illegalPatterns = plant.illegalPatterns(converter),
                          .directChanges = plant.directChanges(converter),
-                         .sourceA = plant.gridVoltages()[0]};
+                         .sourceA = plant.gridVoltages()[0],
+                         .step = plant.stepCount()};
 }
 
 bool allFinite(const std::array<double, 7> &m) {
@@ -212,14 +213,18 @@ ClosedLoopResult runClosedLoop(const std::string &fmuPath, const RunPlan &plan, 
                     plant.hold(j, next[j]);
             for (std::size_t j = 0; j < n; ++j) {
                 measured[j] = plant.measurements(j);
-                if (!allFinite(measured[j])) {
-                    result.wallSeconds = wallSeconds();
-                    return fail("the plant's state is no longer finite at t = " +
-                                numberText(plant.time(), 10) + " s: check the plant parameters");
-                }
                 recorders[j].add(sampleOf(plant, j, measured[j]));
             }
+            // A state that is no longer a number counts as diverged too, but
+            // that one is an error of the plant, not a result.
             if (plant.diverged()) {
+                for (std::size_t j = 0; j < n; ++j) {
+                    if (!allFinite(measured[j])) {
+                        result.wallSeconds = wallSeconds();
+                        return fail("the plant's state is no longer finite at t = " +
+                                    numberText(plant.time(), 10) + " s: check the plant parameters");
+                    }
+                }
                 result.stopped = true;
                 result.stopTime = plant.time();
                 result.stopReason = divergence(plant);
