@@ -36,6 +36,8 @@ class LogDrain {
                 text.pop_back();
             std::string line =
                 std::string(master::statusName(record.status)) + " (" + record.category + "): " + text;
+            if (named_)
+                line.insert(0, record.instanceName + ": ");
             if (!echoed_)
                 err_ << "kestrune-sim: unit reported " << line << '\n';
             if (kept_.size() < MAX_KEPT)
@@ -45,6 +47,8 @@ class LogDrain {
     }
 
     bool errorsSeen() const { return errorsSeen_; }
+    // With several units, each line names the instance it came from.
+    void nameInstances(bool on) { named_ = on; }
 
   private:
     static constexpr std::size_t MAX_KEPT = 100;
@@ -53,6 +57,7 @@ class LogDrain {
     std::ostream &err_;
     std::vector<std::string> &kept_;
     bool errorsSeen_ = false;
+    bool named_ = false;
 };
 
 plant::Sample sampleOf(const plant::Plant &plant, std::size_t converter, const std::array<double, 7> &m) {
@@ -122,6 +127,7 @@ ClosedLoopResult runClosedLoop(const std::string &fmuPath, const RunPlan &plan, 
     // the logger drops them before formatting.
     logger.setRecordOk(false);
     LogDrain log(logger, verbose, err, result.unitMessages);
+    log.nameInstances(n > 1);
     UnitSet units;
     if (std::string problem = units.open(fmuPath, n, logger); !problem.empty())
         return fail(problem);
