@@ -88,6 +88,10 @@ TEST(SimOptions, NumbersAndOverridesAreValidatedFully) {
     expectError({"--set", "loadpower=1"}, "'loadpower' is not a plant parameter");
     expectError({"--set", "loadPower=inf"}, "finite number");
     expectError({"--set", "splitLink=maybe"}, "true or false");
+    expectError({"--set", "converters[0].gridAngle=3"}, "the grid's");
+    expectError({"--set", "converters[1].loadPower=x"}, "finite number");
+    expectError({"--set", "grid.scr=soft"}, "finite number");
+    EXPECT_EQ(parse({"--set", "converters[1].loadPower=300e3", "--set", "grid.scr=2"}).action, Action::Run);
 }
 
 TEST(SimOptions, MalformedCommandLines) {

@@ -91,6 +91,28 @@ TEST(Scenario, RejectsBadDocumentsWithTheirPlace) {
          "must not be negative"},
         {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "load", "value": null}]})",
          "\"events[0].value\" must be a number"},
+        // The grid, the converters and the events that name one.
+        {R"({"name": "a", "duration": 0.6, "grid": {"scr": 0}})", "\"grid.scr\" must be positive"},
+        {R"({"name": "a", "duration": 0.6, "grid": {"scr": -2}})", "\"grid.scr\" must be positive"},
+        {R"({"name": "a", "duration": 0.6, "grid": {"scr": 3, "xr": 10}})", "\"grid.xr\" is not a grid key"},
+        {R"({"name": "a", "duration": 0.6, "converters": []})", "\"converters\" must be a non-empty array"},
+        {R"({"name": "a", "duration": 0.6, "converters": [{}, {"capacitance": -1}]})",
+         "\"converters[1].capacitance\" must be positive"},
+        {R"({"name": "a", "duration": 0.6, "converters": [{"gridFrequency": 50}]})",
+         "\"converters[0].gridFrequency\" is the grid's"},
+        {R"({"name": "a", "duration": 0.6, "converters": [{}, {}],
+             "events": [{"time": 0.1, "kind": "load", "value": 1, "converter": 2}]})",
+         "\"events[0].converter\" is 2, but the scenario has 2 converters"},
+        {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "load", "value": 1, "converter": 1}]})",
+         "\"events[0].converter\" is 1, but the scenario has 1 converter"},
+        {R"({"name": "a", "duration": 0.6, "converters": [{}, {}],
+             "events": [{"time": 0.1, "kind": "load", "value": 1}]})",
+         "\"events[0]\" is a load event of a scenario with several converters"},
+        {R"({"name": "a", "duration": 0.6, "converters": [{}, {}],
+             "events": [{"time": 0.1, "kind": "sag", "value": 0.5, "converter": 0}]})",
+         "\"events[0].converter\" names a converter, but a sag event concerns the whole grid"},
+        {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "load", "value": 1, "converter": -1}]})",
+         "\"events[0].converter\" must be a converter's index"},
     };
     for (const Case &c : cases) {
         Scenario s;
@@ -99,6 +121,51 @@ TEST(Scenario, RejectsBadDocumentsWithTheirPlace) {
         EXPECT_NE(problem.find(c.fragment), std::string::npos) << c.text << "\n-> " << problem;
         EXPECT_EQ(problem.rfind("test.json: ", 0), 0u) << problem;
     }
+}
+
+TEST(Scenario, ConvertersStartFromTheParametersAndOverridesReachOneOrAll) {
+    Scenario s;
+    ASSERT_EQ(parse(R"({"name": "pair", "duration": 0.6, "grid": {"scr": 5},
+        "converters": [{"precharge": 400}, {"loadPower": 1e5}],
+        "parameters": {"loadPower": 3e5, "gridFrequency": 50},
+        "events": [{"time": 0.3, "kind": "load", "value": 4e5, "converter": 1}]})",
+                    s),
+              "");
+    ASSERT_EQ(converterCount(s), 2u);
+    std::vector<plant::PlantParameters> c = converterParameters(s);
+    EXPECT_EQ(c[0].precharge, 400.0);
+    EXPECT_EQ(c[0].loadPower, 3e5); // from "parameters", whatever the keys' order
+    EXPECT_EQ(c[1].loadPower, 1e5);
+    EXPECT_EQ(c[1].gridFrequency, 50.0);
+    EXPECT_EQ(s.grid.xOverR, 10.0);
+    EXPECT_EQ(plantEvents(s)[0].converter, 1);
+
+    // SCR 5 of two 500 kVA converters: |Z| = 0.072 ohm at X/R 10.
+    const plant::GridImpedance z = scenarioImpedance(s);
+    EXPECT_NEAR(std::hypot(z.resistance, z.inductance * 2.0 * std::numbers::pi * 60.0), 0.072, 1e-15);
+    EXPECT_NEAR(z.inductance * 2.0 * std::numbers::pi * 60.0 / z.resistance, 10.0, 1e-12);
+    EXPECT_TRUE(scenarioImpedance(Scenario{}).stiff());
+
+    EXPECT_EQ(applyOverride(s, "converters[1].capacitance", "0.1"), "");
+    EXPECT_EQ(applyOverride(s, "precharge", "450"), ""); // every converter
+    EXPECT_EQ(applyOverride(s, "grid.scr", "2"), "");
+    c = converterParameters(s);
+    EXPECT_EQ(c[0].capacitance, 0.05);
+    EXPECT_EQ(c[1].capacitance, 0.1);
+    EXPECT_EQ(c[0].precharge, 450.0);
+    EXPECT_EQ(c[1].precharge, 450.0);
+    EXPECT_EQ(*s.grid.scr, 2.0);
+    EXPECT_EQ(validateScenario(s), "");
+
+    EXPECT_NE(applyOverride(s, "converters[2].loadPower", "1").find("has 2 converters"), std::string::npos);
+    EXPECT_NE(checkOverrideKey("converters[0].gridAngle").find("the grid's"), std::string::npos);
+    EXPECT_NE(checkOverrideKey("converters[x].loadPower"), "");
+    EXPECT_NE(checkOverrideKey("grid.bogus").find("not a grid key"), std::string::npos);
+    EXPECT_EQ(applyOverride(s, "grid.scr", "0"), "");
+    EXPECT_NE(validateScenario(s).find("grid.scr must be positive"), std::string::npos);
+    EXPECT_EQ(applyOverride(s, "grid.scr", "3"), "");
+    EXPECT_EQ(applyOverride(s, "converters[1].loadPower", "-5"), "");
+    EXPECT_NE(validateScenario(s).find("converters[1].loadPower must not be negative"), std::string::npos);
 }
 
 TEST(Scenario, OverridesTakeCommandLineTextAndRangesAreChecked) {

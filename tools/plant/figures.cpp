@@ -67,6 +67,7 @@ FiguresRecorder::FiguresRecorder(std::vector<double> eventTimes, double duration
 
 void FiguresRecorder::begin(Segment &segment, const Sample &sample) {
     segment.frequency = sample.gridFrequency;
+    segment.anchorEvery = std::max<std::int64_t>(1, std::llround(1.0 / (sample.gridFrequency * BASE_STEP)));
     segment.rippleFrom =
         windowStart(segment.firstStep, segment.lastStep, sample.gridFrequency, RIPPLE_CYCLES);
     segment.steadyFrom =
@@ -78,7 +79,7 @@ void FiguresRecorder::begin(Segment &segment, const Sample &sample) {
 }
 
 void FiguresRecorder::add(const Sample &sample) {
-    const std::int64_t step = sampleStep(sample.time);
+    const std::int64_t step = sample.step >= 0 ? sample.step : sampleStep(sample.time);
     if (!started_) {
         started_ = true;
         while (current_ + 1 < segments_.size() && step >= segments_[current_ + 1].firstStep) {
@@ -95,6 +96,7 @@ void FiguresRecorder::add(const Sample &sample) {
     }
     Segment &segment = segments_[current_];
     ++segment.samples;
+    segment.lastTime = sample.time;
     segment.illegalAtEnd = sample.illegalPatterns;
     segment.directAtEnd = sample.directChanges;
 
@@ -124,14 +126,31 @@ void FiguresRecorder::add(const Sample &sample) {
         segment.squaresA += ia * ia;
         ++segment.steadySamples;
         // The angle from the segment's start: only the difference between the
-        // current's and the voltage's phase is reported.
-        const double angle = 2.0 * std::numbers::pi * segment.frequency * (sample.time - segment.start);
-        const double c = std::cos(angle);
-        const double s = std::sin(angle);
+        // current's and the voltage's phase is reported. One rotation per
+        // base step, anchored on the exact angle every grid cycle.
+        if (step != segment.phasorStep + 1 || step - segment.anchorStep >= segment.anchorEvery) {
+            const double angle = 2.0 * std::numbers::pi * segment.frequency * (sample.time - segment.start);
+            segment.phasorCos = std::cos(angle);
+            segment.phasorSin = std::sin(angle);
+            const double turn = 2.0 * std::numbers::pi * segment.frequency * BASE_STEP;
+            segment.stepCos = std::cos(turn);
+            segment.stepSin = std::sin(turn);
+            segment.anchorStep = step;
+        } else {
+            const double c = segment.phasorCos * segment.stepCos - segment.phasorSin * segment.stepSin;
+            segment.phasorSin = segment.phasorSin * segment.stepCos + segment.phasorCos * segment.stepSin;
+            segment.phasorCos = c;
+        }
+        segment.phasorStep = step;
+        const double c = segment.phasorCos;
+        const double s = segment.phasorSin;
         segment.currentRe += ia * c;
         segment.currentIm -= ia * s;
         segment.voltageRe += sample.e[0] * c;
         segment.voltageIm -= sample.e[0] * s;
+        segment.squaresVoltage += sample.e[0] * sample.e[0];
+        segment.sourceRe += sample.sourceA * c;
+        segment.sourceIm -= sample.sourceA * s;
     }
 }
 
@@ -143,17 +162,18 @@ std::vector<SegmentFigures> FiguresRecorder::figures() const {
         }
         SegmentFigures f;
         f.start = segment.start;
-        f.end = segment.end;
+        const bool complete = sampleStep(segment.lastTime) >= segment.lastStep;
+        f.end = complete ? segment.end : segment.lastTime;
         f.gridFrequency = segment.frequency;
         f.vdcMin = segment.vdcMin;
         f.vdcMax = segment.vdcMax;
         f.settlingTime = segment.lastOutside < 0.0 ? 0.0 : segment.lastOutside - segment.start;
-        f.settled = segment.endsInside;
+        f.settled = complete && segment.endsInside;
         f.vdcRipple = segment.rippleMax - segment.rippleMin;
         f.peakCurrentPu = segment.peakCurrent / CURRENT_BASE;
         f.illegalPatterns = segment.illegalAtEnd - segment.illegalAtStart;
         f.directChanges = segment.directAtEnd - segment.directAtStart;
-        if (segment.steadySamples > 0) {
+        if (complete && segment.steadySamples > 0) {
             const double n = static_cast<double>(segment.steadySamples);
             f.steadyRmsPu = std::sqrt(segment.squaresAll / (3.0 * n)) / (CURRENT_BASE / std::sqrt(2.0));
             const double fundamental = 2.0 * std::hypot(segment.currentRe, segment.currentIm) / n;
@@ -166,6 +186,16 @@ std::vector<SegmentFigures> FiguresRecorder::figures() const {
             const double fundamentalRms = fundamental / std::sqrt(2.0);
             const double distortionSquared = rmsSquared - fundamentalRms * fundamentalRms;
             f.thd = fundamentalRms > 0.0 ? std::sqrt(std::max(0.0, distortionSquared)) / fundamentalRms : 0.0;
+
+            const double voltagePeak = 2.0 * std::hypot(segment.voltageRe, segment.voltageIm) / n;
+            f.pccFundamentalPu = voltagePeak / PHASE_PEAK;
+            const double voltageRms = voltagePeak / std::sqrt(2.0);
+            const double voltageDistortion = segment.squaresVoltage / n - voltageRms * voltageRms;
+            f.pccThd = voltageRms > 0.0 ? std::sqrt(std::max(0.0, voltageDistortion)) / voltageRms : 0.0;
+            f.pccAngleDegrees = wrappedDegrees(std::atan2(segment.voltageIm, segment.voltageRe) -
+                                               std::atan2(segment.sourceIm, segment.sourceRe));
+        } else {
+            f.steady = false;
         }
         out.push_back(f);
     }

@@ -10,15 +10,17 @@
 
 namespace kestrune::plant {
 
-// The plant at one base-step time point.
+// One converter of the plant at one base-step time point.
 struct Sample {
     double time;                  // [s]
-    std::array<double, 3> e;      // [V] grid voltages
-    std::array<double, 3> i;      // [A] grid currents
+    std::array<double, 3> e;      // [V] the voltages at the converter's terminals: the PCC's
+    std::array<double, 3> i;      // [A] the converter's currents
     double vdc;                   // [V]
     double gridFrequency;         // [Hz] in force
     std::int64_t illegalPatterns; // cumulative, as the plant counts them
     std::int64_t directChanges;   // cumulative
+    double sourceA = 0.0;         // [V] the grid source's e_a, for the PCC voltage's angle
+    std::int64_t step = -1;       // the base step of `time` when known; -1: from the time
 };
 
 struct SegmentFigures {
@@ -41,6 +43,16 @@ struct SegmentFigures {
     double thd = 0.0;
     std::int64_t illegalPatterns = 0;
     std::int64_t directChanges = 0;
+    // false when the samples stopped before the six-cycle window: the rms,
+    // fundamental, power factor, distortion and PCC figures are then 0
+    bool steady = true;
+    // The PCC voltage, phase a, over the six-cycle window: its fundamental
+    // peak / PHASE_PEAK, its distortion over every frequency the samples
+    // hold, and the angle of its fundamental against the source's e_a
+    // (positive when it leads).
+    double pccFundamentalPu = 0.0;
+    double pccThd = 0.0;
+    double pccAngleDegrees = 0.0;
 };
 
 // Collects samples in time order and reduces them per segment as they pass,
@@ -73,7 +85,8 @@ class FiguresRecorder {
 
     void add(const Sample &sample);
     // The figures of every segment, once the last sample is in (of the
-    // segments that received samples, for a run that stopped early).
+    // segments that received samples, for a run that stopped early: the
+    // segment it stopped in ends at its last sample).
     std::vector<SegmentFigures> figures() const;
 
   private:
@@ -101,6 +114,20 @@ class FiguresRecorder {
         double currentIm = 0.0;
         double voltageRe = 0.0; // and of e_a
         double voltageIm = 0.0;
+        double squaresVoltage = 0.0; // of e_a (the PCC's v_a)
+        double sourceRe = 0.0;       // DFT of the source's e_a
+        double sourceIm = 0.0;
+        double lastTime = 0.0; // of the last sample in
+        // The DFT's phasor (cos, sin of the angle) at the last sample, turned
+        // by one base step per sample and re-anchored on the exact angle
+        // every grid cycle.
+        double phasorCos = 1.0;
+        double phasorSin = 0.0;
+        double stepCos = 1.0;
+        double stepSin = 0.0;
+        std::int64_t phasorStep = -2; // the step the phasor belongs to
+        std::int64_t anchorStep = 0;
+        std::int64_t anchorEvery = 1; // base steps in a grid cycle
         std::int64_t illegalAtStart = 0;
         std::int64_t illegalAtEnd = 0;
         std::int64_t directAtStart = 0;

@@ -7,13 +7,22 @@
 namespace kestrune::plant {
 namespace {
 
-constexpr double PHASE_B = -2.0 * std::numbers::pi / 3.0;
-constexpr double PHASE_C = 2.0 * std::numbers::pi / 3.0;
+// cos and sin of -120 and +120 degrees.
+constexpr double COS_120 = -0.5;
+constexpr double SIN_120 = 0.86602540378443864676;
+// A rotation by a product of unit phasors drifts by a few units of the last
+// place per step; re-anchored every cycle and a half at 60 Hz it stays near
+// 1e-13 of the amplitude.
+constexpr std::int64_t ANCHOR_STEPS = 5000;
 constexpr double LOAD_VOLTAGE = 500.0; // [V] R_load = 500^2 / P_load
 constexpr double SWITCH_ON = 0.5;      // a gate above this is on
 
 double loadResistanceFor(double power) {
     return LOAD_VOLTAGE * LOAD_VOLTAGE / power;
+}
+
+double loadConductanceFor(double power) {
+    return power / (LOAD_VOLTAGE * LOAD_VOLTAGE);
 }
 
 double leg0Voltage(int level, const PlantState &x, bool splitLink) {
@@ -140,33 +149,83 @@ PlantState derivative(const PlantParameters &parameters, double loadResistance,
     return rightHandSide<false>(parameters, loadResistance, levels, gridVoltages, state);
 }
 
+GridImpedance gridImpedance(double scr, double xOverR, std::size_t converters) {
+    if (!(scr > 0.0) || converters == 0) {
+        return {};
+    }
+    const double magnitude = IMPEDANCE_BASE / (scr * static_cast<double>(converters));
+    const double resistance = magnitude / std::sqrt(1.0 + xOverR * xOverR);
+    const double reactance = xOverR * resistance;
+    return {resistance, reactance / (2.0 * std::numbers::pi * NOMINAL_FREQUENCY)};
+}
+
 Plant::Plant(const PlantParameters &parameters, std::vector<GridEvent> events)
-    : parameters_(parameters), angleStart_(parameters.gridAngle), frequency_(parameters.gridFrequency),
-      amplitude_(parameters.gridPhasePeak), loadPower_(parameters.loadPower),
-      loadResistance_(loadResistanceFor(parameters.loadPower)) {
+    : Plant(parameters, GridImpedance{}, {parameters}, std::move(events)) {}
+
+Plant::Plant(const PlantParameters &grid, GridImpedance impedance, std::vector<PlantParameters> converters,
+             std::vector<GridEvent> events)
+    : grid_(grid), impedance_(impedance), angleStart_(grid.gridAngle), frequency_(grid.gridFrequency),
+      amplitude_(grid.gridPhasePeak) {
+    if (converters.empty()) {
+        converters.push_back(grid);
+    }
+    double inverseInductances = 0.0;
+    for (const PlantParameters &p : converters) {
+        Converter c;
+        c.parameters = p;
+        c.loadPower = p.loadPower;
+        c.loadResistance = loadResistanceFor(p.loadPower);
+        c.inverseInductance = 1.0 / p.inductance;
+        c.inverseCapacitance = 1.0 / p.capacitance;
+        c.loadConductance = loadConductanceFor(p.loadPower);
+        converters_.push_back(c);
+        PlantState x;
+        x.vdc = p.precharge;
+        if (p.splitLink) {
+            x.upper = p.precharge / 2.0;
+            x.lower = p.precharge / 2.0;
+        }
+        states_.push_back(x);
+        inverseInductances += 1.0 / p.inductance;
+    }
+    conductanceTerm_ = 1.0 + impedance_.inductance * inverseInductances;
+    k1_.resize(states_.size());
+    k2_.resize(states_.size());
+    k3_.resize(states_.size());
+    k4_.resize(states_.size());
+    trial_.resize(states_.size());
+
     events_.reserve(events.size());
     for (const GridEvent &event : events) {
-        events_.push_back({stepIndexAtOrAfter(event.time), event.kind, event.value});
+        events_.push_back({stepIndexAtOrAfter(event.time), event.kind, event.value, event.converter});
     }
     std::stable_sort(events_.begin(), events_.end(),
                      [](const ScheduledEvent &a, const ScheduledEvent &b) { return a.step < b.step; });
-    state_.vdc = parameters.precharge;
-    if (parameters.splitLink) {
-        state_.upper = parameters.precharge / 2.0;
-        state_.lower = parameters.precharge / 2.0;
-    }
-    gridNow_ = gridAt(0.0);
+    anchorGrid();
     applyDueEvents();
+    refreshPcc();
+}
+
+void Plant::anchorGrid() {
+    const double theta = angleAt(time());
+    phasorCos_ = std::cos(theta);
+    phasorSin_ = std::sin(theta);
+    const double half = std::numbers::pi * frequency_ * BASE_STEP;
+    halfStepCos_ = std::cos(half);
+    halfStepSin_ = std::sin(half);
+    anchoredAt_ = stepCount_;
+    gridNow_ = {amplitude_ * phasorSin_, amplitude_ * std::sin(theta - 2.0 * std::numbers::pi / 3.0),
+                amplitude_ * std::sin(theta + 2.0 * std::numbers::pi / 3.0)};
+}
+
+// A sin(theta + phi_k) from cos and sin of theta.
+std::array<double, 3> Plant::gridOf(double c, double s) const {
+    return {amplitude_ * s, amplitude_ * (s * COS_120 - c * SIN_120),
+            amplitude_ * (s * COS_120 + c * SIN_120)};
 }
 
 double Plant::angleAt(double time) const {
     return angleStart_ + 2.0 * std::numbers::pi * frequency_ * (time - angleStartTime_);
-}
-
-std::array<double, 3> Plant::gridAt(double time) const {
-    const double theta = angleAt(time);
-    return {amplitude_ * std::sin(theta), amplitude_ * std::sin(theta + PHASE_B),
-            amplitude_ * std::sin(theta + PHASE_C)};
 }
 
 // Applies the events due at the present step. Each one restarts the angle
@@ -189,77 +248,248 @@ void Plant::applyDueEvents() {
             angleStart_ = angleStart_ + event.value;
             break;
         case EventKind::Sag:
-            amplitude_ = event.value * parameters_.gridPhasePeak;
+            amplitude_ = event.value * grid_.gridPhasePeak;
             break;
         case EventKind::Load:
-            loadPower_ = event.value;
-            loadResistance_ = loadResistanceFor(event.value);
+            for (std::size_t j = 0; j < converters_.size(); ++j) {
+                if (event.converter < 0 || static_cast<std::size_t>(event.converter) == j) {
+                    converters_[j].loadPower = event.value;
+                    converters_[j].loadResistance = loadResistanceFor(event.value);
+                    converters_[j].loadConductance = loadConductanceFor(event.value);
+                }
+            }
             break;
         }
     }
-    gridNow_ = gridAt(now);
+    anchorGrid();
 }
 
-std::array<double, 7> Plant::measurements() const {
-    return {gridNow_[0],       gridNow_[1],       gridNow_[2], state_.current[0],
-            state_.current[1], state_.current[2], state_.vdc};
+// v_k = (e_k - R_g I_k + L_g B_k) / (1 + L_g G), with I_k the sum of the
+// converter currents, B_k = sum_j (R_j i_jk + u_jk) / L_j and G = sum_j 1 / L_j:
+// the PCC has no capacitor, so its voltage follows from the states and the
+// held levels at every instant.
+std::array<double, 3> Plant::pccAt(const std::array<double, 3> &e, const std::vector<PlantState> &x) const {
+    if (impedance_.stiff()) {
+        return e;
+    }
+    std::array<double, 3> total{};
+    std::array<double, 3> sum{};
+    for (std::size_t j = 0; j < converters_.size(); ++j) {
+        const Converter &c = converters_[j];
+        PlantState link = x[j];
+        if (c.parameters.splitLink) {
+            link.vdc = link.upper + link.lower;
+        }
+        const std::array<double, 3> vN = converterVoltages(c.held, link, c.parameters.splitLink);
+        for (std::size_t k = 0; k < 3; ++k) {
+            total[k] += x[j].current[k];
+            sum[k] += (c.parameters.resistance * x[j].current[k] + c.parameters.turnsRatio * vN[k]) *
+                      c.inverseInductance;
+        }
+    }
+    std::array<double, 3> v;
+    for (std::size_t k = 0; k < 3; ++k) {
+        v[k] = (e[k] - impedance_.resistance * total[k] + impedance_.inductance * sum[k]) / conductanceTerm_;
+    }
+    return v;
+}
+
+void Plant::stage(const std::array<double, 3> &e, const std::vector<PlantState> &x,
+                  std::vector<PlantState> &d) const {
+    const std::size_t n = converters_.size();
+    std::array<double, 3> v = e;
+    if (!impedance_.stiff()) {
+        v = pccAt(e, x);
+    }
+    for (std::size_t j = 0; j < n; ++j) {
+        const Converter &c = converters_[j];
+        if (c.parameters.splitLink) {
+            d[j] = rightHandSide<true>(c.parameters, c.loadResistance, c.held, v, x[j]);
+            continue;
+        }
+        const PlantState &y = x[j];
+        PlantState &dy = d[j];
+        const double r = c.parameters.resistance;
+        double charge = 0.0;
+        for (std::size_t k = 0; k < 3; ++k) {
+            dy.current[k] = (v[k] - r * y.current[k] - c.shape[k] * y.vdc) * c.inverseInductance;
+            charge += c.gain[k] * y.current[k];
+        }
+        dy.vdc = (charge - y.vdc * c.loadConductance) * c.inverseCapacitance;
+    }
+}
+
+void Plant::refreshPcc() {
+    pccNow_ = pccAt(gridNow_, states_);
+}
+
+std::array<double, 7> Plant::measurements(std::size_t converter) const {
+    const PlantState &x = states_[converter];
+    return {pccNow_[0], pccNow_[1], pccNow_[2], x.current[0], x.current[1], x.current[2], x.vdc};
+}
+
+void Plant::hold(std::size_t converter, const std::array<double, 12> &gates) {
+    Converter &c = converters_[converter];
+    const std::array<int, 3> before = c.held;
+    c.heldIllegal = 0;
+    for (std::size_t leg = 0; leg < 3; ++leg) {
+        const LegDecoding decoded =
+            decodeLeg(gates[4 * leg], gates[4 * leg + 1], gates[4 * leg + 2], gates[4 * leg + 3]);
+        if (!decoded.legal) {
+            ++c.heldIllegal;
+        }
+        c.held[leg] = decoded.level;
+    }
+    if (c.shapeValid && c.held[0] == before[0] && c.held[1] == before[1] && c.held[2] == before[2]) {
+        return;
+    }
+    c.shapeValid = true;
+    const double n = c.parameters.turnsRatio;
+    const double mean = static_cast<double>(c.held[0] + c.held[1] + c.held[2]) / 3.0;
+    for (std::size_t k = 0; k < 3; ++k) {
+        const double level = static_cast<double>(c.held[k]);
+        c.shape[k] = n * (level - mean) / 2.0;
+        c.gain[k] = n * level / 2.0;
+    }
+    if (!impedance_.stiff()) {
+        refreshPcc();
+    }
 }
 
 // RK4 over one base step with the levels held and the grid at t, t + h/2 and
 // t + h. The end time is computed as (k + 1) * h, the next step's start time
 // exactly, so its grid values serve that step's first stage.
-template <bool Split> void Plant::integrate(const std::array<int, 3> &levels) {
-    const PlantParameters &p = parameters_;
-    const double t = time();
-    const double tMid = t + BASE_STEP / 2.0;
-    const double tEnd = static_cast<double>(stepCount_ + 1) * BASE_STEP;
-    const std::array<double, 3> eMid = gridAt(tMid);
-    const std::array<double, 3> eEnd = gridAt(tEnd);
-
-    const PlantState &x = state_;
-    const PlantState k1 = rightHandSide<Split>(p, loadResistance_, levels, gridNow_, x);
-    const PlantState k2 =
-        rightHandSide<Split>(p, loadResistance_, levels, eMid, advance<Split>(x, BASE_STEP / 2.0, k1));
-    const PlantState k3 =
-        rightHandSide<Split>(p, loadResistance_, levels, eMid, advance<Split>(x, BASE_STEP / 2.0, k2));
-    const PlantState k4 =
-        rightHandSide<Split>(p, loadResistance_, levels, eEnd, advance<Split>(x, BASE_STEP, k3));
-
-    for (std::size_t k = 0; k < 3; ++k) {
-        state_.current[k] =
-            state_.current[k] + rk4Increment(k1.current[k], k2.current[k], k3.current[k], k4.current[k]);
+void Plant::integrate() {
+    const double midCos = phasorCos_ * halfStepCos_ - phasorSin_ * halfStepSin_;
+    const double midSin = phasorSin_ * halfStepCos_ + phasorCos_ * halfStepSin_;
+    const double endCos = midCos * halfStepCos_ - midSin * halfStepSin_;
+    const double endSin = midSin * halfStepCos_ + midCos * halfStepSin_;
+    const std::array<double, 3> eMid = gridOf(midCos, midSin);
+    const std::array<double, 3> eEnd = gridOf(endCos, endSin);
+    const std::size_t n = converters_.size();
+    if (impedance_.stiff()) {
+        bool allAlone = true;
+        for (const Converter &c : converters_) {
+            allAlone = allAlone && !c.parameters.splitLink;
+        }
+        if (allAlone) {
+            for (std::size_t j = 0; j < n; ++j) {
+                integrateAlone(converters_[j], states_[j], eMid, eEnd);
+            }
+            gridNow_ = eEnd;
+            phasorCos_ = endCos;
+            phasorSin_ = endSin;
+            return;
+        }
     }
-    if constexpr (Split) {
-        state_.upper = state_.upper + rk4Increment(k1.upper, k2.upper, k3.upper, k4.upper);
-        state_.lower = state_.lower + rk4Increment(k1.lower, k2.lower, k3.lower, k4.lower);
-        state_.vdc = state_.upper + state_.lower;
-    } else {
-        state_.vdc = state_.vdc + rk4Increment(k1.vdc, k2.vdc, k3.vdc, k4.vdc);
+
+    auto advanceAll = [this, n](double h, const std::vector<PlantState> &d) {
+        for (std::size_t j = 0; j < n; ++j) {
+            trial_[j] = converters_[j].parameters.splitLink ? advance<true>(states_[j], h, d[j])
+                                                            : advance<false>(states_[j], h, d[j]);
+        }
+    };
+    stage(gridNow_, states_, k1_);
+    advanceAll(BASE_STEP / 2.0, k1_);
+    stage(eMid, trial_, k2_);
+    advanceAll(BASE_STEP / 2.0, k2_);
+    stage(eMid, trial_, k3_);
+    advanceAll(BASE_STEP, k3_);
+    stage(eEnd, trial_, k4_);
+
+    for (std::size_t j = 0; j < n; ++j) {
+        PlantState &x = states_[j];
+        const PlantState &a = k1_[j];
+        const PlantState &b = k2_[j];
+        const PlantState &c = k3_[j];
+        const PlantState &d = k4_[j];
+        for (std::size_t k = 0; k < 3; ++k) {
+            x.current[k] =
+                x.current[k] + rk4Increment(a.current[k], b.current[k], c.current[k], d.current[k]);
+        }
+        if (converters_[j].parameters.splitLink) {
+            x.upper = x.upper + rk4Increment(a.upper, b.upper, c.upper, d.upper);
+            x.lower = x.lower + rk4Increment(a.lower, b.lower, c.lower, d.lower);
+            x.vdc = x.upper + x.lower;
+        } else {
+            x.vdc = x.vdc + rk4Increment(a.vdc, b.vdc, c.vdc, d.vdc);
+        }
     }
     gridNow_ = eEnd;
+    phasorCos_ = endCos;
+    phasorSin_ = endSin;
+}
+
+void Plant::integrateAlone(Converter &c, PlantState &x, const std::array<double, 3> &eMid,
+                           const std::array<double, 3> &eEnd) const {
+    // Everything in locals, so that the stages need no loads through the
+    // state's and the converter's memory.
+    const double r = c.parameters.resistance;
+    const double invL = c.inverseInductance;
+    const double invC = c.inverseCapacitance;
+    const double g = c.loadConductance;
+    const double s0 = c.shape[0], s1 = c.shape[1], s2 = c.shape[2];
+    const double g0 = c.gain[0], g1 = c.gain[1], g2 = c.gain[2];
+    struct Slope {
+        double a, b, c, vdc;
+    };
+    auto slope = [=](const std::array<double, 3> &e, double ia, double ib, double ic, double vdc) {
+        const double charge = g0 * ia + g1 * ib + g2 * ic;
+        return Slope{(e[0] - r * ia - s0 * vdc) * invL, (e[1] - r * ib - s1 * vdc) * invL,
+                     (e[2] - r * ic - s2 * vdc) * invL, (charge - vdc * g) * invC};
+    };
+    constexpr double half = BASE_STEP / 2.0;
+    const double ia = x.current[0], ib = x.current[1], ic = x.current[2], v = x.vdc;
+    const Slope k1 = slope(gridNow_, ia, ib, ic, v);
+    const Slope k2 = slope(eMid, ia + half * k1.a, ib + half * k1.b, ic + half * k1.c, v + half * k1.vdc);
+    const Slope k3 = slope(eMid, ia + half * k2.a, ib + half * k2.b, ic + half * k2.c, v + half * k2.vdc);
+    const Slope k4 = slope(eEnd, ia + BASE_STEP * k3.a, ib + BASE_STEP * k3.b, ic + BASE_STEP * k3.c,
+                           v + BASE_STEP * k3.vdc);
+    x.current[0] = ia + rk4Increment(k1.a, k2.a, k3.a, k4.a);
+    x.current[1] = ib + rk4Increment(k1.b, k2.b, k3.b, k4.b);
+    x.current[2] = ic + rk4Increment(k1.c, k2.c, k3.c, k4.c);
+    x.vdc = v + rk4Increment(k1.vdc, k2.vdc, k3.vdc, k4.vdc);
+}
+
+bool Plant::diverged() const {
+    for (const PlantState &x : states_) {
+        if (!(std::abs(x.current[0]) <= DIVERGED_CURRENT && std::abs(x.current[1]) <= DIVERGED_CURRENT &&
+              std::abs(x.current[2]) <= DIVERGED_CURRENT && x.vdc >= DIVERGED_VDC_LOW &&
+              x.vdc <= DIVERGED_VDC_HIGH)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Plant::step() {
+    for (Converter &c : converters_) {
+        c.illegalPatterns += c.heldIllegal;
+        for (std::size_t leg = 0; leg < 3; ++leg) {
+            if (c.held[leg] * c.levels[leg] < 0) {
+                ++c.directChanges;
+            }
+        }
+    }
+    integrate();
+    for (Converter &c : converters_) {
+        c.levels = c.held;
+    }
+    ++stepCount_;
+    if (stepCount_ - anchoredAt_ >= ANCHOR_STEPS) {
+        anchorGrid();
+    }
+    applyDueEvents();
+    if (!impedance_.stiff()) {
+        refreshPcc();
+    } else {
+        pccNow_ = gridNow_;
+    }
 }
 
 void Plant::step(const std::array<double, 12> &gates) {
-    std::array<int, 3> levels;
-    for (std::size_t leg = 0; leg < 3; ++leg) {
-        const LegDecoding decoded =
-            decodeLeg(gates[4 * leg], gates[4 * leg + 1], gates[4 * leg + 2], gates[4 * leg + 3]);
-        if (!decoded.legal) {
-            ++illegalPatterns_;
-        }
-        if (decoded.level * levels_[leg] < 0) {
-            ++directChanges_;
-        }
-        levels[leg] = decoded.level;
-    }
-    if (parameters_.splitLink) {
-        integrate<true>(levels);
-    } else {
-        integrate<false>(levels);
-    }
-    levels_ = levels;
-    ++stepCount_;
-    applyDueEvents();
+    hold(0, gates);
+    step();
 }
 
 std::int64_t Plant::stepCount() const {
@@ -268,28 +498,32 @@ std::int64_t Plant::stepCount() const {
 double Plant::time() const {
     return static_cast<double>(stepCount_) * BASE_STEP;
 }
-const PlantState &Plant::state() const {
-    return state_;
+const PlantState &Plant::state(std::size_t converter) const {
+    return states_[converter];
 }
 
-void Plant::setState(const PlantState &state) {
-    state_ = state;
-    if (parameters_.splitLink) {
-        state_.vdc = state.upper + state.lower;
+void Plant::setState(std::size_t converter, const PlantState &state) {
+    states_[converter] = state;
+    if (converters_[converter].parameters.splitLink) {
+        states_[converter].vdc = state.upper + state.lower;
     }
+    refreshPcc();
 }
 
 std::array<double, 3> Plant::gridVoltages() const {
     return gridNow_;
 }
+std::array<double, 3> Plant::pccVoltages() const {
+    return pccNow_;
+}
 double Plant::gridFrequency() const {
     return frequency_;
 }
-double Plant::loadPower() const {
-    return loadPower_;
+double Plant::loadPower(std::size_t converter) const {
+    return converters_[converter].loadPower;
 }
-double Plant::loadResistance() const {
-    return loadResistance_;
+double Plant::loadResistance(std::size_t converter) const {
+    return converters_[converter].loadResistance;
 }
 double Plant::gridAmplitude() const {
     return amplitude_;
@@ -297,27 +531,27 @@ double Plant::gridAmplitude() const {
 double Plant::gridAngle() const {
     return angleAt(time());
 }
-std::array<int, 3> Plant::levels() const {
-    return levels_;
+std::array<int, 3> Plant::levels(std::size_t converter) const {
+    return converters_[converter].levels;
 }
 
-double Plant::activePower() const {
-    const std::array<double, 3> &e = gridNow_;
-    const std::array<double, 3> &i = state_.current;
-    return e[0] * i[0] + e[1] * i[1] + e[2] * i[2];
+double Plant::activePower(std::size_t converter) const {
+    const std::array<double, 3> &v = pccNow_;
+    const std::array<double, 3> &i = states_[converter].current;
+    return v[0] * i[0] + v[1] * i[1] + v[2] * i[2];
 }
 
-double Plant::reactivePower() const {
-    const std::array<double, 3> &e = gridNow_;
-    const std::array<double, 3> &i = state_.current;
-    return ((e[1] - e[2]) * i[0] + (e[2] - e[0]) * i[1] + (e[0] - e[1]) * i[2]) / std::sqrt(3.0);
+double Plant::reactivePower(std::size_t converter) const {
+    const std::array<double, 3> &v = pccNow_;
+    const std::array<double, 3> &i = states_[converter].current;
+    return ((v[1] - v[2]) * i[0] + (v[2] - v[0]) * i[1] + (v[0] - v[1]) * i[2]) / std::sqrt(3.0);
 }
 
-std::int64_t Plant::illegalPatterns() const {
-    return illegalPatterns_;
+std::int64_t Plant::illegalPatterns(std::size_t converter) const {
+    return converters_[converter].illegalPatterns;
 }
-std::int64_t Plant::directChanges() const {
-    return directChanges_;
+std::int64_t Plant::directChanges(std::size_t converter) const {
+    return converters_[converter].directChanges;
 }
 
 } // namespace kestrune::plant

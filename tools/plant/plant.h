@@ -1,10 +1,12 @@
-// The plant the runner closes the loop with: a stiff three-phase grid with
-// scheduled events, a series R-L on its 600 V side, an ideal transformer, the
-// three-level converter driven by the unit's gates, the DC link (one
+// The plant the runner closes the loop with: a three-phase grid with
+// scheduled events, stiff or behind an impedance (from a short-circuit ratio
+// and X/R), and one or more converters on its point of common coupling (PCC).
+// Each converter has a series R-L on its 600 V side, an ideal transformer,
+// the three-level bridge driven by its unit's gates, a DC link (one
 // capacitor, or two halves to watch the midpoint) and a resistive DC load.
-// Classical fourth-order Runge-Kutta, one step per 5 us base step, with the
-// converter levels held over the step and the grid evaluated at the stage
-// times.
+// Classical fourth-order Runge-Kutta, one step per 5 us base step for the
+// whole state, with every converter's levels held over the step, the grid
+// evaluated at the stage times and the PCC voltage solved at every stage.
 #pragma once
 
 #include <array>
@@ -18,6 +20,15 @@ inline constexpr double BASE_STEP = 5e-6;                 // [s] one integration
 inline constexpr double PHASE_PEAK = 489.89794855663564;  // [V] 600 V line to line
 inline constexpr double CURRENT_BASE = 680.4138174397717; // [A] 1 pu peak current
 inline constexpr double DC_VOLTAGE_REFERENCE = 500.0;     // [V] the unit's DC reference
+inline constexpr double CONVERTER_RATING = 500e3;         // [VA] one converter
+inline constexpr double IMPEDANCE_BASE = 0.72;            // [ohm] (600 V)^2 / 500 kVA
+inline constexpr double NOMINAL_FREQUENCY = 60.0;         // [Hz] the grid reactance's frequency
+
+// A run stops as diverged when a converter current exceeds 10 pu or a DC
+// link leaves 50-1500 V.
+inline constexpr double DIVERGED_CURRENT = 10.0 * CURRENT_BASE; // [A]
+inline constexpr double DIVERGED_VDC_LOW = 50.0;                // [V]
+inline constexpr double DIVERGED_VDC_HIGH = 1500.0;             // [V]
 
 struct PlantParameters {
     double gridPhasePeak = PHASE_PEAK;                                   // [V] A
@@ -32,16 +43,32 @@ struct PlantParameters {
     bool splitLink = false;                                              // two halves of 2C each
 };
 
+// The grid's series impedance on the 600 V side, seen from the PCC.
+struct GridImpedance {
+    double resistance = 0.0; // [ohm]
+    double inductance = 0.0; // [H]
+    bool stiff() const { return resistance == 0.0 && inductance == 0.0; }
+};
+
+// The impedance for a short-circuit ratio relative to the rating of
+// `converters` converters of 500 kVA: |Z| = 0.72 / (scr * N), R = |Z| /
+// sqrt(1 + (X/R)^2), X = (X/R) * R, L = X / (2 pi 60 Hz). An scr of 0 (or
+// below) gives the stiff grid.
+GridImpedance gridImpedance(double scr, double xOverR, std::size_t converters);
+
 enum class EventKind { Frequency, PhaseJump, Sag, Load };
 
 // A grid or load change. value: the new frequency [Hz], the angle added to
 // theta [rad], the amplitude as a factor of the nominal peak, or the new load
 // power [W]. It takes effect on the first base step that starts at or after
 // its time, for the whole of that step.
+// A load event applies to the converter it names (an index), or to every
+// converter when it names none (-1); the other kinds concern the grid.
 struct GridEvent {
     double time; // [s]
     EventKind kind;
     double value;
+    int converter = -1;
 };
 
 // A leg's level from its switches 1 to 4: (1,1,0,0) +1, (0,1,1,0) 0,
@@ -81,64 +108,131 @@ PlantState derivative(const PlantParameters &parameters, double loadResistance,
                       const std::array<int, 3> &levels, const std::array<double, 3> &gridVoltages,
                       const PlantState &state);
 
+// Converters are numbered from 0. The functions without an index concern
+// converter 0, which is the only one of the single-converter constructor.
 class Plant {
   public:
+    // One converter on the stiff grid.
     explicit Plant(const PlantParameters &parameters, std::vector<GridEvent> events = {});
+    // The converters on one PCC behind the grid impedance; the grid's own
+    // values (phase peak, frequency, angle) come from `grid`, the rest of
+    // each converter's from its entry. At least one converter.
+    Plant(const PlantParameters &grid, GridImpedance impedance, std::vector<PlantParameters> converters,
+          std::vector<GridEvent> events = {});
 
-    // The unit's seven inputs at the present time: e_a, e_b, e_c [V],
-    // i_a, i_b, i_c [A], Vdc [V].
-    std::array<double, 7> measurements() const;
+    std::size_t converterCount() const { return converters_.size(); }
+    const GridImpedance &impedance() const { return impedance_; }
 
-    // Advances one base step with the gates (legs a, b, c; switches 1 to 4)
-    // held over it.
+    // A unit's seven inputs at the present time: the PCC voltages v_a, v_b,
+    // v_c [V] (the source's on the stiff grid), the converter's currents
+    // i_a, i_b, i_c [A] and its Vdc [V].
+    std::array<double, 7> measurements(std::size_t converter = 0) const;
+
+    // The gates (legs a, b, c; switches 1 to 4) a converter holds over the
+    // next step; they also enter the PCC voltage at the present time. Every
+    // leg holds level 0 until its first gates.
+    void hold(std::size_t converter, const std::array<double, 12> &gates);
+    // Advances one base step with every converter's held gates.
+    void step();
+    // One converter: holds the gates and advances one base step.
     void step(const std::array<double, 12> &gates);
 
     std::int64_t stepCount() const;
     double time() const; // stepCount() * BASE_STEP
-    const PlantState &state() const;
+    const PlantState &state(std::size_t converter = 0) const;
     // For tests and custom starts. With the split link, the halves are taken
     // and Vdc is set to V1 + V2.
-    void setState(const PlantState &state);
+    void setState(const PlantState &state) { setState(0, state); }
+    void setState(std::size_t converter, const PlantState &state);
 
-    std::array<double, 3> gridVoltages() const; // e at the present time [V]
-    double gridFrequency() const;               // in force now [Hz]
-    double loadPower() const;                   // in force now [W]
-    double loadResistance() const;              // in force now [ohm]: 500^2 / loadPower()
-    double gridAmplitude() const;               // in force now [V]: A times the sag factor
-    double gridAngle() const;                   // theta at the present time [rad]
-    std::array<int, 3> levels() const;          // applied over the last step; 0 before the first
-    double activePower() const;                 // [W] sum of e_k i_k, now
-    double reactivePower() const;         // [var] ((e_b-e_c) i_a + (e_c-e_a) i_b + (e_a-e_b) i_c) / sqrt(3)
-    std::int64_t illegalPatterns() const; // leg-steps with an illegal pattern, so far
-    std::int64_t directChanges() const;   // leg changes straight between +1 and -1, so far
+    std::array<double, 3> gridVoltages() const;             // source e at the present time [V]
+    std::array<double, 3> pccVoltages() const;              // v at the present time with the held levels [V]
+    double gridFrequency() const;                           // in force now [Hz]
+    double loadPower(std::size_t converter = 0) const;      // in force now [W]
+    double loadResistance(std::size_t converter = 0) const; // in force now [ohm]: 500^2 / loadPower()
+    double gridAmplitude() const;                           // in force now [V]: A times the sag factor
+    double gridAngle() const;                               // theta at the present time [rad]
+    // Applied over the last step; 0 before the first.
+    std::array<int, 3> levels(std::size_t converter = 0) const;
+    double activePower(std::size_t converter = 0) const; // [W] sum of v_k i_k, now
+    // [var] ((v_b-v_c) i_a + (v_c-v_a) i_b + (v_a-v_b) i_c) / sqrt(3)
+    double reactivePower(std::size_t converter = 0) const;
+    // Leg-steps with an illegal pattern, so far.
+    std::int64_t illegalPatterns(std::size_t converter = 0) const;
+    // Leg changes straight between +1 and -1, so far.
+    std::int64_t directChanges(std::size_t converter = 0) const;
+    // Whether a converter current exceeds 10 pu or a link lies outside
+    // 50-1500 V (or either is no longer a number).
+    bool diverged() const;
 
   private:
     struct ScheduledEvent {
         std::int64_t step;
         EventKind kind;
         double value;
+        int converter;
+    };
+    struct Converter {
+        PlantParameters parameters;
+        double loadPower = 0.0;      // [W]
+        double loadResistance = 0.0; // [ohm]
+        std::array<int, 3> levels{}; // applied over the last step
+        std::array<int, 3> held{};   // to apply over the next
+        // One capacitor: from the held levels, the converter voltage on the
+        // 600 V side is u_k = shape_k * Vdc, with shape_k = n (l_k - mean l) / 2,
+        // and the link is charged by sum_k gain_k i_k, with gain_k = n l_k / 2.
+        std::array<double, 3> shape{};
+        std::array<double, 3> gain{};
+        bool shapeValid = false;         // shape and gain belong to held
+        double inverseInductance = 0.0;  // 1 / L
+        double inverseCapacitance = 0.0; // 1 / C
+        double loadConductance = 0.0;    // 1 / R_load
+        std::int64_t heldIllegal = 0;
+        std::int64_t illegalPatterns = 0;
+        std::int64_t directChanges = 0;
     };
 
-    template <bool Split> void integrate(const std::array<int, 3> &levels);
+    void integrate();
+    // RK4 for one converter with one capacitor on the stiff grid, where the
+    // converters do not interact: the stages in registers.
+    void integrateAlone(Converter &c, PlantState &x, const std::array<double, 3> &eMid,
+                        const std::array<double, 3> &eEnd) const;
+
+    // The derivative of every converter's state at one stage: the PCC
+    // voltage from the source voltage e and the stage states, then each
+    // converter's right-hand side against it.
+    void stage(const std::array<double, 3> &e, const std::vector<PlantState> &x,
+               std::vector<PlantState> &d) const;
+    std::array<double, 3> pccAt(const std::array<double, 3> &e, const std::vector<PlantState> &x) const;
+    void refreshPcc();
+    // The source's phasor (cos, sin of theta) at the present time, and the
+    // rotation by half a base step at the present frequency; re-anchored on
+    // the exact angle every ANCHOR_STEPS steps and at every event.
+    void anchorGrid();
+    std::array<double, 3> gridOf(double c, double s) const;
     void applyDueEvents();
     double angleAt(double time) const;
-    std::array<double, 3> gridAt(double time) const;
 
-    PlantParameters parameters_;
+    PlantParameters grid_;
+    GridImpedance impedance_;
+    double conductanceTerm_ = 1.0; // 1 + L_g * sum(1 / L_j)
+    std::vector<Converter> converters_;
     std::vector<ScheduledEvent> events_; // by step, stable for events of one step
     std::size_t nextEvent_ = 0;
-    PlantState state_{};
     std::int64_t stepCount_ = 0;
     double angleStart_ = 0.0;         // theta_s [rad]
     double angleStartTime_ = 0.0;     // t_s [s]
     double frequency_ = 0.0;          // [Hz]
     double amplitude_ = 0.0;          // [V]
-    double loadPower_ = 0.0;          // [W]
-    double loadResistance_ = 0.0;     // [ohm]
     std::array<double, 3> gridNow_{}; // e at time()
-    std::array<int, 3> levels_{};
-    std::int64_t illegalPatterns_ = 0;
-    std::int64_t directChanges_ = 0;
+    std::array<double, 3> pccNow_{};  // v at time() with the held levels
+    double phasorCos_ = 1.0;
+    double phasorSin_ = 0.0;
+    double halfStepCos_ = 1.0;
+    double halfStepSin_ = 0.0;
+    std::int64_t anchoredAt_ = 0; // step of the last anchor
+    // RK4 scratch, one entry per converter.
+    std::vector<PlantState> states_, k1_, k2_, k3_, k4_, trial_;
 };
 
 } // namespace kestrune::plant

@@ -1,11 +1,8 @@
 #include "closed_loop.h"
 #include "number_text.h"
 
-#include "fmu_binding.h"
-#include "master/fmu_archive.h"
-#include "master/fmu_library.h"
 #include "master/recording_logger.h"
-#include "master/session.h"
+#include "unit_driver.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,10 +16,6 @@ using Clock = std::chrono::steady_clock;
 
 // How many communication steps pass between looks at the wall clock.
 constexpr std::int64_t CLOCK_CHECK_STEPS = 2048;
-
-bool failed(fmi2Status status) {
-    return status != fmi2OK && status != fmi2Warning;
-}
 
 // Prints the warnings and errors the unit logged since the last call (when
 // they are not echoed already), keeps their text for the result and forgets
@@ -43,6 +36,8 @@ class LogDrain {
                 text.pop_back();
             std::string line =
                 std::string(master::statusName(record.status)) + " (" + record.category + "): " + text;
+            if (named_)
+                line.insert(0, record.instanceName + ": ");
             if (!echoed_)
                 err_ << "kestrune-sim: unit reported " << line << '\n';
             if (kept_.size() < MAX_KEPT)
@@ -52,6 +47,8 @@ class LogDrain {
     }
 
     bool errorsSeen() const { return errorsSeen_; }
+    // With several units, each line names the instance it came from.
+    void nameInstances(bool on) { named_ = on; }
 
   private:
     static constexpr std::size_t MAX_KEPT = 100;
@@ -60,16 +57,19 @@ class LogDrain {
     std::ostream &err_;
     std::vector<std::string> &kept_;
     bool errorsSeen_ = false;
+    bool named_ = false;
 };
 
-plant::Sample sampleOf(const plant::Plant &plant, const std::array<double, 7> &m) {
+plant::Sample sampleOf(const plant::Plant &plant, std::size_t converter, const std::array<double, 7> &m) {
     return plant::Sample{.time = plant.time(),
                          .e = {m[0], m[1], m[2]},
                          .i = {m[3], m[4], m[5]},
                          .vdc = m[6],
                          .gridFrequency = plant.gridFrequency(),
-                         .illegalPatterns = plant.illegalPatterns(),
-                         .directChanges = plant.directChanges()};
+                         .illegalPatterns = plant.illegalPatterns(converter),
+                         .directChanges = plant.directChanges(converter),
+                         .sourceA = plant.gridVoltages()[0],
+                         .step = plant.stepCount()};
 }
 
 bool allFinite(const std::array<double, 7> &m) {
@@ -94,6 +94,22 @@ std::vector<double> segmentStarts(const Scenario &scenario) {
     return starts;
 }
 
+std::string divergence(const plant::Plant &plant) {
+    const std::size_t n = plant.converterCount();
+    for (std::size_t j = 0; j < n; ++j) {
+        const plant::PlantState &x = plant.state(j);
+        const std::string who = n == 1 ? std::string("the converter") : "converter " + std::to_string(j);
+        for (std::size_t k = 0; k < 3; ++k)
+            if (std::abs(x.current[k]) > plant::DIVERGED_CURRENT)
+                return who + "'s current i_" + static_cast<char>('a' + k) + " is " +
+                       numberText(x.current[k], 6) + " A, beyond 10 pu (" +
+                       numberText(plant::DIVERGED_CURRENT, 6) + " A)";
+        if (!(x.vdc >= plant::DIVERGED_VDC_LOW && x.vdc <= plant::DIVERGED_VDC_HIGH))
+            return who + "'s DC link is at " + numberText(x.vdc, 6) + " V, outside 50-1500 V";
+    }
+    return "";
+}
+
 ClosedLoopResult runClosedLoop(const std::string &fmuPath, const RunPlan &plan, bool verbose, RowSink *rows,
                                ProgressSink *progress, std::ostream &err) {
     ClosedLoopResult result;
@@ -103,121 +119,147 @@ ClosedLoopResult runClosedLoop(const std::string &fmuPath, const RunPlan &plan, 
         return result;
     };
 
-    master::UnpackedFmu fmu;
-    if (!fmu.open(fmuPath))
-        return fail(fmu.error());
-    master::VariableBindings bindings;
-    if (const std::string problem = bindVariables(fmu.description(), bindings); !problem.empty())
-        return fail(fmuPath + ": " + problem);
-    master::FmuLibrary library;
-    const bool fmi3 = fmu.description().isFmi3();
-    const master::FmiEdition edition = fmi3 ? master::FmiEdition::Fmi3 : master::FmiEdition::Fmi2;
-    if (!library.load(fmu.libraryPath(), edition))
-        return fail(library.error());
-
+    const Scenario &scenario = plan.scenario;
+    const std::size_t n = converterCount(scenario);
     master::RecordingLogger logger;
     logger.setEcho(verbose);
     // The unit logs two info messages per fmi2DoStep; unless they are shown,
     // the logger drops them before formatting.
     logger.setRecordOk(false);
     LogDrain log(logger, verbose, err, result.unitMessages);
-    const std::unique_ptr<master::UnitSession> unit = master::makeSession(library, logger, bindings);
-    master::UnitSession &session = *unit;
+    log.nameInstances(n > 1);
+    UnitSet units;
+    if (std::string problem = units.open(fmuPath, n, logger); !problem.empty())
+        return fail(problem);
 
-    const Scenario &scenario = plan.scenario;
-    plant::Plant plant(scenario.parameters, plantEvents(scenario));
-    plant::FiguresRecorder recorder(segmentStarts(scenario), scenario.duration);
+    plant::Plant plant(scenario.parameters, scenarioImpedance(scenario), converterParameters(scenario),
+                       plantEvents(scenario));
+    std::vector<plant::FiguresRecorder> recorders(
+        n, plant::FiguresRecorder(segmentStarts(scenario), scenario.duration));
 
     const auto wallStart = Clock::now();
     auto wallSeconds = [&wallStart] {
         return std::chrono::duration<double>(Clock::now() - wallStart).count();
     };
 
-    if (!session.instantiate("kestrune", fmu.resourceUri().c_str(), verbose)) {
-        log.drain();
-        return fail(std::string(fmi3 ? "fmi3InstantiateCoSimulation" : "fmi2Instantiate") +
-                    " failed: the library of " + fmuPath + " does not accept its own model description");
-    }
-    if (const std::string problem = checkAgainstUnit(fmu.description(), session); !problem.empty()) {
-        logger.clear();
-        return fail(fmuPath + ": " + problem);
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::string name = n == 1 ? std::string("kestrune") : "kestrune" + std::to_string(j);
+        if (std::string problem = units[j].instantiate(name, verbose); !problem.empty()) {
+            log.drain();
+            return fail(problem);
+        }
     }
     log.drain();
 
-    std::array<double, 7> measured = plant.measurements();
-    if (!allFinite(measured))
-        return fail("the plant's measurements at t = 0 are not finite");
-    recorder.add(sampleOf(plant, measured));
+    std::vector<std::array<double, 7>> measured(n);
+    for (std::size_t j = 0; j < n; ++j) {
+        measured[j] = plant.measurements(j);
+        if (!allFinite(measured[j]))
+            return fail("the plant's measurements at t = 0 are not finite");
+    }
+    std::vector<master::Gates> gates(n);
+    for (std::size_t j = 0; j < n; ++j) {
+        const master::Inputs initial = measured[j];
+        if (!units[j].initialize(initial)) {
+            log.drain();
+            return fail(units[j].failure());
+        }
+        if (!units[j].readGates(gates[j])) {
+            log.drain();
+            return fail("reading the gates after initialization: " + units[j].failure());
+        }
+    }
+    log.drain();
+    // The samples at t = 0 with the levels every converter holds over the
+    // first step, as the units will measure at the first step.
+    for (std::size_t j = 0; j < n; ++j)
+        plant.hold(j, gates[j]);
+    for (std::size_t j = 0; j < n; ++j) {
+        measured[j] = plant.measurements(j);
+        recorders[j].add(sampleOf(plant, j, measured[j]));
+    }
     if (rows != nullptr)
         rows->row(plant);
 
-    const master::Inputs initial = measured;
-    if (const fmi2Status status = session.initialize(0.0, &initial); failed(status)) {
-        log.drain();
-        return fail(std::string("initialization failed with ") + master::statusName(status));
-    }
-    master::Gates gates{};
-    if (const fmi2Status status = session.readGates(gates); failed(status)) {
-        log.drain();
-        return fail(std::string("reading the gates after initialization failed with ") +
-                    master::statusName(status));
-    }
-    log.drain();
-
     const double h = plan.step;
     const std::int32_t perStep = plan.baseStepsPerStep;
-    master::Gates next{};
-    for (std::int64_t k = 0; k < plan.stepCount; ++k) {
+    std::vector<master::Gates> next(n);
+    // Steps to the next CSV row: a countdown rather than a division per step.
+    std::int64_t untilRow = plan.stepsPerRow;
+    for (std::int64_t k = 0; k < plan.stepCount && !result.stopped; ++k) {
         const double t = static_cast<double>(k) * h;
-        const char *call = fmi3 ? "fmi3SetFloat64" : "fmi2SetReal";
-        fmi2Status status = session.setInputs(measured);
-        if (!failed(status)) {
-            call = fmi3 ? "fmi3DoStep" : "fmi2DoStep";
-            status = session.doStep(t, h);
-        }
-        if (!failed(status)) {
-            call = fmi3 ? "fmi3GetFloat64" : "fmi2GetReal";
-            status = session.readGates(next);
-        }
+        // Every unit's measurements, every unit's step, every unit's gates.
+        std::size_t failedUnit = n;
+        for (std::size_t j = 0; j < n && failedUnit == n; ++j)
+            if (!units[j].setInputs(measured[j]))
+                failedUnit = j;
+        for (std::size_t j = 0; j < n && failedUnit == n; ++j)
+            if (!units[j].doStep(t, h))
+                failedUnit = j;
+        for (std::size_t j = 0; j < n && failedUnit == n; ++j)
+            if (!units[j].readGates(next[j]))
+                failedUnit = j;
         if (!logger.messages.empty())
             log.drain();
-        if (failed(status)) {
+        if (failedUnit != n) {
             result.wallSeconds = wallSeconds();
-            return fail(std::string(call) + " failed with " + master::statusName(status) +
+            return fail(units[failedUnit].failure() +
+                        (n == 1 ? "" : " (converter " + std::to_string(failedUnit) + ")") +
                         " in the communication step from t = " + numberText(t, 10) + " s, after " +
                         std::to_string(result.stepsDone) + " steps");
         }
 
         // The plant advances over the step with the gates read one step
-        // earlier, held for every base step of it.
-        for (std::int32_t j = 0; j < perStep; ++j) {
-            plant.step(gates);
-            measured = plant.measurements();
-            recorder.add(sampleOf(plant, measured));
+        // earlier, held for every base step of it; at its end each converter
+        // holds the gates just read, which enter the PCC voltage there.
+        for (std::int32_t i = 0; i < perStep; ++i) {
+            plant.step();
+            if (i + 1 == perStep)
+                for (std::size_t j = 0; j < n; ++j)
+                    plant.hold(j, next[j]);
+            for (std::size_t j = 0; j < n; ++j) {
+                measured[j] = plant.measurements(j);
+                recorders[j].add(sampleOf(plant, j, measured[j]));
+            }
+            // A state that is no longer a number counts as diverged too, but
+            // that one is an error of the plant, not a result.
+            if (plant.diverged()) {
+                for (std::size_t j = 0; j < n; ++j) {
+                    if (!allFinite(measured[j])) {
+                        result.wallSeconds = wallSeconds();
+                        return fail("the plant's state is no longer finite at t = " +
+                                    numberText(plant.time(), 10) + " s: check the plant parameters");
+                    }
+                }
+                result.stopped = true;
+                result.stopTime = plant.time();
+                result.stopReason = divergence(plant);
+                break;
+            }
         }
-        gates = next;
         ++result.stepsDone;
-        if (!allFinite(measured)) {
-            result.wallSeconds = wallSeconds();
-            return fail("the plant's state is no longer finite at t = " + numberText(plant.time(), 10) +
-                        " s: check the plant parameters");
+        if (--untilRow == 0 || result.stopped) {
+            untilRow = plan.stepsPerRow;
+            if (rows != nullptr)
+                rows->row(plant);
         }
-        if (rows != nullptr && result.stepsDone % plan.stepsPerRow == 0)
-            rows->row(plant);
         if (progress != nullptr && result.stepsDone % CLOCK_CHECK_STEPS == 0)
             progress->progress(plant.time(), scenario.duration, wallSeconds());
     }
     result.wallSeconds = wallSeconds();
 
-    result.unitTime = session.readTime();
-    session.terminate();
-    session.freeInstance();
+    result.unitTime = units[0].readTime();
+    for (std::size_t j = 0; j < n; ++j)
+        units[j].terminate();
     log.drain();
 
     result.simulated = plant.time();
-    result.figures = recorder.figures();
-    result.illegalPatterns = plant.illegalPatterns();
-    result.directChanges = plant.directChanges();
+    for (std::size_t j = 0; j < n; ++j) {
+        result.converterFigures.push_back(recorders[j].figures());
+        result.illegalPatterns += plant.illegalPatterns(j);
+        result.directChanges += plant.directChanges(j);
+    }
+    result.figures = result.converterFigures.front();
     if (log.errorsSeen())
         return fail("the unit reported an error (see above); its results are not to be trusted");
     result.ok = true;

@@ -31,14 +31,24 @@ struct ClosedLoopResult {
     bool ok = false;
     std::string error; // when not ok: one line; the run stopped there
     std::int64_t stepsDone = 0;
-    double simulated = 0.0;   // [s] plant time reached
-    double unitTime = 0.0;    // [s] the unit's own time at the end
-    double wallSeconds = 0.0; // instantiation to the end of the loop
-    std::vector<plant::SegmentFigures> figures;
-    std::int64_t illegalPatterns = 0;
+    double simulated = 0.0;                     // [s] plant time reached
+    double unitTime = 0.0;                      // [s] the unit's own time at the end (converter 0's)
+    double wallSeconds = 0.0;                   // instantiation to the end of the loop
+    std::vector<plant::SegmentFigures> figures; // converter 0's, per segment
+    // Every converter's, per segment; the PCC figures are in each (the same).
+    std::vector<std::vector<plant::SegmentFigures>> converterFigures;
+    std::int64_t illegalPatterns = 0; // all converters together
     std::int64_t directChanges = 0;
-    std::vector<std::string> unitMessages; // warnings and errors the unit logged
+    std::vector<std::string> unitMessages; // warnings and errors the units logged
+    // A run that diverged (a current above 10 pu, a link outside 50-1500 V)
+    // stops there and is still ok: the figures cover the time up to the stop.
+    bool stopped = false;
+    double stopTime = 0.0;  // [s]
+    std::string stopReason; // one line
 };
+
+// Why the plant's state counts as diverged, or "" while it does not.
+std::string divergence(const plant::Plant &plant);
 
 // Runs the plan against the unit in fmuPath. Unit warnings and errors are
 // printed to err as they come (every message with verbose).

@@ -2,26 +2,65 @@
 #include "options.h"
 #include "run.h"
 
+#include <filesystem>
 #include <iostream>
 #include <string_view>
 #include <unistd.h>
 #include <vector>
 
-#ifndef KESTRUNE_DEFAULT_FMU
-#define KESTRUNE_DEFAULT_FMU "Kestrune.fmu"
+// Where the default archive and scenario folder lie relative to the
+// program's own folder: installed (bin/ beside share/kestrune/), then in the
+// build tree.
+#ifndef KESTRUNE_INSTALLED_DATA
+#define KESTRUNE_INSTALLED_DATA "../share/kestrune"
 #endif
-#ifndef KESTRUNE_SCENARIO_DIR
-#define KESTRUNE_SCENARIO_DIR "scenarios"
+#ifndef KESTRUNE_BUILD_FMU
+#define KESTRUNE_BUILD_FMU "../Kestrune.fmu"
 #endif
+#ifndef KESTRUNE_BUILD_SCENARIOS
+#define KESTRUNE_BUILD_SCENARIOS "../scenarios"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The program's folder, from the link the kernel keeps to it; "" when it
+// cannot be read.
+fs::path programFolder() {
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? fs::path() : self.parent_path();
+}
+
+// The first candidate that exists, relative to the program's folder; the
+// first one when none does, so that messages name where it was looked for.
+std::string firstExisting(const fs::path &folder, std::initializer_list<const char *> candidates) {
+    std::error_code ec;
+    for (const char *candidate : candidates) {
+        const fs::path path = (folder / candidate).lexically_normal();
+        if (fs::exists(path, ec))
+            return path.string();
+    }
+    return (folder / *candidates.begin()).lexically_normal().string();
+}
+
+} // namespace
 
 int main(int argc, char **argv) {
     using kestrune::sim::ParseResult;
+    const fs::path folder = programFolder();
+    const std::string defaultFmu =
+        firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/Kestrune.fmu", KESTRUNE_BUILD_FMU});
+    const std::string defaultScenarios =
+        firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/scenarios", KESTRUNE_BUILD_SCENARIOS});
+
     const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    const ParseResult parsed = kestrune::sim::parseOptions(args, KESTRUNE_DEFAULT_FMU, KESTRUNE_SCENARIO_DIR);
+    const ParseResult parsed = kestrune::sim::parseOptions(args, defaultFmu, defaultScenarios);
 
     switch (parsed.action) {
     case ParseResult::Action::Help:
-        std::cout << kestrune::sim::usage("kestrune-sim", KESTRUNE_DEFAULT_FMU, KESTRUNE_SCENARIO_DIR);
+        std::cout << kestrune::sim::usage("kestrune-sim", defaultFmu, defaultScenarios);
         return 0;
     case ParseResult::Action::Error:
         std::cerr << "kestrune-sim: " << parsed.error << "\nTry 'kestrune-sim --help'.\n";

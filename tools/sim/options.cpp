@@ -161,6 +161,7 @@ class Parser {
             if (arg.empty())
                 fail("the .fmu path must not be empty");
             o.fmu = std::string(arg);
+            o.fmuPositional = true;
         } else {
             fail("unexpected argument '" + std::string(arg) + "' (one .fmu only; options start with --)");
         }
@@ -174,15 +175,21 @@ class Parser {
         }
         const std::string_view key = text.substr(0, equals);
         const std::string_view value = text.substr(equals + 1);
-        if (!isParameterKey(key)) {
-            std::string keys;
-            for (const ParameterKey &k : parameterKeys())
-                keys += (keys.empty() ? "" : ", ") + std::string(k.key);
-            fail("--set: '" + std::string(key) + "' is not a plant parameter (" + keys + ")");
+        if (std::string problem = checkOverrideKey(key); !problem.empty()) {
+            fail("--set: " + problem);
             return;
         }
-        plant::PlantParameters scratch;
-        if (std::string problem = setParameter(scratch, key, value); !problem.empty()) {
+        // The value's form, on a scratch scenario; the converter index is
+        // checked against the scenario once it is read.
+        Scenario scratch;
+        const std::string_view plainKey =
+            key.starts_with("converters[") ? key.substr(key.find("].") + 2) : key;
+        std::string problem;
+        if (key.starts_with("grid."))
+            problem = applyOverride(scratch, key, value);
+        else
+            problem = setParameter(scratch.parameters, plainKey, value);
+        if (!problem.empty()) {
             fail("--set: " + problem);
             return;
         }
@@ -245,9 +252,9 @@ std::string planRun(const Options &options, RunPlan &plan) {
 std::string planRun(const Options &options, Scenario scenario, RunPlan &plan) {
     RunPlan result;
     for (const auto &[key, value] : options.overrides)
-        if (std::string problem = setParameter(scenario.parameters, key, value); !problem.empty())
+        if (std::string problem = applyOverride(scenario, key, value); !problem.empty())
             return "--set: " + problem;
-    if (std::string problem = validateParameters(scenario.parameters); !problem.empty())
+    if (std::string problem = validateScenario(scenario); !problem.empty())
         return (options.overrides.empty() ? scenario.source + ": " : std::string("--set: ")) + problem;
 
     if (options.duration) {
@@ -315,7 +322,11 @@ Scenario:
   --list-scenarios          list the scenarios there and exit
   --duration SECONDS        replaces the scenario's duration; events at or
                             after the new end are left out
-  --set KEY=VALUE           replaces one plant parameter; repeatable. Keys:
+  --set KEY=VALUE           replaces a plant parameter; repeatable. KEY sets
+                            it for every converter, converters[J].KEY for
+                            converter J only (from 0); grid.scr=R and
+                            grid.xOverR=X put the grid behind an impedance.
+                            Keys:
 )";
     for (const ParameterKey &key : parameterKeys()) {
         std::string line = "                              ";
@@ -330,9 +341,11 @@ Time:
   --step SECONDS            communication step, the size of each fmi2DoStep
                             (default 5e-6, the unit's base step). A longer
                             step holds the gates over it while the plant
-                            still advances per 5e-6 s; it must be a whole
-                            number of base steps, and the duration a whole
-                            number of steps.
+                            still advances per 5e-6 s: it samples the
+                            modulation and distorts the run several-fold
+                            (a warning says so). It must be a whole number
+                            of base steps, and the duration a whole number
+                            of steps.
 
 Output:
   --output-dir DIR          where NAME.csv, NAME.json, NAME.gp, NAME.png and
@@ -354,8 +367,14 @@ the plant over the step with the gates read one step earlier; the first
 gates come from initialization mode, where the measurements at t = 0 are
 written.
 
-Exit status: 0 on success, 1 when the scenario, the unit, the plant or an
-output fails, 2 for invalid options.
+A run that diverges (a converter current above 10 pu, 6804 A, or a DC link
+outside 50-1500 V) stops there; its figures cover the time up to the stop,
+and the summary says when and why it stopped. That is a result about the
+controller: the run counts as completed.
+
+Exit status: 0 for a completed run (also one that stopped as diverged, and
+without gnuplot); 1 when the archive, the unit, the plant or an output
+fails; 2 for invalid options, scenarios or overrides.
 )";
     return text;
 }

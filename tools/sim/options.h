@@ -15,6 +15,7 @@ namespace kestrune::sim {
 
 struct Options {
     std::string fmu;                     // the unit's .fmu archive
+    bool fmuPositional = false;          // fmu came from an argument without an option
     std::string scenario = "startup500"; // a name in scenarioDir, or a .json path
     std::string scenarioDir;             // where names are looked up
 

@@ -31,7 +31,7 @@ format(const char *pattern, ...) {
     return line;
 }
 
-std::string eventText(const ScenarioEvent &event) {
+std::string eventText(const ScenarioEvent &event, bool several) {
     switch (event.kind) {
     case plant::EventKind::Frequency:
         return "frequency " + numberText(event.value, 6) + " Hz";
@@ -41,7 +41,9 @@ std::string eventText(const ScenarioEvent &event) {
     case plant::EventKind::Sag:
         return "amplitude " + numberText(event.value, 6);
     case plant::EventKind::Load:
-        return "load " + numberText(event.value / 1e3, 6) + " kW";
+        return (several && event.converter >= 0 ? "#" + std::to_string(event.converter) + " "
+                                                : std::string()) +
+               "load " + numberText(event.value / 1e3, 6) + " kW";
     }
     return "?";
 }
@@ -90,12 +92,53 @@ std::string csvHeader(bool splitLink) {
     return header + "\n";
 }
 
+bool networkLayout(const Scenario &scenario) {
+    return converterCount(scenario) > 1 || scenario.grid.scr.has_value();
+}
+
+std::string csvHeader(const Scenario &scenario) {
+    if (!networkLayout(scenario))
+        return csvHeader(scenario.parameters.splitLink);
+    std::string header = "time,e_a,e_b,e_c,v_a,v_b,v_c";
+    const std::vector<plant::PlantParameters> converters = converterParameters(scenario);
+    for (std::size_t j = 0; j < converters.size(); ++j) {
+        std::string n = std::to_string(j);
+        n.insert(n.begin(), '_');
+        for (const char *column : {"i_a", "i_b", "i_c", "Vdc", "P", "Q", "level_a", "level_b", "level_c"})
+            header.append(",").append(column).append(n);
+        if (converters[j].splitLink)
+            header.append(",V1").append(n).append(",V2").append(n);
+    }
+    return header + "\n";
+}
+
+int converterColumn(const Scenario &scenario, std::size_t converter) {
+    if (!networkLayout(scenario))
+        return 5;
+    int column = 8;
+    const std::vector<plant::PlantParameters> converters = converterParameters(scenario);
+    for (std::size_t j = 0; j < converter; ++j)
+        column += converters[j].splitLink ? 11 : 9;
+    return column;
+}
+
 CsvRows::CsvRows(const std::string &path, bool splitLink)
     : buffer_(std::make_unique<char[]>(BUFFER_SIZE)), splitLink_(splitLink) {
     stream_.rdbuf()->pubsetbuf(buffer_.get(), BUFFER_SIZE);
     stream_.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
     if (stream_)
         stream_ << csvHeader(splitLink);
+}
+
+CsvRows::CsvRows(const std::string &path, const Scenario &scenario)
+    : buffer_(std::make_unique<char[]>(BUFFER_SIZE)), splitLink_(scenario.parameters.splitLink),
+      network_(networkLayout(scenario)) {
+    for (const plant::PlantParameters &p : converterParameters(scenario))
+        splitLinks_.push_back(p.splitLink);
+    stream_.rdbuf()->pubsetbuf(buffer_.get(), BUFFER_SIZE);
+    stream_.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (stream_)
+        stream_ << csvHeader(scenario);
 }
 
 namespace {
@@ -135,6 +178,10 @@ char *putFixed(char *p, char *end, double value, int decimals) {
 } // namespace
 
 void CsvRows::row(const plant::Plant &plant) {
+    if (network_) {
+        networkRow(plant);
+        return;
+    }
     char line[40 * 16];
     char *p = line;
     char *const end = line + sizeof line;
@@ -159,6 +206,41 @@ void CsvRows::row(const plant::Plant &plant) {
     }
     *p++ = '\n';
     stream_.write(line, p - line);
+}
+
+void CsvRows::networkRow(const plant::Plant &plant) {
+    char line[40 * 8];
+    char *p = line;
+    char *const end = line + sizeof line;
+    auto put = [&p, end](double value, int decimals) {
+        *p++ = ',';
+        p = putFixed(p, end, value, decimals);
+    };
+    p = putFixed(p, end, plant.time(), 6);
+    for (const double value : plant.gridVoltages())
+        put(value, 3);
+    for (const double value : plant.pccVoltages())
+        put(value, 3);
+    stream_.write(line, p - line);
+    for (std::size_t j = 0; j < plant.converterCount(); ++j) {
+        p = line;
+        const plant::PlantState &x = plant.state(j);
+        for (const double value : x.current)
+            put(value, 3);
+        put(x.vdc, 3);
+        put(plant.activePower(j), 1);
+        put(plant.reactivePower(j), 1);
+        for (const int level : plant.levels(j)) {
+            *p++ = ',';
+            p = std::to_chars(p, end, level).ptr;
+        }
+        if (splitLinks_[j]) {
+            put(x.upper, 3);
+            put(x.lower, 3);
+        }
+        stream_.write(line, p - line);
+    }
+    stream_.put('\n');
 }
 
 bool CsvRows::close() {
@@ -195,8 +277,55 @@ std::string segmentLabel(const Scenario &scenario, double start) {
     std::string label;
     for (const ScenarioEvent &event : scenario.events)
         if (step > 0 && plant::stepIndexAtOrAfter(event.time) == step)
-            label += (label.empty() ? "" : ", ") + eventText(event);
+            label += (label.empty() ? "" : ", ") + eventText(event, converterCount(scenario) > 1);
     return label.empty() ? "start" : label;
+}
+
+namespace {
+
+void printSegments(std::ostream &out, const Scenario &scenario,
+                   const std::vector<plant::SegmentFigures> &figures) {
+    out << format("%-13s %-22s %8s %8s %9s %7s %7s %7s %6s %6s %7s %6s\n", "segment [s]", "begins with",
+                  "Vdc min", "Vdc max", "settling", "ripple", "peak I", "rms I", "PF", "THD", "illegal",
+                  "direct");
+    out << format("%-13s %-22s %8s %8s %9s %7s %7s %7s %6s %6s\n", "", "", "[V]", "[V]", "[s]", "[V]", "[pu]",
+                  "[pu]", "", "[%]");
+    for (const plant::SegmentFigures &f : figures) {
+        const std::string settling = f.settled ? format("%9.4f", f.settlingTime) : format("%9s", "unsettled");
+        std::string label = segmentLabel(scenario, f.start);
+        if (label.size() > 22)
+            label = label.substr(0, 21) + "~";
+        // A segment the run stopped in has no steady window: its steady
+        // figures are left out.
+        const std::string steady = f.steady
+                                       ? format("%7.2f %7.3f %7.3f %6.3f %6.1f", f.vdcRipple, f.peakCurrentPu,
+                                                f.steadyRmsPu, f.powerFactor, 100.0 * f.thd)
+                                       : format("%7s %7.3f %7s %6s %6s", "-", f.peakCurrentPu, "-", "-", "-");
+        out << format("%-13s %-22s %8.2f %8.2f %s %s %7lld %6lld\n",
+                      format("%.3f-%.3f", f.start, f.end).c_str(), label.c_str(), f.vdcMin, f.vdcMax,
+                      settling.c_str(), steady.c_str(), static_cast<long long>(f.illegalPatterns),
+                      static_cast<long long>(f.directChanges));
+    }
+}
+
+std::string converterText(const plant::PlantParameters &p) {
+    return numberText(p.loadPower / 1e3, 6) + " kW, precharge " + numberText(p.precharge, 6) + " V";
+}
+
+} // namespace
+
+std::string gridText(const Scenario &scenario) {
+    const std::size_t n = converterCount(scenario);
+    std::string text = !scenario.grid.scr ? std::string("stiff grid")
+                                          : "grid at SCR " + numberText(*scenario.grid.scr, 6) + ", X/R " +
+                                                numberText(scenario.grid.xOverR, 6);
+    if (scenario.grid.scr) {
+        const plant::GridImpedance z = scenarioImpedance(scenario);
+        text +=
+            format(" (R_g %.3f mohm, L_g %.2f uH on the 600 V side)", z.resistance * 1e3, z.inductance * 1e6);
+    }
+    text += "; " + std::to_string(n) + (n == 1 ? " converter" : " converters, each with a unit of its own");
+    return text;
 }
 
 void printSummary(std::ostream &out, const RunPlan &plan, const ClosedLoopResult &result,
@@ -206,29 +335,44 @@ void printSummary(std::ostream &out, const RunPlan &plan, const ClosedLoopResult
     if (!scenario.description.empty())
         out << ": " << scenario.description;
     out << '\n';
+    const bool network = networkLayout(scenario);
+    if (network)
+        out << gridText(scenario) << '\n';
     out << format("%.6g s simulated in %lld communication steps of %.6g s (%lld base steps)\n",
                   result.simulated, static_cast<long long>(result.stepsDone), plan.step,
                   static_cast<long long>(result.stepsDone * plan.baseStepsPerStep));
     if (result.wallSeconds > 0.0)
         out << format("wall time %.3f s, real-time factor %.1f\n", result.wallSeconds,
                       result.simulated / result.wallSeconds);
+    if (result.stopped)
+        out << "STOPPED at t = " << numberText(result.stopTime, 10)
+            << " s, the run diverged: " << result.stopReason << '\n';
     out << '\n';
 
-    out << format("%-13s %-22s %8s %8s %9s %7s %7s %7s %6s %6s %7s %6s\n", "segment [s]", "begins with",
-                  "Vdc min", "Vdc max", "settling", "ripple", "peak I", "rms I", "PF", "THD", "illegal",
-                  "direct");
-    out << format("%-13s %-22s %8s %8s %9s %7s %7s %7s %6s %6s\n", "", "", "[V]", "[V]", "[s]", "[V]", "[pu]",
-                  "[pu]", "", "[%]");
-    for (const plant::SegmentFigures &f : result.figures) {
-        const std::string settling = f.settled ? format("%9.4f", f.settlingTime) : format("%9s", "unsettled");
-        std::string label = segmentLabel(scenario, f.start);
-        if (label.size() > 22)
-            label = label.substr(0, 21) + "~";
-        out << format("%-13s %-22s %8.2f %8.2f %s %7.2f %7.3f %7.3f %6.3f %6.1f %7lld %6lld\n",
-                      format("%.3f-%.3f", f.start, f.end).c_str(), label.c_str(), f.vdcMin, f.vdcMax,
-                      settling.c_str(), f.vdcRipple, f.peakCurrentPu, f.steadyRmsPu, f.powerFactor,
-                      100.0 * f.thd, static_cast<long long>(f.illegalPatterns),
-                      static_cast<long long>(f.directChanges));
+    if (!network) {
+        printSegments(out, scenario, result.figures);
+    } else {
+        const std::vector<plant::PlantParameters> converters = converterParameters(scenario);
+        for (std::size_t j = 0; j < result.converterFigures.size(); ++j) {
+            out << "converter " << j << " (" << converterText(converters[j]) << ")\n";
+            printSegments(out, scenario, result.converterFigures[j]);
+            out << '\n';
+        }
+        out << "PCC voltage, phase a, over the last 6 grid cycles of each segment\n";
+        out << format("%-13s %-22s %12s %8s %12s\n", "segment [s]", "begins with", "fundamental", "THD",
+                      "angle to e_a");
+        out << format("%-13s %-22s %12s %8s %12s\n", "", "", "[pu]", "[%]", "[deg]");
+        for (const plant::SegmentFigures &f : result.figures) {
+            std::string label = segmentLabel(scenario, f.start);
+            if (label.size() > 22)
+                label = label.substr(0, 21) + "~";
+            const std::string range = format("%.3f-%.3f", f.start, f.end);
+            if (f.steady)
+                out << format("%-13s %-22s %12.4f %8.1f %12.2f\n", range.c_str(), label.c_str(),
+                              f.pccFundamentalPu, 100.0 * f.pccThd, f.pccAngleDegrees);
+            else
+                out << format("%-13s %-22s %12s %8s %12s\n", range.c_str(), label.c_str(), "-", "-", "-");
+        }
     }
     out << '\n';
     if (!paths.csv.empty())
@@ -256,30 +400,72 @@ std::string writeSummaryJson(const std::string &path, const std::string &fmu, co
     }
     auto eventsJson = [](const std::vector<ScenarioEvent> &events) {
         json list = json::array();
-        for (const ScenarioEvent &event : events)
-            list.push_back(
-                {{"time", event.time}, {"kind", eventKindName(event.kind)}, {"value", event.value}});
+        for (const ScenarioEvent &event : events) {
+            json item{{"time", event.time}, {"kind", eventKindName(event.kind)}, {"value", event.value}};
+            if (event.converter >= 0)
+                item["converter"] = event.converter;
+            list.push_back(item);
+        }
         return list;
     };
-    json segments = json::array();
-    for (const plant::SegmentFigures &f : result.figures)
-        segments.push_back({{"start", f.start},
-                            {"end", f.end},
-                            {"beginsWith", segmentLabel(scenario, f.start)},
-                            {"gridFrequency", f.gridFrequency},
-                            {"vdcMin", f.vdcMin},
-                            {"vdcMax", f.vdcMax},
-                            {"settlingTime", f.settlingTime},
-                            {"settled", f.settled},
-                            {"vdcRipple", f.vdcRipple},
-                            {"peakCurrentPu", f.peakCurrentPu},
-                            {"steadyRmsPu", f.steadyRmsPu},
-                            {"fundamentalPu", f.fundamentalPu},
-                            {"phaseDegrees", f.phaseDegrees},
-                            {"powerFactor", f.powerFactor},
-                            {"thd", f.thd},
-                            {"illegalPatterns", f.illegalPatterns},
-                            {"directChanges", f.directChanges}});
+    auto segmentsJson = [&scenario](const std::vector<plant::SegmentFigures> &figures) {
+        json segments = json::array();
+        for (const plant::SegmentFigures &f : figures) {
+            auto steady = [&f](double value) { return f.steady ? json(value) : json(); };
+            segments.push_back({{"start", f.start},
+                                {"end", f.end},
+                                {"beginsWith", segmentLabel(scenario, f.start)},
+                                {"gridFrequency", f.gridFrequency},
+                                {"vdcMin", f.vdcMin},
+                                {"vdcMax", f.vdcMax},
+                                {"settlingTime", f.settlingTime},
+                                {"settled", f.settled},
+                                {"vdcRipple", steady(f.vdcRipple)},
+                                {"peakCurrentPu", f.peakCurrentPu},
+                                {"steadyRmsPu", steady(f.steadyRmsPu)},
+                                {"fundamentalPu", steady(f.fundamentalPu)},
+                                {"phaseDegrees", steady(f.phaseDegrees)},
+                                {"powerFactor", steady(f.powerFactor)},
+                                {"thd", steady(f.thd)},
+                                {"illegalPatterns", f.illegalPatterns},
+                                {"directChanges", f.directChanges}});
+        }
+        return segments;
+    };
+    json pcc = json::array();
+    for (const plant::SegmentFigures &f : result.figures) {
+        auto steady = [&f](double value) { return f.steady ? json(value) : json(); };
+        pcc.push_back({{"start", f.start},
+                       {"end", f.end},
+                       {"fundamentalPu", steady(f.pccFundamentalPu)},
+                       {"thd", steady(f.pccThd)},
+                       {"angleDegrees", steady(f.pccAngleDegrees)}});
+    }
+    json converters = json::array();
+    const std::vector<plant::PlantParameters> converterList = converterParameters(scenario);
+    for (std::size_t j = 0; j < converterList.size(); ++j) {
+        json own = json::object();
+        for (const ParameterKey &key : parameterKeys()) {
+            if (isGridKey(key.key))
+                continue;
+            if (std::string_view(key.key) == "splitLink")
+                own[key.key] = converterList[j].splitLink;
+            else
+                own[key.key] = parameterValue(converterList[j], key.key);
+        }
+        converters.push_back(
+            {{"index", j},
+             {"parameters", own},
+             {"segments", j < result.converterFigures.size() ? segmentsJson(result.converterFigures[j])
+                                                             : json::array()}});
+    }
+    const plant::GridImpedance impedance = scenarioImpedance(scenario);
+    const json grid{{"scr", scenario.grid.scr ? json(*scenario.grid.scr) : json()},
+                    {"xOverR", scenario.grid.xOverR},
+                    {"resistance", impedance.resistance},
+                    {"inductance", impedance.inductance}};
+    const json stopped =
+        result.stopped ? json{{"time", result.stopTime}, {"reason", result.stopReason}} : json();
 
     json outputs = json::object();
     auto addPath = [&outputs](const char *key, const std::string &value) {
@@ -292,13 +478,14 @@ std::string writeSummaryJson(const std::string &path, const std::string &fmu, co
     addPath("png", paths.png);
     addPath("svg", paths.svg);
 
-    const json document{
+    json document{
         {"scenario",
          {{"name", scenario.name},
           {"description", scenario.description},
           {"source", scenario.source},
           {"duration", scenario.duration},
           {"parameters", parameters},
+          {"grid", grid},
           {"events", eventsJson(scenario.events)},
           {"eventsLeftOut", eventsJson(plan.droppedEvents)}}},
         {"run",
@@ -313,9 +500,15 @@ std::string writeSummaryJson(const std::string &path, const std::string &fmu, co
           {"realTimeFactor", result.wallSeconds > 0.0 ? json(result.simulated / result.wallSeconds) : json()},
           {"illegalPatterns", result.illegalPatterns},
           {"directChanges", result.directChanges},
+          {"stopped", stopped},
           {"unitMessages", result.unitMessages}}},
-        {"segments", segments},
+        {"segments", segmentsJson(result.figures)},
+        {"converters", converters},
+        {"pcc", pcc},
         {"outputs", outputs}};
+    // "segments" is converter 0's, for a run of one converter.
+    if (converterList.size() != 1)
+        document.erase("segments");
 
     // Paths come from the command line and the file system, where any bytes
     // may name a folder; bytes that are not UTF-8 are written as U+FFFD so
@@ -328,7 +521,7 @@ std::string writeSummaryJson(const std::string &path, const std::string &fmu, co
     return "";
 }
 
-std::string writePlotScript(const std::string &directory, const RunPlan &plan) {
+std::string writePlotScript(const std::string &directory, const RunPlan &plan, double stoppedAt) {
     const Scenario &scenario = plan.scenario;
     const std::string &name = scenario.name;
     std::ostringstream gp;
@@ -346,37 +539,76 @@ std::string writePlotScript(const std::string &directory, const RunPlan &plan) {
     for (const double time : marked)
         gp << "set arrow from " << time << ", graph 0 to " << time
            << ", graph 1 nohead dt 2 lw 1.5 lc rgb '#666666' front\n";
+    if (stoppedAt >= 0.0)
+        gp << "set arrow from " << stoppedAt << ", graph 0 to " << stoppedAt
+           << ", graph 1 nohead lw 2 lc rgb '#cc0000' front\n"
+           << "set label 99 'stopped: diverged' at " << stoppedAt
+           << ", graph 0.94 right offset -0.6,0 tc rgb '#cc0000' font ',9' front\n";
     const std::string title =
         scenario.name + (scenario.description.empty() ? "" : ": " + scenario.description);
 
+    const bool network = networkLayout(scenario);
+    const std::size_t converters = converterCount(scenario);
+    const std::size_t panels = network ? 2 * converters + 1 : 3;
+    const std::size_t height = network ? 120 + 280 * panels : 950;
     gp << "do for [kind in 'png svg'] {\n"
        << "  if (kind eq 'png') {\n"
-       << "    set terminal pngcairo noenhanced size 1100,950 font 'sans,10'\n"
+       << "    set terminal pngcairo noenhanced size 1100," << height << " font 'sans,10'\n"
        << "  } else {\n"
-       << "    set terminal svg noenhanced size 1100,950 font 'sans,10' background '#ffffff'\n"
+       << "    set terminal svg noenhanced size 1100," << height << " font 'sans,10' background '#ffffff'\n"
        << "  }\n"
        << "  set output " << gnuplotString(name + ".") << ".kind\n"
-       << "  set multiplot layout 3,1 title " << gnuplotString(title) << " font ',12'\n";
+       << "  set multiplot layout " << panels << ",1 title " << gnuplotString(title) << " font ',12'\n";
     for (std::size_t i = 0; i < marked.size(); ++i)
         gp << "  set label " << (i + 1) << ' ' << gnuplotString(segmentLabel(scenario, marked[i])) << " at "
            << marked[i] << ", graph 0.06 offset 0.6,0 font ',9' front\n";
-    gp << "  unset xlabel\n"
-       << "  set ylabel 'DC link [V]'\n"
-       << "  plot data skip 1 using 1:8 with lines lw 1.2 lc rgb '#1f5fbf' title 'Vdc', \\\n"
-       << "       reference with lines dt 2 lw 1.2 lc rgb '#000000' title 'reference 500 V', \\\n"
-       << "       reference * 1.01 with lines dt 3 lc rgb '#999999' title '+/-1 %', \\\n"
-       << "       reference * 0.99 with lines dt 3 lc rgb '#999999' notitle\n";
-    for (std::size_t i = 0; i < marked.size(); ++i)
-        gp << "  unset label " << (i + 1) << "\n";
-    gp << "  set ylabel 'grid current [A]'\n"
-       << "  plot data skip 1 using 1:5 with lines lw 1 lc rgb '#d62728' title 'i_a', \\\n"
-       << "       data skip 1 using 1:6 with lines lw 1 lc rgb '#2ca02c' title 'i_b', \\\n"
-       << "       data skip 1 using 1:7 with lines lw 1 lc rgb '#1f77b4' title 'i_c'\n"
-       << "  set ylabel 'power [kW, kvar]'\n"
-       << "  set xlabel 'time [s]'\n"
-       << "  plot data skip 1 using 1:($9/1000) with lines lw 1.2 lc rgb '#9467bd' title 'P [kW]', \\\n"
-       << "       data skip 1 using 1:($10/1000) with lines lw 1 lc rgb '#ff7f0e' title 'Q [kvar]'\n"
-       << "  unset multiplot\n"
+    gp << "  unset xlabel\n";
+    if (!network) {
+        gp << "  set ylabel 'DC link [V]'\n"
+           << "  plot data skip 1 using 1:8 with lines lw 1.2 lc rgb '#1f5fbf' title 'Vdc', \\\n"
+           << "       reference with lines dt 2 lw 1.2 lc rgb '#000000' title 'reference 500 V', \\\n"
+           << "       reference * 1.01 with lines dt 3 lc rgb '#999999' title '+/-1 %', \\\n"
+           << "       reference * 0.99 with lines dt 3 lc rgb '#999999' notitle\n";
+        for (std::size_t i = 0; i < marked.size(); ++i)
+            gp << "  unset label " << (i + 1) << "\n";
+        gp << "  set ylabel 'grid current [A]'\n"
+           << "  plot data skip 1 using 1:5 with lines lw 1 lc rgb '#d62728' title 'i_a', \\\n"
+           << "       data skip 1 using 1:6 with lines lw 1 lc rgb '#2ca02c' title 'i_b', \\\n"
+           << "       data skip 1 using 1:7 with lines lw 1 lc rgb '#1f77b4' title 'i_c'\n"
+           << "  set ylabel 'power [kW, kvar]'\n"
+           << "  set xlabel 'time [s]'\n"
+           << "  plot data skip 1 using 1:($9/1000) with lines lw 1.2 lc rgb '#9467bd' title 'P [kW]', \\\n"
+           << "       data skip 1 using 1:($10/1000) with lines lw 1 lc rgb '#ff7f0e' title 'Q [kvar]'\n";
+    } else {
+        // Per converter its DC link and its currents, then the PCC voltage.
+        for (std::size_t j = 0; j < converters; ++j) {
+            const int c = converterColumn(scenario, j);
+            const std::string tag = " " + std::to_string(j);
+            gp << "  set ylabel 'DC link" << tag << " [V]'\n"
+               << "  plot data skip 1 using 1:" << c + 3 << " with lines lw 1.2 lc rgb '#1f5fbf' title 'Vdc"
+               << tag << "', \\\n"
+               << "       reference with lines dt 2 lw 1.2 lc rgb '#000000' title 'reference 500 V', \\\n"
+               << "       reference * 1.01 with lines dt 3 lc rgb '#999999' title '+/-1 %', \\\n"
+               << "       reference * 0.99 with lines dt 3 lc rgb '#999999' notitle\n";
+            if (j == 0)
+                for (std::size_t i = 0; i < marked.size(); ++i)
+                    gp << "  unset label " << (i + 1) << "\n";
+            gp << "  set ylabel 'current" << tag << " [A]'\n"
+               << "  plot data skip 1 using 1:" << c << " with lines lw 1 lc rgb '#d62728' title 'i_a" << tag
+               << "', \\\n"
+               << "       data skip 1 using 1:" << c + 1 << " with lines lw 1 lc rgb '#2ca02c' title 'i_b"
+               << tag << "', \\\n"
+               << "       data skip 1 using 1:" << c + 2 << " with lines lw 1 lc rgb '#1f77b4' title 'i_c"
+               << tag << "'\n";
+        }
+        gp << "  set ylabel 'PCC voltage [V]'\n"
+           << "  set xlabel 'time [s]'\n"
+           << "  plot data skip 1 using 1:5 with lines lw 1 lc rgb '#d62728' title 'v_a', \\\n"
+           << "       data skip 1 using 1:6 with lines lw 1 lc rgb '#2ca02c' title 'v_b', \\\n"
+           << "       data skip 1 using 1:7 with lines lw 1 lc rgb '#1f77b4' title 'v_c', \\\n"
+           << "       data skip 1 using 1:2 with lines dt 2 lw 1 lc rgb '#000000' title 'source e_a'\n";
+    }
+    gp << "  unset multiplot\n"
        << "  unset output\n"
        << "}\n";
 

@@ -12,15 +12,27 @@
 
 namespace kestrune::sim {
 
-// The CSV columns: time, e_a, e_b, e_c, i_a, i_b, i_c, Vdc, P, Q, level_a,
-// level_b, level_c, and V1, V2 with the split link.
+// The CSV columns of one converter on the stiff grid: time, e_a, e_b, e_c,
+// i_a, i_b, i_c, Vdc, P, Q, level_a, level_b, level_c, and V1, V2 with the
+// split link.
 std::string csvHeader(bool splitLink);
+
+// Several converters, or a weak grid: time, the source's e_a, e_b, e_c, the
+// PCC's v_a, v_b, v_c, then per converter J (from 0) i_a_J, i_b_J, i_c_J,
+// Vdc_J, P_J, Q_J (against the PCC voltage), level_a_J, level_b_J,
+// level_c_J, and V1_J, V2_J with its split link.
+bool networkLayout(const Scenario &scenario);
+std::string csvHeader(const Scenario &scenario);
+// The 1-based CSV column of converter j's i_a (its other columns follow in
+// the header's order).
+int converterColumn(const Scenario &scenario, std::size_t converter);
 
 // Writes a row of the plant per call, formatted without allocating, through
 // a large buffer.
 class CsvRows : public RowSink {
   public:
     CsvRows(const std::string &path, bool splitLink);
+    CsvRows(const std::string &path, const Scenario &scenario);
     bool ok() const { return static_cast<bool>(stream_); }
     void row(const plant::Plant &plant) override;
     // Flushes and closes; false when anything failed to be written.
@@ -30,7 +42,11 @@ class CsvRows : public RowSink {
     static constexpr std::size_t BUFFER_SIZE = std::size_t{1} << 20;
     std::unique_ptr<char[]> buffer_;
     std::ofstream stream_;
+    void networkRow(const plant::Plant &plant);
+
     bool splitLink_;
+    bool network_ = false;
+    std::vector<bool> splitLinks_; // per converter, in the network layout
 };
 
 // Shows how far a run is on err once it has taken a second: one line
@@ -63,7 +79,12 @@ struct OutputPaths {
 // segment at time start ("start" for the first segment).
 std::string segmentLabel(const Scenario &scenario, double start);
 
-// The table of figures per segment and the run's facts.
+// "grid at SCR 5, X/R 10 (R_g ..., L_g ...); 2 converters, ..." or "stiff grid; 1 converter".
+std::string gridText(const Scenario &scenario);
+
+// The table of figures per segment and the run's facts: one table per
+// converter and the PCC voltage's figures for several converters or a weak
+// grid.
 void printSummary(std::ostream &out, const RunPlan &plan, const ClosedLoopResult &result,
                   const OutputPaths &paths);
 
@@ -73,7 +94,8 @@ std::string writeSummaryJson(const std::string &path, const std::string &fmu, co
 
 // Writes the gnuplot script for the scenario's CSV (both in directory).
 // Returns "" or what went wrong.
-std::string writePlotScript(const std::string &directory, const RunPlan &plan);
+// A run that stopped as diverged (stoppedAt >= 0) has the stop marked.
+std::string writePlotScript(const std::string &directory, const RunPlan &plan, double stoppedAt = -1.0);
 
 enum class PlotOutcome { Drawn, NoGnuplot, Failed };
 // Runs gnuplot on NAME.gp in directory; message says what happened when it

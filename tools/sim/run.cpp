@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include "closed_loop.h"
+#include "number_text.h"
 #include "outputs.h"
 
 #include <algorithm>
@@ -45,6 +46,20 @@ int runSimulation(const Options &options, std::ostream &out, std::ostream &err, 
     if (options.listScenarios)
         return listScenarios(options, out, err);
 
+    // A scenario's name where the archive goes: say so rather than "no such
+    // file".
+    std::error_code exists;
+    if (options.fmuPositional && !std::filesystem::exists(options.fmu, exists)) {
+        Scenario named;
+        const std::string problem = loadScenario(options.fmu, options.scenarioDir, named);
+        if (problem.find("unknown scenario") == std::string::npos &&
+            problem.find("no such scenario file") == std::string::npos) {
+            err << "kestrune-sim: " << options.fmu
+                << " is no file but names a scenario; to run it, use --scenario " << options.fmu << "\n";
+            return 2;
+        }
+    }
+
     RunPlan plan;
     if (const std::string problem = planRun(options, plan); !problem.empty()) {
         err << "kestrune-sim: " << problem << '\n';
@@ -53,6 +68,13 @@ int runSimulation(const Options &options, std::ostream &out, std::ostream &err, 
     for (const ScenarioEvent &event : plan.droppedEvents)
         err << "kestrune-sim: note: the " << eventKindName(event.kind) << " event at " << event.time
             << " s is left out: the run ends at " << plan.scenario.duration << " s\n";
+
+    if (plan.baseStepsPerStep > 1)
+        err << "kestrune-sim: warning: --step " << numberText(plan.step) << " s holds each unit's gates over "
+            << plan.baseStepsPerStep
+            << " base steps of 5e-06 s while the plant advances per base step: the modulation is sampled, "
+               "so the current distortion and the DC ripple grow several-fold (at 1e-4 s the ripple alone "
+               "exceeds 1 %), and the figures describe that distorted run, not the unit at its base step\n";
 
     namespace fs = std::filesystem;
     const fs::path directory = options.outputDir;
@@ -68,9 +90,13 @@ int runSimulation(const Options &options, std::ostream &out, std::ostream &err, 
     paths.csv = absolutePath(directory / (name + ".csv"));
     const std::string jsonPath = absolutePath(directory / (name + ".json"));
 
-    CsvRows csv(paths.csv, plan.scenario.parameters.splitLink);
+    // The run's files appear whole or not at all: the CSV is written beside
+    // its final name and renamed once the run has completed, and the files
+    // of an earlier run of the same name stay as they were until then.
+    const std::string partialCsv = paths.csv + ".partial";
+    CsvRows csv(partialCsv, plan.scenario);
     if (!csv.ok()) {
-        err << "kestrune-sim: cannot open " << paths.csv << " for writing\n";
+        err << "kestrune-sim: cannot open " << partialCsv << " for writing\n";
         return 1;
     }
     ProgressLine progress(err, errIsTerminal);
@@ -80,20 +106,32 @@ int runSimulation(const Options &options, std::ostream &out, std::ostream &err, 
     if (!result.ok) {
         err << "kestrune-sim: " << result.error << '\n';
         if (result.stepsDone > 0)
-            err << "kestrune-sim: the CSV up to there is in " << paths.csv << '\n';
+            err << "kestrune-sim: the CSV up to there is in " << partialCsv
+                << "; no other file was written, and those of an earlier run of " << name
+                << " are left as they were\n";
         else
-            fs::remove(paths.csv, ec);
+            fs::remove(partialCsv, ec);
         return 1;
     }
     if (!csvWritten) {
-        err << "kestrune-sim: writing " << paths.csv << " failed\n";
+        err << "kestrune-sim: writing " << partialCsv << " failed\n";
+        fs::remove(partialCsv, ec);
+        return 1;
+    }
+    for (const char *extension : {".json", ".png", ".svg", ".gp"})
+        fs::remove(directory / (name + extension), ec);
+    fs::rename(partialCsv, paths.csv, ec);
+    if (ec) {
+        err << "kestrune-sim: cannot rename " << partialCsv << " to " << paths.csv << ": " << ec.message()
+            << '\n';
         return 1;
     }
 
     int status = 0;
     if (options.plot) {
         const std::string dir = directory.string();
-        if (std::string problem = writePlotScript(dir, plan); !problem.empty()) {
+        if (std::string problem = writePlotScript(dir, plan, result.stopped ? result.stopTime : -1.0);
+            !problem.empty()) {
             err << "kestrune-sim: " << problem << '\n';
             status = 1;
         } else {
@@ -109,6 +147,8 @@ int runSimulation(const Options &options, std::ostream &out, std::ostream &err, 
                 break;
             case PlotOutcome::Failed:
                 err << "kestrune-sim: " << message << '\n';
+                fs::remove(directory / (name + ".png"), ec);
+                fs::remove(directory / (name + ".svg"), ec);
                 status = 1;
                 break;
             }
@@ -116,9 +156,16 @@ int runSimulation(const Options &options, std::ostream &out, std::ostream &err, 
     }
 
     paths.json = jsonPath;
-    if (std::string problem = writeSummaryJson(jsonPath, absolutePath(options.fmu), plan, result, paths);
+    const std::string partialJson = jsonPath + ".partial";
+    if (std::string problem = writeSummaryJson(partialJson, absolutePath(options.fmu), plan, result, paths);
         !problem.empty()) {
         err << "kestrune-sim: " << problem << '\n';
+        fs::remove(partialJson, ec);
+        paths.json.clear();
+        status = 1;
+    } else if (fs::rename(partialJson, jsonPath, ec); ec) {
+        err << "kestrune-sim: cannot rename " << partialJson << " to " << jsonPath << ": " << ec.message()
+            << '\n';
         paths.json.clear();
         status = 1;
     }

@@ -75,6 +75,8 @@ const KindName KINDS[] = {
     {"load", EventKind::Load, Range::NonNegative},
 };
 
+const char *const GRID_KEYS[] = {"gridPhasePeak", "gridFrequency", "gridAngle"};
+
 using nlohmann::json;
 
 // Reading a JSON document, each problem names where it is ("events[2].time").
@@ -87,6 +89,7 @@ class Reader {
             return fail("", "must be a JSON object");
         Scenario scenario;
         scenario.source = source_;
+        const json *converters = nullptr;
         bool haveName = false;
         bool haveDuration = false;
         for (const auto &[key, value] : document.items()) {
@@ -109,9 +112,40 @@ class Reader {
             } else if (key == "events") {
                 if (!readEvents(value, scenario.events))
                     return error_;
+            } else if (key == "grid") {
+                if (!readGrid(value, scenario.grid))
+                    return error_;
+            } else if (key == "converters") {
+                if (!value.is_array() || value.empty())
+                    return fail(key, "must be a non-empty array of converters (objects of parameters)");
+                converters = &value;
             } else {
-                return fail(key, "is not a scenario key (name, description, duration, parameters, events)");
+                return fail(key, "is not a scenario key (name, description, duration, parameters, grid, "
+                                 "converters, events)");
             }
+        }
+        // Each converter starts from the scenario's parameters, read by now
+        // whatever the keys' order.
+        if (converters != nullptr) {
+            for (std::size_t j = 0; j < converters->size(); ++j) {
+                plant::PlantParameters p = scenario.parameters;
+                if (!readParameters((*converters)[j], p, "converters[" + std::to_string(j) + "]"))
+                    return error_;
+                scenario.converters.push_back(p);
+            }
+        }
+        const std::size_t count = converterCount(scenario);
+        for (std::size_t i = 0; i < scenario.events.size(); ++i) {
+            const ScenarioEvent &event = scenario.events[i];
+            const std::string where = "events[" + std::to_string(i) + "]";
+            if (event.converter >= 0 && static_cast<std::size_t>(event.converter) >= count)
+                return fail(where + ".converter", "is " + std::to_string(event.converter) +
+                                                      ", but the scenario has " + std::to_string(count) +
+                                                      " converter" + (count == 1 ? "" : "s") +
+                                                      " (numbered from 0)");
+            if (event.kind == EventKind::Load && event.converter < 0 && count > 1)
+                return fail(where, "is a load event of a scenario with several converters: it must name its "
+                                   "\"converter\"");
         }
         if (!haveName)
             return fail("name", "is missing");
@@ -160,13 +194,21 @@ class Reader {
         return true;
     }
 
-    bool readParameters(const json &object, PlantParameters &parameters) {
+    // The scenario's parameters (every key) or a converter's (its own keys,
+    // not the grid's), named by `place` in messages.
+    bool readParameters(const json &object, PlantParameters &parameters,
+                        const std::string &place = "parameters") {
+        const bool converter = place != "parameters";
         if (!object.is_object()) {
-            fail("parameters", "must be an object of parameter names and values");
+            fail(place, "must be an object of parameter names and values");
             return false;
         }
         for (const auto &[key, value] : object.items()) {
-            const std::string where = "parameters." + key;
+            const std::string where = place + "." + key;
+            if (converter && isGridKey(key)) {
+                fail(where, "is the grid's, the same for every converter: give it in \"parameters\"");
+                return false;
+            }
             if (key == SPLIT_LINK) {
                 if (!value.is_boolean()) {
                     fail(where, "must be true or false");
@@ -180,6 +222,28 @@ class Reader {
                 parameters.*(field->member) = written * field->scale;
             } else {
                 fail(where, "is not a plant parameter (" + keyList() + ")");
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool readGrid(const json &object, GridSection &grid) {
+        if (!object.is_object()) {
+            fail("grid", "must be an object with scr and xOverR");
+            return false;
+        }
+        for (const auto &[key, value] : object.items()) {
+            if (key == "scr") {
+                double scr = 0.0;
+                if (!readReal("grid.scr", value, Range::Positive, scr))
+                    return false;
+                grid.scr = scr;
+            } else if (key == "xOverR") {
+                if (!readReal("grid.xOverR", value, Range::NonNegative, grid.xOverR))
+                    return false;
+            } else {
+                fail("grid." + key, "is not a grid key (scr, xOverR)");
                 return false;
             }
         }
@@ -225,10 +289,22 @@ class Reader {
                 } else if (key == "value") {
                     valueItem = value;
                     haveValue = true;
+                } else if (key == "converter") {
+                    if (!value.is_number_integer() || value.get<std::int64_t>() < 0 ||
+                        value.get<std::int64_t>() > 1000000) {
+                        fail(where + ".converter", "must be a converter's index: 0, 1, ...");
+                        return false;
+                    }
+                    event.converter = static_cast<int>(value.get<std::int64_t>());
                 } else {
-                    fail(where + "." + key, "is not an event key (time, kind, value)");
+                    fail(where + "." + key, "is not an event key (time, kind, value, converter)");
                     return false;
                 }
+            }
+            if (event.converter >= 0 && kind != nullptr && kind->kind != EventKind::Load) {
+                fail(where + ".converter", std::string("names a converter, but a ") + kind->name +
+                                               " event concerns the whole grid");
+                return false;
             }
             if (!haveTime || kind == nullptr || !haveValue) {
                 fail(where, std::string("lacks its ") + (!haveTime         ? "time"
@@ -379,8 +455,125 @@ std::vector<plant::GridEvent> plantEvents(const Scenario &scenario) {
     events.reserve(scenario.events.size());
     for (const ScenarioEvent &event : scenario.events)
         events.push_back({event.time, event.kind,
-                          event.kind == EventKind::PhaseJump ? event.value * DEGREES : event.value});
+                          event.kind == EventKind::PhaseJump ? event.value * DEGREES : event.value,
+                          event.converter});
     return events;
+}
+
+bool isGridKey(std::string_view key) {
+    return std::find(std::begin(GRID_KEYS), std::end(GRID_KEYS), key) != std::end(GRID_KEYS);
+}
+
+std::vector<plant::PlantParameters> converterParameters(const Scenario &scenario) {
+    if (scenario.converters.empty())
+        return {scenario.parameters};
+    std::vector<plant::PlantParameters> list = scenario.converters;
+    for (plant::PlantParameters &p : list) {
+        p.gridPhasePeak = scenario.parameters.gridPhasePeak;
+        p.gridFrequency = scenario.parameters.gridFrequency;
+        p.gridAngle = scenario.parameters.gridAngle;
+    }
+    return list;
+}
+
+std::size_t converterCount(const Scenario &scenario) {
+    return scenario.converters.empty() ? 1 : scenario.converters.size();
+}
+
+plant::GridImpedance scenarioImpedance(const Scenario &scenario) {
+    if (!scenario.grid.scr)
+        return {};
+    return plant::gridImpedance(*scenario.grid.scr, scenario.grid.xOverR, converterCount(scenario));
+}
+
+namespace {
+
+// "converters[J].KEY" split into J and KEY; nullopt when the key has another form.
+struct ConverterKey {
+    std::size_t index;
+    std::string_view key;
+};
+std::optional<ConverterKey> converterKey(std::string_view key) {
+    constexpr std::string_view prefix = "converters[";
+    if (!key.starts_with(prefix))
+        return std::nullopt;
+    key.remove_prefix(prefix.size());
+    const std::size_t close = key.find("].");
+    if (close == std::string_view::npos || close == 0 || close > 6)
+        return std::nullopt;
+    std::size_t index = 0;
+    const auto [end, ec] = std::from_chars(key.data(), key.data() + close, index);
+    if (ec != std::errc{} || end != key.data() + close)
+        return std::nullopt;
+    return ConverterKey{index, key.substr(close + 2)};
+}
+
+} // namespace
+
+std::string checkOverrideKey(std::string_view key) {
+    if (key == "grid.scr" || key == "grid.xOverR" || isParameterKey(key))
+        return "";
+    if (key.starts_with("grid."))
+        return "'" + std::string(key) + "' is not a grid key (grid.scr, grid.xOverR)";
+    if (const std::optional<ConverterKey> c = converterKey(key)) {
+        if (isGridKey(c->key))
+            return "'" + std::string(key) + "': " + std::string(c->key) +
+                   " is the grid's, the same for every converter; set it without converters[J].";
+        if (isParameterKey(c->key))
+            return "";
+        return "'" + std::string(key) + "': '" + std::string(c->key) + "' is not a plant parameter";
+    }
+    if (key.starts_with("converters"))
+        return "'" + std::string(key) + "' is not of the form converters[J].KEY";
+    std::string keys;
+    for (const ParameterKey &k : parameterKeys())
+        keys += (keys.empty() ? "" : ", ") + std::string(k.key);
+    return "'" + std::string(key) + "' is not a plant parameter (" + keys +
+           "; or grid.scr, grid.xOverR, converters[J].KEY)";
+}
+
+std::string applyOverride(Scenario &scenario, std::string_view key, std::string_view text) {
+    if (std::string problem = checkOverrideKey(key); !problem.empty())
+        return problem;
+    if (key == "grid.scr" || key == "grid.xOverR") {
+        const std::optional<double> value = parseReal(text);
+        if (!value)
+            return std::string(key) + " takes a finite number, not '" + std::string(text) + "'";
+        if (key == "grid.scr")
+            scenario.grid.scr = *value;
+        else
+            scenario.grid.xOverR = *value;
+        return "";
+    }
+    if (const std::optional<ConverterKey> c = converterKey(key)) {
+        const std::size_t count = converterCount(scenario);
+        if (c->index >= count)
+            return "'" + std::string(key) + "': the scenario has " + std::to_string(count) + " converter" +
+                   (count == 1 ? "" : "s") + " (numbered from 0)";
+        if (scenario.converters.empty())
+            return setParameter(scenario.parameters, c->key, text);
+        return setParameter(scenario.converters[c->index], c->key, text);
+    }
+    if (std::string problem = setParameter(scenario.parameters, key, text); !problem.empty())
+        return problem;
+    if (!isGridKey(key))
+        for (plant::PlantParameters &p : scenario.converters)
+            setParameter(p, key, text);
+    return "";
+}
+
+std::string validateScenario(const Scenario &scenario) {
+    if (std::string problem = validateParameters(scenario.parameters); !problem.empty())
+        return problem;
+    for (std::size_t j = 0; j < scenario.converters.size(); ++j)
+        if (std::string problem = validateParameters(scenario.converters[j]); !problem.empty())
+            return "converters[" + std::to_string(j) + "]." + problem;
+    if (scenario.grid.scr)
+        if (std::string problem = rangeProblem(*scenario.grid.scr, Range::Positive); !problem.empty())
+            return "grid.scr " + problem;
+    if (std::string problem = rangeProblem(scenario.grid.xOverR, Range::NonNegative); !problem.empty())
+        return "grid.xOverR " + problem;
+    return "";
 }
 
 std::optional<double> parseReal(std::string_view text) {

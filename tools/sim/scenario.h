@@ -18,6 +18,13 @@ struct ScenarioEvent {
     double time = 0.0; // [s]
     plant::EventKind kind = plant::EventKind::Frequency;
     double value = 0.0; // [Hz], [deg], factor of the nominal amplitude, or [W]
+    int converter = -1; // the converter a load event concerns; -1: every converter
+};
+
+// The grid behind the PCC: stiff without a short-circuit ratio.
+struct GridSection {
+    std::optional<double> scr; // short-circuit ratio against the converters' rating, > 0
+    double xOverR = 10.0;      // X/R of the grid impedance, >= 0
 };
 
 struct Scenario {
@@ -25,12 +32,41 @@ struct Scenario {
     std::string description; // one line for the summary
     std::string source;      // the file it was read from
     double duration = 0.0;   // [s]
+    // The grid's values (gridPhasePeak, gridFrequency, gridAngle) and every
+    // converter's defaults.
     plant::PlantParameters parameters;
+    GridSection grid;
+    // Each converter's parameters, the grid's values aside; empty: one
+    // converter with `parameters`.
+    std::vector<plant::PlantParameters> converters;
     std::vector<ScenarioEvent> events; // in time order
 };
 
+// The converters a scenario runs: `converters`, or one from `parameters`.
+std::vector<plant::PlantParameters> converterParameters(const Scenario &scenario);
+std::size_t converterCount(const Scenario &scenario);
+// The grid impedance the scenario's grid section gives for its converters.
+plant::GridImpedance scenarioImpedance(const Scenario &scenario);
+
+// Applies one --set: KEY (every converter, or the grid for its own keys),
+// converters[J].KEY (converter J only), grid.scr or grid.xOverR. Returns ""
+// or what is wrong (a key that does not exist, a converter index beyond the
+// list, a value that is no number); ranges are checked by validateScenario.
+std::string applyOverride(Scenario &scenario, std::string_view key, std::string_view text);
+// Whether a --set key has a form applyOverride can take, before any
+// scenario is read; "" or what is wrong.
+std::string checkOverrideKey(std::string_view key);
+
+// "" when every parameter of every converter and the grid is in its range,
+// else the first that is not, by its place ("converters[1].capacitance
+// must be positive ...").
+std::string validateScenario(const Scenario &scenario);
+
 // "frequency", "phase_jump", "sag", "load".
 const char *eventKindName(plant::EventKind kind);
+
+// Whether a parameter key is the grid's (the same for every converter).
+bool isGridKey(std::string_view key);
 
 // The plant parameters a scenario or --set may name, with the units they are
 // written in: the keys of plant::PlantParameters, gridAngle in degrees.

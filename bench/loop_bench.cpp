@@ -1,0 +1,145 @@
+// The closed loop against the unit alone, both driven the same way: per base
+// step the seven inputs written, one fmi2DoStep(5e-6) and the twelve gates
+// read, through the runner's own UnitDriver; the loop adds the plant, the
+// figures, the CSV and the runner around it. Each iteration is a run of
+// 0.6 s (120,000 base steps, the shipped scenarios' length) timed from
+// instantiation to the last step, the same span as the runner's wall time.
+#include "closed_loop.h"
+#include "master/grid.h"
+#include "outputs.h"
+#include "unit_driver.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace kestrune;
+
+constexpr double RUN_SECONDS = 0.6;
+constexpr long RUN_STEPS = 120000;
+constexpr double STEP = 5e-6;
+
+// The unit alone: the inputs of a balanced grid with an in-phase current of
+// about 0.4 pu (200 kW), as the plant gives them in steady state.
+void unitAlone(benchmark::State &state) {
+    master::RecordingLogger logger;
+    logger.setRecordOk(false);
+    std::vector<master::Inputs> inputs(RUN_STEPS + 1);
+    for (std::size_t k = 0; k < inputs.size(); ++k)
+        inputs[k] = master::gridInputs({.currentPeak = 277.0}, static_cast<double>(k) * STEP);
+    master::Gates gates{};
+    for (auto _ : state) {
+        // A freshly loaded library per run, as the runner loads it.
+        sim::UnitSet units;
+        if (const std::string problem = units.open(KESTRUNE_FMU_PATH, 1, logger); !problem.empty()) {
+            state.SkipWithError(problem.c_str());
+            return;
+        }
+        const auto start = std::chrono::steady_clock::now();
+        sim::UnitDriver &unit = units[0];
+        std::string problem = unit.instantiate("kestrune", false);
+        bool ok = problem.empty() && unit.initialize(inputs[0]) && unit.readGates(gates);
+        for (long k = 0; k < RUN_STEPS && ok; ++k)
+            ok = unit.setInputs(inputs[static_cast<std::size_t>(k)]) &&
+                 unit.doStep(static_cast<double>(k) * STEP, STEP) && unit.readGates(gates);
+        const auto end = std::chrono::steady_clock::now();
+        unit.terminate();
+        logger.clear();
+        if (!ok) {
+            problem = "the unit failed: " + (problem.empty() ? unit.failure() : problem);
+            state.SkipWithError(problem.c_str());
+            return;
+        }
+        benchmark::DoNotOptimize(gates);
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+    }
+}
+
+// The runner's loop on a shipped scenario of 0.6 s, writing its CSV.
+void closedLoop(benchmark::State &state, const char *scenarioName) {
+    const std::string directory = (std::filesystem::temp_directory_path() / "kestrune-loop-bench").string();
+    std::filesystem::create_directories(directory);
+    const sim::ParseResult parsed =
+        sim::parseOptions({"--scenario", scenarioName}, KESTRUNE_FMU_PATH, KESTRUNE_SCENARIO_DIR);
+    sim::RunPlan plan;
+    if (parsed.action != sim::ParseResult::Action::Run || !sim::planRun(parsed.options, plan).empty()) {
+        state.SkipWithError("the scenario did not plan");
+        return;
+    }
+    for (auto _ : state) {
+        sim::CsvRows csv(directory + "/" + scenarioName + ".csv", plan.scenario);
+        std::ostringstream err;
+        const sim::ClosedLoopResult result =
+            sim::runClosedLoop(parsed.options.fmu, plan, false, &csv, nullptr, err);
+        csv.close();
+        if (!result.ok || result.stepsDone != RUN_STEPS) {
+            state.SkipWithError(result.ok ? "the run stopped early" : result.error.c_str());
+            return;
+        }
+        state.SetIterationTime(result.wallSeconds);
+    }
+}
+
+class CollectingReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run> &runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &run : runs)
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+                seconds[run.run_name.function_name].push_back(
+                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit));
+    }
+    std::map<std::string, std::vector<double>> seconds; // per run, one per repetition, one per repetition
+};
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
+}
+
+void printSummary(const CollectingReporter &reporter) {
+    std::map<std::string, double> perStep; // [ns]
+    std::printf("\nPer base step (median of the repetitions) and real-time factor:\n");
+    for (const auto &[name, runs] : reporter.seconds) {
+        perStep[name] = median(runs) / RUN_STEPS * 1e9;
+        std::printf("  %-22s %8.1f ns   real-time factor %6.1f\n", name.c_str(), perStep[name],
+                    RUN_SECONDS / median(runs));
+    }
+    auto ratio = [&perStep](const char *label, const char *a, const char *b, const char *target) {
+        if (perStep.count(a) != 0 && perStep.count(b) != 0)
+            std::printf("  %-34s %6.2f   target %s\n", label, perStep[a] / perStep[b], target);
+    };
+    std::printf("\nRatios (of the medians):\n");
+    ratio("closed loop / unit alone", "closedLoop/one", "unitAlone", "<= 1.50");
+    ratio("two converters / one", "closedLoop/two", "closedLoop/one", "< 2.00");
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    benchmark::RegisterBenchmark("unitAlone", unitAlone)->UseManualTime()->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("closedLoop/one", closedLoop, "startup500")
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("closedLoop/two", closedLoop, "pair_stiff")
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    CollectingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    printSummary(reporter);
+    benchmark::Shutdown();
+    return 0;
+}
