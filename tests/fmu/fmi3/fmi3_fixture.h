@@ -89,21 +89,15 @@ struct StepResult {
     double lastSuccessfulTime;
 };
 
-// Loads a fresh copy of the FMI 3.0 library and drives its instances; needs
-// no gtest assertion, so threads may use it.
+// Drives the instances of a loaded FMI 3.0 library; makes no gtest
+// assertion, so threads may use it.
 class Fmi3Driver {
   public:
-    bool load(std::string &error) {
-        const bool loaded = library.loadFreshCopy(KESTRUNE_FMI3_LIBRARY_PATH, master::FmiEdition::Fmi3);
-        error = library.error();
-        return loaded;
-    }
     const master::Fmi3Functions &fmi() const { return library.fmi3(); }
 
-    fmi3Instance instantiate(const char *token = TOKEN, bool loggingOn = true, bool eventModeUsed = false,
-                             const char *name = "kestrune") {
-        return fmi().fmi3InstantiateCoSimulation(name, token, nullptr, fmi3False, loggingOn, eventModeUsed,
-                                                 fmi3False, nullptr, 0, &logger,
+    fmi3Instance instantiate(const char *token = TOKEN, bool loggingOn = true, bool eventModeUsed = false) {
+        return fmi().fmi3InstantiateCoSimulation("kestrune", token, nullptr, fmi3False, loggingOn,
+                                                 eventModeUsed, fmi3False, nullptr, 0, &logger,
                                                  master::RecordingLogger::fmi3Callback(), nullptr);
     }
     fmi3Status enterInitialization(fmi3Instance i, double startTime = 0.0) {
@@ -163,8 +157,8 @@ class Fmi3Driver {
 class Fmi3Test : public ::testing::Test, public Fmi3Driver {
   protected:
     void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(load(error)) << error;
+        ASSERT_TRUE(library.loadFreshCopy(KESTRUNE_FMI3_LIBRARY_PATH, master::FmiEdition::Fmi3))
+            << library.error();
     }
     void TearDown() override {
         for (fmi3Instance i : live) {

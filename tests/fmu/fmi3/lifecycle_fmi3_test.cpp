@@ -224,18 +224,12 @@ TEST_F(LifecycleFmi3Test, UnsupportedFunctionsAnswerErrorAndNameThemselves) {
     double value = 7.0;
     fmi3Int32 integer = 7;
     size_t size = 7;
-    fmi3Boolean flag = fmi3True;
-    fmi3Clock clock = fmi3True;
     fmi3UInt64 counter = 7;
     fmi3IntervalQualifier qualifier = fmi3IntervalChanged;
-    const fmi3String text = "x";
     fmi3Binary binary = nullptr;
     const master::Fmi3Functions &f = fmi();
     const std::pair<const char *, std::function<fmi3Status()>> calls[] = {
         {"fmi3EnterEventMode", [&] { return f.fmi3EnterEventMode(i); }},
-        {"fmi3UpdateDiscreteStates",
-         [&] { return f.fmi3UpdateDiscreteStates(i, &flag, &flag, &flag, &flag, &flag, &value); }},
-        {"fmi3GetClock", [&] { return f.fmi3GetClock(i, &vr, 1, &clock); }},
         {"fmi3GetIntervalFraction",
          [&] { return f.fmi3GetIntervalFraction(i, &vr, 1, &counter, &counter, &qualifier); }},
         {"fmi3ActivateModelPartition", [&] { return f.fmi3ActivateModelPartition(i, vr, 0.0); }},
@@ -244,13 +238,8 @@ TEST_F(LifecycleFmi3Test, UnsupportedFunctionsAnswerErrorAndNameThemselves) {
          [&] { return f.fmi3GetNumberOfVariableDependencies(i, vr, &size); }},
         {"fmi3GetDirectionalDerivative",
          [&] { return f.fmi3GetDirectionalDerivative(i, &vr, 1, &vr, 1, &value, 1, &value, 1); }},
-        {"fmi3GetOutputDerivatives",
-         [&] { return f.fmi3GetOutputDerivatives(i, &vr, 1, &integer, &value, 1); }},
-        {"fmi3SetTime", [&] { return f.fmi3SetTime(i, 1.0); }},
-        {"fmi3GetContinuousStates", [&] { return f.fmi3GetContinuousStates(i, &value, 1); }},
         {"fmi3GetNumberOfEventIndicators", [&] { return f.fmi3GetNumberOfEventIndicators(i, &size); }},
         {"fmi3GetInt32", [&] { return f.fmi3GetInt32(i, &vr, 1, &integer, 1); }},
-        {"fmi3SetString", [&] { return f.fmi3SetString(i, &vr, 1, &text, 1); }},
         {"fmi3GetBinary", [&] { return f.fmi3GetBinary(i, &vr, 1, &size, &binary, 1); }},
     };
     for (const auto &[name, call] : calls) {
