@@ -1,13 +1,17 @@
 #!/bin/sh
-# Kestrune.fmu holds exactly the description, the libraries and the
-# documentation, under '/'-separated names without a leading folder.
+# A unit archive holds exactly the description, the libraries and the
+# documentation, under '/'-separated names without a leading folder. The
+# library entries default to those of Kestrune.fmu; the Windows one is
+# expected when the Windows library is built (windows = 1).
 set -eu
 cmake=$1 fmu=$2 windows=$3
-want="binaries/linux64/Kestrune_win64.so
+linux_library=${4:-binaries/linux64/Kestrune_win64.so}
+windows_library=${5:-binaries/win64/Kestrune_win64.dll}
+want="$linux_library
 documentation/index.html
 modelDescription.xml"
 [ "$windows" = 1 ] && want="$want
-binaries/win64/Kestrune_win64.dll"
+$windows_library"
 want=$(echo "$want" | sort)
 have=$("$cmake" -E tar tf "$fmu" | grep -v '/$' | sort)
 if [ "$want" != "$have" ]; then

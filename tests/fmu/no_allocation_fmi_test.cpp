@@ -1,15 +1,19 @@
-// The step loop of the built library takes nothing from the heap: every
+// The step loop of the built libraries takes nothing from the heap: every
 // allocation function of the process is replaced by one that counts its
 // calls while counting is on, and counting is on only around the
-// fmi2DoStep calls of a long run. Linux only: the replacements forward to
-// the C library's own allocator. The sanitizer build does not build this
-// test, since its runtime replaces the allocator itself.
+// fmi2DoStep and fmi3DoStep calls of a long run. Linux only: the
+// replacements forward to the C library's own allocator. The sanitizer build
+// does not build this test, since its runtime replaces the allocator itself.
+// The same replacement lets calloc fail on demand, which is how the hosted
+// blocks of a model fail to start.
+#include "fmi3/fmi3_fixture.h"
 #include "fmi_fixture.h"
 #include "master/grid.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
+#include <functional>
 #include <new>
 
 extern "C" {
@@ -24,6 +28,7 @@ namespace {
 
 std::atomic<bool> counting{false};
 std::atomic<long> heapCalls{0};
+std::atomic<bool> callocFails{false};
 
 void noteHeapCall() {
     if (counting.load(std::memory_order_relaxed)) {
@@ -65,7 +70,7 @@ KESTRUNE_INTERPOSED void *malloc(std::size_t size) noexcept {
 }
 KESTRUNE_INTERPOSED void *calloc(std::size_t count, std::size_t size) noexcept {
     noteHeapCall();
-    return __libc_calloc(count, size);
+    return callocFails.load() ? nullptr : __libc_calloc(count, size);
 }
 KESTRUNE_INTERPOSED void *realloc(void *block, std::size_t size) noexcept {
     noteHeapCall();
@@ -166,3 +171,65 @@ TEST_F(NoAllocationTest, StepsMakeNoHeapCallsAfterInitialization) {
 
 } // namespace
 } // namespace kestrune::fmitest
+
+namespace kestrune::fmi3test {
+namespace {
+
+using NoAllocationFmi3Test = Fmi3Test;
+
+TEST_F(NoAllocationFmi3Test, StepsMakeNoHeapCallsAfterInitialization) {
+    for (const double stepSize : {5e-6, 1e-4}) {
+        SCOPED_TRACE(stepSize);
+        fmi3Instance i = instance(TOKEN, false);
+        ASSERT_TRUE(initialize(i));
+        const int steps = BASE_STEPS_PER_SECOND / static_cast<int>(stepSize / BASE_STEP + 0.5);
+        long calls = 0;
+        bool allOk = true;
+        for (int k = 0; k < steps; ++k) {
+            const double t = static_cast<double>(k) * stepSize;
+            allOk = writeInputs(i, runningGrid(t)) == fmi3OK && allOk;
+            HeapCallCount count;
+            allOk = step(i, t, stepSize).status == fmi3OK && allOk;
+            calls += count.stop();
+        }
+        EXPECT_TRUE(allOk);
+        EXPECT_EQ(calls, 0) << "heap calls in " << steps << " calls of fmi3DoStep(t, " << stepSize << ")";
+        freeInstance(i);
+    }
+}
+
+// An initialization whose hosted blocks get no memory fails; the instance
+// then refuses every call that would reach the unstarted model until a
+// reset, after which it runs.
+TEST_F(NoAllocationFmi3Test, AfterAFailedInitializationOnlyAResetHelps) {
+    fmi3Instance i = instance();
+    callocFails.store(true);
+    const fmi3Status status = enterInitialization(i);
+    callocFails.store(false);
+    EXPECT_EQ(status, fmi3Error);
+    EXPECT_TRUE(oneError("fmi3EnterInitializationMode: "));
+    fmi3FMUState state = nullptr;
+    const std::pair<const char *, std::function<fmi3Status()>> refused[] = {
+        {"fmi3DoStep: not allowed in the failed state", [&] { return step(i, 0.0, 1e-4).status; }},
+        {"fmi3ExitInitializationMode: not allowed in the failed state",
+         [&] { return fmi().fmi3ExitInitializationMode(i); }},
+        {"fmi3EnterInitializationMode: not allowed in the failed state",
+         [&] { return enterInitialization(i); }},
+        {"fmi3Terminate: not allowed in the failed state", [&] { return fmi().fmi3Terminate(i); }},
+        {"fmi3GetFMUState: the instance failed", [&] { return fmi().fmi3GetFMUState(i, &state); }},
+        {"fmi3SetFloat64: gridVoltageA", [&] { return write(i, 0, 1.0); }},
+    };
+    for (const auto &[message, call] : refused) {
+        SCOPED_TRACE(message);
+        logger.clear();
+        EXPECT_EQ(call(), fmi3Error);
+        EXPECT_TRUE(oneError(message));
+    }
+    EXPECT_EQ(state, nullptr);
+    ASSERT_EQ(fmi().fmi3Reset(i), fmi3OK);
+    ASSERT_TRUE(initialize(i));
+    EXPECT_EQ(run(i, 0, 100, runningGrid).size(), 100U);
+}
+
+} // namespace
+} // namespace kestrune::fmi3test
