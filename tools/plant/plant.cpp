@@ -97,23 +97,25 @@ inline double rk4Increment(double k1, double k2, double k3, double k4) {
     return BASE_STEP / 6.0 * (k1 + 2.0 * k2 + 2.0 * k3 + k4);
 }
 
+// The decoding of each switch pattern, switch k + 1 on in bit k.
+constexpr std::array<LegDecoding, 16> LEG_PATTERNS = [] {
+    std::array<LegDecoding, 16> table{};
+    table.fill({0, false});
+    table[0b0011] = {1, true};  // (1,1,0,0)
+    table[0b0110] = {0, true};  // (0,1,1,0)
+    table[0b1100] = {-1, true}; // (0,0,1,1)
+    return table;
+}();
+
+inline unsigned switchPattern(double s1, double s2, double s3, double s4) {
+    return static_cast<unsigned>(s1 > SWITCH_ON) | static_cast<unsigned>(s2 > SWITCH_ON) << 1U |
+           static_cast<unsigned>(s3 > SWITCH_ON) << 2U | static_cast<unsigned>(s4 > SWITCH_ON) << 3U;
+}
+
 } // namespace
 
 LegDecoding decodeLeg(double s1, double s2, double s3, double s4) {
-    const bool on1 = s1 > SWITCH_ON;
-    const bool on2 = s2 > SWITCH_ON;
-    const bool on3 = s3 > SWITCH_ON;
-    const bool on4 = s4 > SWITCH_ON;
-    if (on1 && on2 && !on3 && !on4) {
-        return {1, true};
-    }
-    if (!on1 && on2 && on3 && !on4) {
-        return {0, true};
-    }
-    if (!on1 && !on2 && on3 && on4) {
-        return {-1, true};
-    }
-    return {0, false};
+    return LEG_PATTERNS[switchPattern(s1, s2, s3, s4)];
 }
 
 std::int64_t stepIndexAtOrAfter(double time) {
@@ -189,6 +191,8 @@ Plant::Plant(const PlantParameters &grid, GridImpedance impedance, std::vector<P
         inverseInductances += 1.0 / p.inductance;
     }
     conductanceTerm_ = 1.0 + impedance_.inductance * inverseInductances;
+    alone_ = impedance_.stiff() && std::none_of(converters_.begin(), converters_.end(),
+                                                [](const Converter &c) { return c.parameters.splitLink; });
     k1_.resize(states_.size());
     k2_.resize(states_.size());
     k3_.resize(states_.size());
@@ -331,19 +335,24 @@ std::array<double, 7> Plant::measurements(std::size_t converter) const {
 void Plant::hold(std::size_t converter, const std::array<double, 12> &gates) {
     Converter &c = converters_[converter];
     const std::array<int, 3> before = c.held;
-    c.heldIllegal = 0;
+    std::int64_t illegal = 0;
     for (std::size_t leg = 0; leg < 3; ++leg) {
-        const LegDecoding decoded =
-            decodeLeg(gates[4 * leg], gates[4 * leg + 1], gates[4 * leg + 2], gates[4 * leg + 3]);
-        if (!decoded.legal) {
-            ++c.heldIllegal;
-        }
+        const LegDecoding decoded = LEG_PATTERNS[switchPattern(gates[4 * leg], gates[4 * leg + 1],
+                                                               gates[4 * leg + 2], gates[4 * leg + 3])];
+        illegal += decoded.legal ? 0 : 1;
         c.held[leg] = decoded.level;
     }
+    c.heldIllegal = illegal;
+    // Unchanged levels keep the shape, the gains and the direct changes
+    // against the levels of the last step (none once a step applied them).
     if (c.shapeValid && c.held[0] == before[0] && c.held[1] == before[1] && c.held[2] == before[2]) {
         return;
     }
     c.shapeValid = true;
+    c.heldDirect = 0;
+    for (std::size_t leg = 0; leg < 3; ++leg) {
+        c.heldDirect += c.held[leg] * c.levels[leg] < 0 ? 1 : 0;
+    }
     const double n = c.parameters.turnsRatio;
     const double mean = static_cast<double>(c.held[0] + c.held[1] + c.held[2]) / 3.0;
     for (std::size_t k = 0; k < 3; ++k) {
@@ -367,20 +376,14 @@ void Plant::integrate() {
     const std::array<double, 3> eMid = gridOf(midCos, midSin);
     const std::array<double, 3> eEnd = gridOf(endCos, endSin);
     const std::size_t n = converters_.size();
-    if (impedance_.stiff()) {
-        bool allAlone = true;
-        for (const Converter &c : converters_) {
-            allAlone = allAlone && !c.parameters.splitLink;
+    if (alone_) {
+        for (std::size_t j = 0; j < n; ++j) {
+            integrateAlone(converters_[j], states_[j], eMid, eEnd);
         }
-        if (allAlone) {
-            for (std::size_t j = 0; j < n; ++j) {
-                integrateAlone(converters_[j], states_[j], eMid, eEnd);
-            }
-            gridNow_ = eEnd;
-            phasorCos_ = endCos;
-            phasorSin_ = endSin;
-            return;
-        }
+        gridNow_ = eEnd;
+        phasorCos_ = endCos;
+        phasorSin_ = endSin;
+        return;
     }
 
     auto advanceAll = [this, n](double h, const std::vector<PlantState> &d) {
@@ -420,7 +423,7 @@ void Plant::integrate() {
     phasorSin_ = endSin;
 }
 
-void Plant::integrateAlone(Converter &c, PlantState &x, const std::array<double, 3> &eMid,
+void Plant::integrateAlone(const Converter &c, PlantState &x, const std::array<double, 3> &eMid,
                            const std::array<double, 3> &eEnd) const {
     // Everything in locals, so that the stages need no loads through the
     // state's and the converter's memory.
@@ -465,16 +468,11 @@ bool Plant::diverged() const {
 void Plant::step() {
     for (Converter &c : converters_) {
         c.illegalPatterns += c.heldIllegal;
-        for (std::size_t leg = 0; leg < 3; ++leg) {
-            if (c.held[leg] * c.levels[leg] < 0) {
-                ++c.directChanges;
-            }
-        }
-    }
-    integrate();
-    for (Converter &c : converters_) {
+        c.directChanges += c.heldDirect;
+        c.heldDirect = 0;
         c.levels = c.held;
     }
+    integrate();
     ++stepCount_;
     if (stepCount_ - anchoredAt_ >= ANCHOR_STEPS) {
         anchorGrid();

@@ -188,6 +188,7 @@ class Plant {
         double inverseCapacitance = 0.0; // 1 / C
         double loadConductance = 0.0;    // 1 / R_load
         std::int64_t heldIllegal = 0;
+        std::int64_t heldDirect = 0; // legs of held straight between +1 and -1 from levels
         std::int64_t illegalPatterns = 0;
         std::int64_t directChanges = 0;
     };
@@ -195,7 +196,7 @@ class Plant {
     void integrate();
     // RK4 for one converter with one capacitor on the stiff grid, where the
     // converters do not interact: the stages in registers.
-    void integrateAlone(Converter &c, PlantState &x, const std::array<double, 3> &eMid,
+    void integrateAlone(const Converter &c, PlantState &x, const std::array<double, 3> &eMid,
                         const std::array<double, 3> &eEnd) const;
 
     // The derivative of every converter's state at one stage: the PCC
@@ -215,6 +216,9 @@ class Plant {
 
     PlantParameters grid_;
     GridImpedance impedance_;
+    // The stiff grid with one capacitor per converter: the converters do not
+    // interact and each one's RK4 runs in registers.
+    bool alone_ = false;
     double conductanceTerm_ = 1.0; // 1 + L_g * sum(1 / L_j)
     std::vector<Converter> converters_;
     std::vector<ScheduledEvent> events_; // by step, stable for events of one step
