@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -143,18 +144,23 @@ CsvRows::CsvRows(const std::string &path, const Scenario &scenario)
 
 namespace {
 
-// value rounded to Decimals places, trailing zeros dropped: integer
-// arithmetic with the scale known at compile time, which is several times
-// faster than formatting with a precision.
+// value rounded to Decimals places, trailing zeros dropped: the scaled
+// integer's digits written two at a time from the right, with the scale
+// known at compile time; several times faster than formatting with a
+// precision.
 template <int Decimals> char *putFixed(char *p, char *end, double value) {
     static_assert(Decimals >= 1 && Decimals <= 6);
-    constexpr std::uint64_t SCALE = [] {
-        std::uint64_t scale = 1;
+    constexpr double SCALE = [] {
+        double scale = 1.0;
         for (int d = 0; d < Decimals; ++d)
-            scale *= 10;
+            scale *= 10.0;
         return scale;
     }();
-    const double scaled = value * static_cast<double>(SCALE);
+    static constexpr char PAIRS[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    const double scaled = value * SCALE;
     if (!(std::fabs(scaled) < 9.0e15))
         return std::to_chars(p, end, value).ptr;
     // Half away from zero, without the library call.
@@ -164,22 +170,36 @@ template <int Decimals> char *putFixed(char *p, char *end, double value) {
         *p++ = '-';
         n = static_cast<std::uint64_t>(-rounded);
     }
-    p = std::to_chars(p, end, n / SCALE).ptr;
-    std::uint64_t fraction = n % SCALE;
-    if (fraction == 0)
-        return p;
-    int digits = Decimals;
-    while (fraction % 10 == 0) {
-        fraction /= 10;
-        --digits;
+    // The digits, at least Decimals + 1 of them (a leading 0 before the point).
+    char digits[24];
+    char *const last = digits + sizeof digits;
+    char *first = last;
+    while (n >= 100) {
+        const std::uint64_t pair = n % 100;
+        n /= 100;
+        first -= 2;
+        std::memcpy(first, PAIRS + 2 * pair, 2);
     }
-    *p++ = '.';
-    char *const last = p + digits;
-    for (char *q = last - 1; q >= p; --q) {
-        *q = static_cast<char>('0' + fraction % 10);
-        fraction /= 10;
+    if (n >= 10) {
+        first -= 2;
+        std::memcpy(first, PAIRS + 2 * n, 2);
+    } else {
+        *--first = static_cast<char>('0' + n);
     }
-    return last;
+    while (last - first < Decimals + 1)
+        *--first = '0';
+    char *const point = last - Decimals;
+    const char *fractionEnd = last;
+    while (fractionEnd > point && fractionEnd[-1] == '0')
+        --fractionEnd;
+    std::memcpy(p, first, static_cast<std::size_t>(point - first));
+    p += point - first;
+    if (fractionEnd > point) {
+        *p++ = '.';
+        std::memcpy(p, point, static_cast<std::size_t>(fractionEnd - point));
+        p += fractionEnd - point;
+    }
+    return p;
 }
 
 // A comma, then the value as putFixed writes it.
