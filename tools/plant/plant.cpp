@@ -180,6 +180,15 @@ Plant::Plant(const PlantParameters &grid, GridImpedance impedance, std::vector<P
         c.inverseInductance = 1.0 / p.inductance;
         c.inverseCapacitance = 1.0 / p.capacitance;
         c.loadConductance = loadConductanceFor(p.loadPower);
+        for (int pattern = 0; pattern < 27; ++pattern) {
+            const std::array<int, 3> levels{pattern / 9 - 1, pattern / 3 % 3 - 1, pattern % 3 - 1};
+            const double mean = static_cast<double>(levels[0] + levels[1] + levels[2]) / 3.0;
+            for (std::size_t k = 0; k < 3; ++k) {
+                const double level = static_cast<double>(levels[k]);
+                c.couplings[static_cast<std::size_t>(pattern)].shape[k] = p.turnsRatio * (level - mean) / 2.0;
+                c.couplings[static_cast<std::size_t>(pattern)].gain[k] = p.turnsRatio * level / 2.0;
+            }
+        }
         converters_.push_back(c);
         PlantState x;
         x.vdc = p.precharge;
@@ -334,31 +343,29 @@ std::array<double, 7> Plant::measurements(std::size_t converter) const {
 
 void Plant::hold(std::size_t converter, const std::array<double, 12> &gates) {
     Converter &c = converters_[converter];
-    const std::array<int, 3> before = c.held;
     std::int64_t illegal = 0;
+    int pattern = 0;
     for (std::size_t leg = 0; leg < 3; ++leg) {
         const LegDecoding decoded = LEG_PATTERNS[switchPattern(gates[4 * leg], gates[4 * leg + 1],
                                                                gates[4 * leg + 2], gates[4 * leg + 3])];
         illegal += decoded.legal ? 0 : 1;
         c.held[leg] = decoded.level;
+        pattern = 3 * pattern + decoded.level + 1;
     }
     c.heldIllegal = illegal;
     // Unchanged levels keep the shape, the gains and the direct changes
     // against the levels of the last step (none once a step applied them).
-    if (c.shapeValid && c.held[0] == before[0] && c.held[1] == before[1] && c.held[2] == before[2]) {
+    if (c.shapeValid && pattern == c.heldPattern) {
         return;
     }
     c.shapeValid = true;
+    c.heldPattern = pattern;
+    const Converter::Coupling &coupling = c.couplings[static_cast<std::size_t>(pattern)];
+    c.shape = coupling.shape;
+    c.gain = coupling.gain;
     c.heldDirect = 0;
     for (std::size_t leg = 0; leg < 3; ++leg) {
         c.heldDirect += c.held[leg] * c.levels[leg] < 0 ? 1 : 0;
-    }
-    const double n = c.parameters.turnsRatio;
-    const double mean = static_cast<double>(c.held[0] + c.held[1] + c.held[2]) / 3.0;
-    for (std::size_t k = 0; k < 3; ++k) {
-        const double level = static_cast<double>(c.held[k]);
-        c.shape[k] = n * (level - mean) / 2.0;
-        c.gain[k] = n * level / 2.0;
     }
     if (!impedance_.stiff()) {
         refreshPcc();

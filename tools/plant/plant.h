@@ -183,7 +183,14 @@ class Plant {
         // and the link is charged by sum_k gain_k i_k, with gain_k = n l_k / 2.
         std::array<double, 3> shape{};
         std::array<double, 3> gain{};
-        bool shapeValid = false;         // shape and gain belong to held
+        bool shapeValid = false; // shape and gain belong to held
+        int heldPattern = 0;     // of held: 9 (l_a + 1) + 3 (l_b + 1) + l_c + 1
+        // shape and gain of each of the 27 level patterns, computed once
+        struct Coupling {
+            std::array<double, 3> shape;
+            std::array<double, 3> gain;
+        };
+        std::array<Coupling, 27> couplings{};
         double inverseInductance = 0.0;  // 1 / L
         double inverseCapacitance = 0.0; // 1 / C
         double loadConductance = 0.0;    // 1 / R_load
