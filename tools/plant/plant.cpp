@@ -202,6 +202,11 @@ Plant::Plant(const PlantParameters &grid, GridImpedance impedance, std::vector<P
     conductanceTerm_ = 1.0 + impedance_.inductance * inverseInductances;
     alone_ = impedance_.stiff() && std::none_of(converters_.begin(), converters_.end(),
                                                 [](const Converter &c) { return c.parameters.splitLink; });
+    if (alone_) {
+        for (Converter &c : converters_) {
+            buildStepMaps(c);
+        }
+    }
     k1_.resize(states_.size());
     k2_.resize(states_.size());
     k3_.resize(states_.size());
@@ -269,6 +274,9 @@ void Plant::applyDueEvents() {
                     converters_[j].loadPower = event.value;
                     converters_[j].loadResistance = loadResistanceFor(event.value);
                     converters_[j].loadConductance = loadConductanceFor(event.value);
+                    if (alone_) {
+                        buildStepMaps(converters_[j]);
+                    }
                 }
             }
             break;
@@ -430,35 +438,73 @@ void Plant::integrate() {
     phasorSin_ = endSin;
 }
 
+void Plant::buildStepMaps(Converter &c) {
+    using Matrix = std::array<std::array<double, 4>, 4>;
+    auto product = [](const Matrix &x, const Matrix &y) {
+        Matrix z{};
+        for (std::size_t i = 0; i < 4; ++i) {
+            for (std::size_t j = 0; j < 4; ++j) {
+                for (std::size_t k = 0; k < 4; ++k) {
+                    z[i][j] += x[i][k] * y[k][j];
+                }
+            }
+        }
+        return z;
+    };
+    const double h = BASE_STEP;
+    const double r = c.parameters.resistance;
+    c.maps.resize(27);
+    for (std::size_t pattern = 0; pattern < 27; ++pattern) {
+        const Converter::Coupling &coupling = c.couplings[pattern];
+        Matrix h1{};
+        for (std::size_t k = 0; k < 3; ++k) {
+            h1[k][k] = -h * r * c.inverseInductance;
+            h1[k][3] = -h * coupling.shape[k] * c.inverseInductance;
+            h1[3][k] = h * coupling.gain[k] * c.inverseCapacitance;
+        }
+        h1[3][3] = -h * c.loadConductance * c.inverseCapacitance;
+        const Matrix h2 = product(h1, h1);
+        const Matrix h3 = product(h2, h1);
+        const Matrix h4 = product(h3, h1);
+        // hB / 6 is diagonal on the currents: P0 and Pm are the first three
+        // columns of their polynomials times it.
+        const double p1 = h * c.inverseInductance / 6.0;
+        Converter::StepMap &map = c.maps[pattern];
+        map.p1 = p1;
+        for (std::size_t i = 0; i < 4; ++i) {
+            for (std::size_t j = 0; j < 4; ++j) {
+                const double identity = i == j ? 1.0 : 0.0;
+                map.m[i][j] = identity + h1[i][j] + h2[i][j] / 2.0 + h3[i][j] / 6.0 + h4[i][j] / 24.0;
+                if (j < 3) {
+                    map.p0[i][j] = (identity + h1[i][j] + h2[i][j] / 2.0 + h3[i][j] / 4.0) * p1;
+                    map.pm[i][j] = (4.0 * identity + 2.0 * h1[i][j] + h2[i][j] / 2.0) * p1;
+                }
+            }
+        }
+    }
+}
+
 void Plant::integrateAlone(const Converter &c, PlantState &x, const std::array<double, 3> &eMid,
                            const std::array<double, 3> &eEnd) const {
-    // Everything in locals, so that the stages need no loads through the
-    // state's and the converter's memory.
-    const double r = c.parameters.resistance;
-    const double invL = c.inverseInductance;
-    const double invC = c.inverseCapacitance;
-    const double g = c.loadConductance;
-    const double s0 = c.shape[0], s1 = c.shape[1], s2 = c.shape[2];
-    const double g0 = c.gain[0], g1 = c.gain[1], g2 = c.gain[2];
-    struct Slope {
-        double a, b, c, vdc;
-    };
-    auto slope = [=](const std::array<double, 3> &e, double ia, double ib, double ic, double vdc) {
-        const double charge = g0 * ia + g1 * ib + g2 * ic;
-        return Slope{(e[0] - r * ia - s0 * vdc) * invL, (e[1] - r * ib - s1 * vdc) * invL,
-                     (e[2] - r * ic - s2 * vdc) * invL, (charge - vdc * g) * invC};
-    };
-    constexpr double half = BASE_STEP / 2.0;
-    const double ia = x.current[0], ib = x.current[1], ic = x.current[2], v = x.vdc;
-    const Slope k1 = slope(gridNow_, ia, ib, ic, v);
-    const Slope k2 = slope(eMid, ia + half * k1.a, ib + half * k1.b, ic + half * k1.c, v + half * k1.vdc);
-    const Slope k3 = slope(eMid, ia + half * k2.a, ib + half * k2.b, ic + half * k2.c, v + half * k2.vdc);
-    const Slope k4 = slope(eEnd, ia + BASE_STEP * k3.a, ib + BASE_STEP * k3.b, ic + BASE_STEP * k3.c,
-                           v + BASE_STEP * k3.vdc);
-    x.current[0] = ia + rk4Increment(k1.a, k2.a, k3.a, k4.a);
-    x.current[1] = ib + rk4Increment(k1.b, k2.b, k3.b, k4.b);
-    x.current[2] = ic + rk4Increment(k1.c, k2.c, k3.c, k4.c);
-    x.vdc = v + rk4Increment(k1.vdc, k2.vdc, k3.vdc, k4.vdc);
+    const Converter::StepMap &map = c.maps[static_cast<std::size_t>(c.heldPattern)];
+    const std::array<double, 3> &e0 = gridNow_;
+    // The grid's part first: it does not wait for the state.
+    std::array<double, 4> driven{};
+    for (std::size_t i = 0; i < 4; ++i) {
+        driven[i] = (map.p0[i][0] * e0[0] + map.p0[i][1] * e0[1] + map.p0[i][2] * e0[2]) +
+                    (map.pm[i][0] * eMid[0] + map.pm[i][1] * eMid[1] + map.pm[i][2] * eMid[2]);
+    }
+    for (std::size_t k = 0; k < 3; ++k) {
+        driven[k] += map.p1 * eEnd[k];
+    }
+    const std::array<double, 4> y{x.current[0], x.current[1], x.current[2], x.vdc};
+    std::array<double, 4> next{};
+    for (std::size_t i = 0; i < 4; ++i) {
+        next[i] =
+            (map.m[i][0] * y[0] + map.m[i][1] * y[1]) + (map.m[i][2] * y[2] + map.m[i][3] * y[3]) + driven[i];
+    }
+    x.current = {next[0], next[1], next[2]};
+    x.vdc = next[3];
 }
 
 bool Plant::diverged() const {

@@ -184,13 +184,26 @@ class Plant {
         std::array<double, 3> shape{};
         std::array<double, 3> gain{};
         bool shapeValid = false; // shape and gain belong to held
-        int heldPattern = 0;     // of held: 9 (l_a + 1) + 3 (l_b + 1) + l_c + 1
+        int heldPattern = 13;    // of held: 9 (l_a + 1) + 3 (l_b + 1) + l_c + 1
         // shape and gain of each of the 27 level patterns, computed once
         struct Coupling {
             std::array<double, 3> shape;
             std::array<double, 3> gain;
         };
         std::array<Coupling, 27> couplings{};
+        // One capacitor: with the levels held the converter is linear,
+        // dx/dt = A x + B e for x = (i_a, i_b, i_c, Vdc), and one RK4 step is
+        // x' = M x + P0 e(t) + Pm e(t + h/2) + p1 e(t + h), with H = h A:
+        // M = I + H + H^2/2 + H^3/6 + H^4/24, P0 = (I + H + H^2/2 + H^3/4) hB/6,
+        // Pm = (4I + 2H + H^2/2) hB/6 and p1 = hB/6 (diagonal). Per level
+        // pattern, rebuilt when the load changes.
+        struct StepMap {
+            std::array<std::array<double, 4>, 4> m;
+            std::array<std::array<double, 3>, 4> p0;
+            std::array<std::array<double, 3>, 4> pm;
+            double p1;
+        };
+        std::vector<StepMap> maps;       // 27 when used
         double inverseInductance = 0.0;  // 1 / L
         double inverseCapacitance = 0.0; // 1 / C
         double loadConductance = 0.0;    // 1 / R_load
@@ -202,9 +215,12 @@ class Plant {
 
     void integrate();
     // RK4 for one converter with one capacitor on the stiff grid, where the
-    // converters do not interact: the stages in registers.
+    // converters do not interact: its four stages folded into the step map
+    // of the held levels (the same step up to rounding).
     void integrateAlone(const Converter &c, PlantState &x, const std::array<double, 3> &eMid,
                         const std::array<double, 3> &eEnd) const;
+    // The step maps of every level pattern of an uncoupled converter.
+    static void buildStepMaps(Converter &c);
 
     // The derivative of every converter's state at one stage: the PCC
     // voltage from the source voltage e and the stage states, then each
