@@ -361,21 +361,19 @@ void Plant::hold(std::size_t converter, const std::array<double, 12> &gates) {
         pattern = 3 * pattern + decoded.level + 1;
     }
     c.heldIllegal = illegal;
-    // Unchanged levels keep the shape, the gains and the direct changes
-    // against the levels of the last step (none once a step applied them).
-    if (c.shapeValid && pattern == c.heldPattern) {
-        return;
-    }
+    // Without branches on the pattern, which changes unpredictably.
+    const bool changed = !c.shapeValid || pattern != c.heldPattern;
     c.shapeValid = true;
     c.heldPattern = pattern;
     const Converter::Coupling &coupling = c.couplings[static_cast<std::size_t>(pattern)];
     c.shape = coupling.shape;
     c.gain = coupling.gain;
-    c.heldDirect = 0;
+    std::int64_t direct = 0;
     for (std::size_t leg = 0; leg < 3; ++leg) {
-        c.heldDirect += c.held[leg] * c.levels[leg] < 0 ? 1 : 0;
+        direct += c.held[leg] * c.levels[leg] < 0 ? 1 : 0;
     }
-    if (!impedance_.stiff()) {
+    c.heldDirect = direct;
+    if (changed && !impedance_.stiff()) {
         refreshPcc();
     }
 }
