@@ -202,11 +202,6 @@ Plant::Plant(const PlantParameters &grid, GridImpedance impedance, std::vector<P
     conductanceTerm_ = 1.0 + impedance_.inductance * inverseInductances;
     alone_ = impedance_.stiff() && std::none_of(converters_.begin(), converters_.end(),
                                                 [](const Converter &c) { return c.parameters.splitLink; });
-    if (alone_) {
-        for (Converter &c : converters_) {
-            buildStepMaps(c);
-        }
-    }
     k1_.resize(states_.size());
     k2_.resize(states_.size());
     k3_.resize(states_.size());
@@ -222,6 +217,11 @@ Plant::Plant(const PlantParameters &grid, GridImpedance impedance, std::vector<P
     anchorGrid();
     applyDueEvents();
     refreshPcc();
+    if (alone_) {
+        for (Converter &c : converters_) {
+            buildStepMaps(c);
+        }
+    }
 }
 
 void Plant::anchorGrid() {
@@ -274,15 +274,17 @@ void Plant::applyDueEvents() {
                     converters_[j].loadPower = event.value;
                     converters_[j].loadResistance = loadResistanceFor(event.value);
                     converters_[j].loadConductance = loadConductanceFor(event.value);
-                    if (alone_) {
-                        buildStepMaps(converters_[j]);
-                    }
                 }
             }
             break;
         }
     }
     anchorGrid();
+    if (alone_) {
+        for (Converter &c : converters_) {
+            buildStepMaps(c);
+        }
+    }
 }
 
 // v_k = (e_k - R_g I_k + L_g B_k) / (1 + L_g G), with I_k the sum of the
@@ -386,18 +388,18 @@ void Plant::integrate() {
     const double midSin = phasorSin_ * halfStepCos_ + phasorCos_ * halfStepSin_;
     const double endCos = midCos * halfStepCos_ - midSin * halfStepSin_;
     const double endSin = midSin * halfStepCos_ + midCos * halfStepSin_;
-    const std::array<double, 3> eMid = gridOf(midCos, midSin);
     const std::array<double, 3> eEnd = gridOf(endCos, endSin);
     const std::size_t n = converters_.size();
     if (alone_) {
         for (std::size_t j = 0; j < n; ++j) {
-            integrateAlone(converters_[j], states_[j], eMid, eEnd);
+            integrateAlone(converters_[j], states_[j]);
         }
         gridNow_ = eEnd;
         phasorCos_ = endCos;
         phasorSin_ = endSin;
         return;
     }
+    const std::array<double, 3> eMid = gridOf(midCos, midSin);
 
     auto advanceAll = [this, n](double h, const std::vector<PlantState> &d) {
         for (std::size_t j = 0; j < n; ++j) {
@@ -436,7 +438,7 @@ void Plant::integrate() {
     phasorSin_ = endSin;
 }
 
-void Plant::buildStepMaps(Converter &c) {
+void Plant::buildStepMaps(Converter &c) const {
     using Matrix = std::array<std::array<double, 4>, 4>;
     auto product = [](const Matrix &x, const Matrix &y) {
         Matrix z{};
@@ -451,6 +453,14 @@ void Plant::buildStepMaps(Converter &c) {
     };
     const double h = BASE_STEP;
     const double r = c.parameters.resistance;
+    // e_k = amplitude (s a_k + c b_k) for the angle's (c, s); at t + h/2 and
+    // t + h the angle turned by half a step and by a whole one.
+    const std::array<double, 3> a{1.0, COS_120, COS_120};
+    const std::array<double, 3> b{0.0, -SIN_120, SIN_120};
+    const double hc = halfStepCos_;
+    const double hs = halfStepSin_;
+    const double fc = hc * hc - hs * hs;
+    const double fs = 2.0 * hs * hc;
     c.maps.resize(27);
     for (std::size_t pattern = 0; pattern < 27; ++pattern) {
         const Converter::Coupling &coupling = c.couplings[pattern];
@@ -464,42 +474,39 @@ void Plant::buildStepMaps(Converter &c) {
         const Matrix h2 = product(h1, h1);
         const Matrix h3 = product(h2, h1);
         const Matrix h4 = product(h3, h1);
-        // hB / 6 is diagonal on the currents: P0 and Pm are the first three
-        // columns of their polynomials times it.
+        // hB / 6 is diagonal on the currents: P0, Pm and p1 act through
+        // their first three columns times it.
         const double p1 = h * c.inverseInductance / 6.0;
         Converter::StepMap &map = c.maps[pattern];
-        map.p1 = p1;
         for (std::size_t i = 0; i < 4; ++i) {
+            double qc = 0.0;
+            double qs = 0.0;
             for (std::size_t j = 0; j < 4; ++j) {
                 const double identity = i == j ? 1.0 : 0.0;
                 map.m[i][j] = identity + h1[i][j] + h2[i][j] / 2.0 + h3[i][j] / 6.0 + h4[i][j] / 24.0;
                 if (j < 3) {
-                    map.p0[i][j] = (identity + h1[i][j] + h2[i][j] / 2.0 + h3[i][j] / 4.0) * p1;
-                    map.pm[i][j] = (4.0 * identity + 2.0 * h1[i][j] + h2[i][j] / 2.0) * p1;
+                    const double p0 = (identity + h1[i][j] + h2[i][j] / 2.0 + h3[i][j] / 4.0) * p1;
+                    const double pm = (4.0 * identity + 2.0 * h1[i][j] + h2[i][j] / 2.0) * p1;
+                    const double pe = identity * p1;
+                    qs += p0 * a[j] + pm * (hc * a[j] - hs * b[j]) + pe * (fc * a[j] - fs * b[j]);
+                    qc += p0 * b[j] + pm * (hs * a[j] + hc * b[j]) + pe * (fs * a[j] + fc * b[j]);
                 }
             }
+            map.qc[i] = amplitude_ * qc;
+            map.qs[i] = amplitude_ * qs;
         }
     }
 }
 
-void Plant::integrateAlone(const Converter &c, PlantState &x, const std::array<double, 3> &eMid,
-                           const std::array<double, 3> &eEnd) const {
+void Plant::integrateAlone(const Converter &c, PlantState &x) const {
     const Converter::StepMap &map = c.maps[static_cast<std::size_t>(c.heldPattern)];
-    const std::array<double, 3> &e0 = gridNow_;
-    // The grid's part first: it does not wait for the state.
-    std::array<double, 4> driven{};
-    for (std::size_t i = 0; i < 4; ++i) {
-        driven[i] = (map.p0[i][0] * e0[0] + map.p0[i][1] * e0[1] + map.p0[i][2] * e0[2]) +
-                    (map.pm[i][0] * eMid[0] + map.pm[i][1] * eMid[1] + map.pm[i][2] * eMid[2]);
-    }
-    for (std::size_t k = 0; k < 3; ++k) {
-        driven[k] += map.p1 * eEnd[k];
-    }
+    const double pc = phasorCos_;
+    const double ps = phasorSin_;
     const std::array<double, 4> y{x.current[0], x.current[1], x.current[2], x.vdc};
     std::array<double, 4> next{};
     for (std::size_t i = 0; i < 4; ++i) {
-        next[i] =
-            (map.m[i][0] * y[0] + map.m[i][1] * y[1]) + (map.m[i][2] * y[2] + map.m[i][3] * y[3]) + driven[i];
+        next[i] = ((map.m[i][0] * y[0] + map.m[i][1] * y[1]) + (map.m[i][2] * y[2] + map.m[i][3] * y[3])) +
+                  (map.qc[i] * pc + map.qs[i] * ps);
     }
     x.current = {next[0], next[1], next[2]};
     x.vdc = next[3];

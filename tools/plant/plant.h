@@ -195,13 +195,14 @@ class Plant {
         // dx/dt = A x + B e for x = (i_a, i_b, i_c, Vdc), and one RK4 step is
         // x' = M x + P0 e(t) + Pm e(t + h/2) + p1 e(t + h), with H = h A:
         // M = I + H + H^2/2 + H^3/6 + H^4/24, P0 = (I + H + H^2/2 + H^3/4) hB/6,
-        // Pm = (4I + 2H + H^2/2) hB/6 and p1 = hB/6 (diagonal). Per level
-        // pattern, rebuilt when the load changes.
+        // Pm = (4I + 2H + H^2/2) hB/6 and p1 = hB/6 (diagonal). The grid's
+        // sines at the three times follow from (cos, sin) of its angle at t:
+        // the grid's part is qc cos + qs sin. Per level pattern, rebuilt when
+        // an event changes the grid or a load.
         struct StepMap {
             std::array<std::array<double, 4>, 4> m;
-            std::array<std::array<double, 3>, 4> p0;
-            std::array<std::array<double, 3>, 4> pm;
-            double p1;
+            std::array<double, 4> qc;
+            std::array<double, 4> qs;
         };
         std::vector<StepMap> maps;       // 27 when used
         double inverseInductance = 0.0;  // 1 / L
@@ -217,10 +218,10 @@ class Plant {
     // RK4 for one converter with one capacitor on the stiff grid, where the
     // converters do not interact: its four stages folded into the step map
     // of the held levels (the same step up to rounding).
-    void integrateAlone(const Converter &c, PlantState &x, const std::array<double, 3> &eMid,
-                        const std::array<double, 3> &eEnd) const;
-    // The step maps of every level pattern of an uncoupled converter.
-    static void buildStepMaps(Converter &c);
+    void integrateAlone(const Converter &c, PlantState &x) const;
+    // The step maps of every level pattern of an uncoupled converter, for
+    // the grid's present amplitude and frequency and the converter's load.
+    void buildStepMaps(Converter &c) const;
 
     // The derivative of every converter's state at one stage: the PCC
     // voltage from the source voltage e and the stage states, then each
