@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -23,6 +24,12 @@
 namespace {
 
 using namespace kestrune;
+
+double threadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
 
 constexpr double RUN_SECONDS = 0.6;
 constexpr long RUN_STEPS = 120000;
@@ -37,6 +44,7 @@ void unitAlone(benchmark::State &state) {
     for (std::size_t k = 0; k < inputs.size(); ++k)
         inputs[k] = master::gridInputs({.currentPeak = 277.0}, static_cast<double>(k) * STEP);
     master::Gates gates{};
+    double cpuSeconds = 0.0;
     for (auto _ : state) {
         // A freshly loaded library per run, as the runner loads it.
         sim::UnitSet units;
@@ -45,6 +53,7 @@ void unitAlone(benchmark::State &state) {
             return;
         }
         const auto start = std::chrono::steady_clock::now();
+        const double cpuStart = threadSeconds();
         sim::UnitDriver &unit = units[0];
         std::string problem = unit.instantiate("kestrune", false);
         bool ok = problem.empty() && unit.initialize(inputs[0]) && unit.readGates(gates);
@@ -52,6 +61,7 @@ void unitAlone(benchmark::State &state) {
             ok = unit.setInputs(inputs[static_cast<std::size_t>(k)]) &&
                  unit.doStep(static_cast<double>(k) * STEP, STEP) && unit.readGates(gates);
         const auto end = std::chrono::steady_clock::now();
+        cpuSeconds += threadSeconds() - cpuStart;
         unit.terminate();
         logger.clear();
         if (!ok) {
@@ -62,6 +72,7 @@ void unitAlone(benchmark::State &state) {
         benchmark::DoNotOptimize(gates);
         state.SetIterationTime(std::chrono::duration<double>(end - start).count());
     }
+    state.counters["cpu"] = benchmark::Counter(cpuSeconds, benchmark::Counter::kAvgIterations);
 }
 
 // The runner's loop on a shipped scenario of 0.6 s, writing its CSV.
@@ -75,6 +86,7 @@ void closedLoop(benchmark::State &state, const char *scenarioName) {
         state.SkipWithError("the scenario did not plan");
         return;
     }
+    double cpuSeconds = 0.0;
     for (auto _ : state) {
         sim::CsvRows csv(directory + "/" + scenarioName + ".csv", plan.scenario);
         std::ostringstream err;
@@ -86,7 +98,9 @@ void closedLoop(benchmark::State &state, const char *scenarioName) {
             return;
         }
         state.SetIterationTime(result.wallSeconds);
+        cpuSeconds += result.cpuSeconds;
     }
+    state.counters["cpu"] = benchmark::Counter(cpuSeconds, benchmark::Counter::kAvgIterations);
 }
 
 class CollectingReporter : public benchmark::ConsoleReporter {
@@ -94,11 +108,16 @@ class CollectingReporter : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run> &runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run &run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
                 seconds[run.run_name.function_name].push_back(
                     run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit));
+                if (const auto cpu = run.counters.find("cpu"); cpu != run.counters.end())
+                    cpuSeconds[run.run_name.function_name].push_back(cpu->second.value);
+            }
     }
-    std::map<std::string, std::vector<double>> seconds; // per run, one per repetition, one per repetition
+    // Per case, one per repetition: wall time and the thread's processor time.
+    std::map<std::string, std::vector<double>> seconds;
+    std::map<std::string, std::vector<double>> cpuSeconds;
 };
 
 double median(std::vector<double> v) {
@@ -108,16 +127,22 @@ double median(std::vector<double> v) {
 }
 
 void printSummary(const CollectingReporter &reporter) {
-    std::map<std::string, double> perStep; // [ns]
-    std::printf("\nPer base step (median of the repetitions) and real-time factor:\n");
+    // [ns] per base step, by wall time and by processor time
+    std::map<std::string, double> perStep;
+    std::map<std::string, double> cpuPerStep;
+    std::printf("\nPer base step (median of the repetitions; wall time, then the thread's processor\n"
+                "time, which leaves out waiting for a busy machine) and real-time factor (wall):\n");
     for (const auto &[name, runs] : reporter.seconds) {
         perStep[name] = median(runs) / RUN_STEPS * 1e9;
-        std::printf("  %-22s %8.1f ns   real-time factor %6.1f\n", name.c_str(), perStep[name],
-                    RUN_SECONDS / median(runs));
+        const auto cpu = reporter.cpuSeconds.find(name);
+        cpuPerStep[name] = cpu == reporter.cpuSeconds.end() ? 0.0 : median(cpu->second) / RUN_STEPS * 1e9;
+        std::printf("  %-22s %8.1f ns   cpu %8.1f ns   real-time factor %6.1f\n", name.c_str(), perStep[name],
+                    cpuPerStep[name], RUN_SECONDS / median(runs));
     }
-    auto ratio = [&perStep](const char *label, const char *a, const char *b, const char *target) {
+    auto ratio = [&](const char *label, const char *a, const char *b, const char *target) {
         if (perStep.count(a) != 0 && perStep.count(b) != 0)
-            std::printf("  %-34s %6.2f   target %s\n", label, perStep[a] / perStep[b], target);
+            std::printf("  %-34s %6.2f   cpu %6.2f   target %s\n", label, perStep[a] / perStep[b],
+                        cpuPerStep[a] / cpuPerStep[b], target);
     };
     std::printf("\nRatios (of the medians):\n");
     ratio("closed loop / unit alone", "closedLoop/one", "unitAlone", "<= 1.50");

@@ -341,6 +341,49 @@ TEST(PlantIntegration, RcLinkDischargesAsTheClosedFormToRk4Accuracy) {
     }
 }
 
+// One base step of the uncoupled converter, for every level pattern and
+// with a load event first, against the classical RK4 stages written out on
+// the right-hand side, with the grid at t, t + h/2 and t + h.
+TEST(PlantIntegration, OneStepIsTheClassicalRk4ForEveryLevelPattern) {
+    const PlantParameters p;
+    auto grid = [&p](double t) {
+        const double theta = p.gridAngle + 2.0 * PI * p.gridFrequency * t;
+        return std::array<double, 3>{p.gridPhasePeak * std::sin(theta),
+                                     p.gridPhasePeak * std::sin(theta - 2.0 * PI / 3.0),
+                                     p.gridPhasePeak * std::sin(theta + 2.0 * PI / 3.0)};
+    };
+    auto plus = [](const PlantState &x, double h, const PlantState &d) {
+        PlantState y = x;
+        for (std::size_t k = 0; k < 3; ++k) {
+            y.current[k] += h * d.current[k];
+        }
+        y.vdc += h * d.vdc;
+        return y;
+    };
+    for (int pattern = 0; pattern < 27; ++pattern) {
+        const Levels levels = {pattern / 9 - 1, pattern / 3 % 3 - 1, pattern % 3 - 1};
+        Plant plant(p, {{0.0, EventKind::Load, 3e5}});
+        PlantState x;
+        x.current = {300.0, -100.0, -200.0};
+        x.vdc = 520.0;
+        plant.setState(x);
+        plant.step(gatesFor(levels));
+        const double h = BASE_STEP;
+        const double load = 500.0 * 500.0 / 3e5;
+        const PlantState k1 = derivative(p, load, levels, grid(0.0), x);
+        const PlantState k2 = derivative(p, load, levels, grid(h / 2.0), plus(x, h / 2.0, k1));
+        const PlantState k3 = derivative(p, load, levels, grid(h / 2.0), plus(x, h / 2.0, k2));
+        const PlantState k4 = derivative(p, load, levels, grid(h), plus(x, h, k3));
+        for (std::size_t k = 0; k < 4; ++k) {
+            const double before = k < 3 ? x.current[k] : x.vdc;
+            const auto of = [k](const PlantState &d) { return k < 3 ? d.current[k] : d.vdc; };
+            const double expected = before + h / 6.0 * (of(k1) + 2.0 * of(k2) + 2.0 * of(k3) + of(k4));
+            const double got = k < 3 ? plant.state().current[k] : plant.state().vdc;
+            EXPECT_NEAR(got, expected, 1e-11 * std::abs(before)) << pattern << " state " << k;
+        }
+    }
+}
+
 // ---- grid events ------------------------------------------------------------
 
 TEST(PlantEvents, TheGridStartsAtItsAngleAndAmplitude) {

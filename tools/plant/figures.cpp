@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 namespace kestrune::plant {
@@ -78,6 +79,11 @@ void FiguresRecorder::begin(Segment &segment, const Sample &sample) {
     segment.directAtStart = sample.directChanges;
 }
 
+std::int64_t FiguresRecorder::nextFirstStep() const {
+    return current_ + 1 < segments_.size() ? segments_[current_ + 1].firstStep
+                                           : std::numeric_limits<std::int64_t>::max();
+}
+
 void FiguresRecorder::add(const Sample &sample) {
     const std::int64_t step = sample.step >= 0 ? sample.step : sampleStep(sample.time);
     if (!started_) {
@@ -86,13 +92,15 @@ void FiguresRecorder::add(const Sample &sample) {
             ++current_;
         }
         begin(segments_[current_], sample);
+        nextFirst_ = nextFirstStep();
     }
-    while (current_ + 1 < segments_.size() && step >= segments_[current_ + 1].firstStep) {
+    while (step >= nextFirst_) {
         Segment &ended = segments_[current_];
         ended.illegalAtEnd = sample.illegalPatterns;
         ended.directAtEnd = sample.directChanges;
         ++current_;
         begin(segments_[current_], sample);
+        nextFirst_ = nextFirstStep();
     }
     Segment &segment = segments_[current_];
     ++segment.samples;

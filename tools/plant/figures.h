@@ -136,8 +136,13 @@ class FiguresRecorder {
 
     void begin(Segment &segment, const Sample &sample);
 
+    // The first step of the segment after the current one (the largest
+    // step when it is the last).
+    std::int64_t nextFirstStep() const;
+
     std::vector<Segment> segments_;
     std::size_t current_ = 0;
+    std::int64_t nextFirst_ = 0; // nextFirstStep(), kept
     bool started_ = false;
 };
 

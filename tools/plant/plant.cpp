@@ -97,23 +97,25 @@ inline double rk4Increment(double k1, double k2, double k3, double k4) {
     return BASE_STEP / 6.0 * (k1 + 2.0 * k2 + 2.0 * k3 + k4);
 }
 
+// The decoding of each switch pattern, switch k + 1 on in bit k.
+constexpr std::array<LegDecoding, 16> LEG_PATTERNS = [] {
+    std::array<LegDecoding, 16> table{};
+    table.fill({0, false});
+    table[0b0011] = {1, true};  // (1,1,0,0)
+    table[0b0110] = {0, true};  // (0,1,1,0)
+    table[0b1100] = {-1, true}; // (0,0,1,1)
+    return table;
+}();
+
+inline unsigned switchPattern(double s1, double s2, double s3, double s4) {
+    return static_cast<unsigned>(s1 > SWITCH_ON) | static_cast<unsigned>(s2 > SWITCH_ON) << 1U |
+           static_cast<unsigned>(s3 > SWITCH_ON) << 2U | static_cast<unsigned>(s4 > SWITCH_ON) << 3U;
+}
+
 } // namespace
 
 LegDecoding decodeLeg(double s1, double s2, double s3, double s4) {
-    const bool on1 = s1 > SWITCH_ON;
-    const bool on2 = s2 > SWITCH_ON;
-    const bool on3 = s3 > SWITCH_ON;
-    const bool on4 = s4 > SWITCH_ON;
-    if (on1 && on2 && !on3 && !on4) {
-        return {1, true};
-    }
-    if (!on1 && on2 && on3 && !on4) {
-        return {0, true};
-    }
-    if (!on1 && !on2 && on3 && on4) {
-        return {-1, true};
-    }
-    return {0, false};
+    return LEG_PATTERNS[switchPattern(s1, s2, s3, s4)];
 }
 
 std::int64_t stepIndexAtOrAfter(double time) {
@@ -178,6 +180,15 @@ Plant::Plant(const PlantParameters &grid, GridImpedance impedance, std::vector<P
         c.inverseInductance = 1.0 / p.inductance;
         c.inverseCapacitance = 1.0 / p.capacitance;
         c.loadConductance = loadConductanceFor(p.loadPower);
+        for (int pattern = 0; pattern < 27; ++pattern) {
+            const std::array<int, 3> levels{pattern / 9 - 1, pattern / 3 % 3 - 1, pattern % 3 - 1};
+            const double mean = static_cast<double>(levels[0] + levels[1] + levels[2]) / 3.0;
+            for (std::size_t k = 0; k < 3; ++k) {
+                const double level = static_cast<double>(levels[k]);
+                c.couplings[static_cast<std::size_t>(pattern)].shape[k] = p.turnsRatio * (level - mean) / 2.0;
+                c.couplings[static_cast<std::size_t>(pattern)].gain[k] = p.turnsRatio * level / 2.0;
+            }
+        }
         converters_.push_back(c);
         PlantState x;
         x.vdc = p.precharge;
@@ -189,6 +200,8 @@ Plant::Plant(const PlantParameters &grid, GridImpedance impedance, std::vector<P
         inverseInductances += 1.0 / p.inductance;
     }
     conductanceTerm_ = 1.0 + impedance_.inductance * inverseInductances;
+    alone_ = impedance_.stiff() && std::none_of(converters_.begin(), converters_.end(),
+                                                [](const Converter &c) { return c.parameters.splitLink; });
     k1_.resize(states_.size());
     k2_.resize(states_.size());
     k3_.resize(states_.size());
@@ -204,6 +217,11 @@ Plant::Plant(const PlantParameters &grid, GridImpedance impedance, std::vector<P
     anchorGrid();
     applyDueEvents();
     refreshPcc();
+    if (alone_) {
+        for (Converter &c : converters_) {
+            buildStepMaps(c);
+        }
+    }
 }
 
 void Plant::anchorGrid() {
@@ -262,6 +280,11 @@ void Plant::applyDueEvents() {
         }
     }
     anchorGrid();
+    if (alone_) {
+        for (Converter &c : converters_) {
+            buildStepMaps(c);
+        }
+    }
 }
 
 // v_k = (e_k - R_g I_k + L_g B_k) / (1 + L_g G), with I_k the sum of the
@@ -330,28 +353,29 @@ std::array<double, 7> Plant::measurements(std::size_t converter) const {
 
 void Plant::hold(std::size_t converter, const std::array<double, 12> &gates) {
     Converter &c = converters_[converter];
-    const std::array<int, 3> before = c.held;
-    c.heldIllegal = 0;
+    std::int64_t illegal = 0;
+    int pattern = 0;
     for (std::size_t leg = 0; leg < 3; ++leg) {
-        const LegDecoding decoded =
-            decodeLeg(gates[4 * leg], gates[4 * leg + 1], gates[4 * leg + 2], gates[4 * leg + 3]);
-        if (!decoded.legal) {
-            ++c.heldIllegal;
-        }
+        const LegDecoding decoded = LEG_PATTERNS[switchPattern(gates[4 * leg], gates[4 * leg + 1],
+                                                               gates[4 * leg + 2], gates[4 * leg + 3])];
+        illegal += decoded.legal ? 0 : 1;
         c.held[leg] = decoded.level;
+        pattern = 3 * pattern + decoded.level + 1;
     }
-    if (c.shapeValid && c.held[0] == before[0] && c.held[1] == before[1] && c.held[2] == before[2]) {
-        return;
-    }
+    c.heldIllegal = illegal;
+    // Without branches on the pattern, which changes unpredictably.
+    const bool changed = !c.shapeValid || pattern != c.heldPattern;
     c.shapeValid = true;
-    const double n = c.parameters.turnsRatio;
-    const double mean = static_cast<double>(c.held[0] + c.held[1] + c.held[2]) / 3.0;
-    for (std::size_t k = 0; k < 3; ++k) {
-        const double level = static_cast<double>(c.held[k]);
-        c.shape[k] = n * (level - mean) / 2.0;
-        c.gain[k] = n * level / 2.0;
+    c.heldPattern = pattern;
+    const Converter::Coupling &coupling = c.couplings[static_cast<std::size_t>(pattern)];
+    c.shape = coupling.shape;
+    c.gain = coupling.gain;
+    std::int64_t direct = 0;
+    for (std::size_t leg = 0; leg < 3; ++leg) {
+        direct += c.held[leg] * c.levels[leg] < 0 ? 1 : 0;
     }
-    if (!impedance_.stiff()) {
+    c.heldDirect = direct;
+    if (changed && !impedance_.stiff()) {
         refreshPcc();
     }
 }
@@ -364,24 +388,18 @@ void Plant::integrate() {
     const double midSin = phasorSin_ * halfStepCos_ + phasorCos_ * halfStepSin_;
     const double endCos = midCos * halfStepCos_ - midSin * halfStepSin_;
     const double endSin = midSin * halfStepCos_ + midCos * halfStepSin_;
-    const std::array<double, 3> eMid = gridOf(midCos, midSin);
     const std::array<double, 3> eEnd = gridOf(endCos, endSin);
     const std::size_t n = converters_.size();
-    if (impedance_.stiff()) {
-        bool allAlone = true;
-        for (const Converter &c : converters_) {
-            allAlone = allAlone && !c.parameters.splitLink;
+    if (alone_) {
+        for (std::size_t j = 0; j < n; ++j) {
+            integrateAlone(converters_[j], states_[j]);
         }
-        if (allAlone) {
-            for (std::size_t j = 0; j < n; ++j) {
-                integrateAlone(converters_[j], states_[j], eMid, eEnd);
-            }
-            gridNow_ = eEnd;
-            phasorCos_ = endCos;
-            phasorSin_ = endSin;
-            return;
-        }
+        gridNow_ = eEnd;
+        phasorCos_ = endCos;
+        phasorSin_ = endSin;
+        return;
     }
+    const std::array<double, 3> eMid = gridOf(midCos, midSin);
 
     auto advanceAll = [this, n](double h, const std::vector<PlantState> &d) {
         for (std::size_t j = 0; j < n; ++j) {
@@ -420,35 +438,78 @@ void Plant::integrate() {
     phasorSin_ = endSin;
 }
 
-void Plant::integrateAlone(Converter &c, PlantState &x, const std::array<double, 3> &eMid,
-                           const std::array<double, 3> &eEnd) const {
-    // Everything in locals, so that the stages need no loads through the
-    // state's and the converter's memory.
+void Plant::buildStepMaps(Converter &c) const {
+    using Matrix = std::array<std::array<double, 4>, 4>;
+    auto product = [](const Matrix &x, const Matrix &y) {
+        Matrix z{};
+        for (std::size_t i = 0; i < 4; ++i) {
+            for (std::size_t j = 0; j < 4; ++j) {
+                for (std::size_t k = 0; k < 4; ++k) {
+                    z[i][j] += x[i][k] * y[k][j];
+                }
+            }
+        }
+        return z;
+    };
+    const double h = BASE_STEP;
     const double r = c.parameters.resistance;
-    const double invL = c.inverseInductance;
-    const double invC = c.inverseCapacitance;
-    const double g = c.loadConductance;
-    const double s0 = c.shape[0], s1 = c.shape[1], s2 = c.shape[2];
-    const double g0 = c.gain[0], g1 = c.gain[1], g2 = c.gain[2];
-    struct Slope {
-        double a, b, c, vdc;
-    };
-    auto slope = [=](const std::array<double, 3> &e, double ia, double ib, double ic, double vdc) {
-        const double charge = g0 * ia + g1 * ib + g2 * ic;
-        return Slope{(e[0] - r * ia - s0 * vdc) * invL, (e[1] - r * ib - s1 * vdc) * invL,
-                     (e[2] - r * ic - s2 * vdc) * invL, (charge - vdc * g) * invC};
-    };
-    constexpr double half = BASE_STEP / 2.0;
-    const double ia = x.current[0], ib = x.current[1], ic = x.current[2], v = x.vdc;
-    const Slope k1 = slope(gridNow_, ia, ib, ic, v);
-    const Slope k2 = slope(eMid, ia + half * k1.a, ib + half * k1.b, ic + half * k1.c, v + half * k1.vdc);
-    const Slope k3 = slope(eMid, ia + half * k2.a, ib + half * k2.b, ic + half * k2.c, v + half * k2.vdc);
-    const Slope k4 = slope(eEnd, ia + BASE_STEP * k3.a, ib + BASE_STEP * k3.b, ic + BASE_STEP * k3.c,
-                           v + BASE_STEP * k3.vdc);
-    x.current[0] = ia + rk4Increment(k1.a, k2.a, k3.a, k4.a);
-    x.current[1] = ib + rk4Increment(k1.b, k2.b, k3.b, k4.b);
-    x.current[2] = ic + rk4Increment(k1.c, k2.c, k3.c, k4.c);
-    x.vdc = v + rk4Increment(k1.vdc, k2.vdc, k3.vdc, k4.vdc);
+    // e_k = amplitude (s a_k + c b_k) for the angle's (c, s); at t + h/2 and
+    // t + h the angle turned by half a step and by a whole one.
+    const std::array<double, 3> a{1.0, COS_120, COS_120};
+    const std::array<double, 3> b{0.0, -SIN_120, SIN_120};
+    const double hc = halfStepCos_;
+    const double hs = halfStepSin_;
+    const double fc = hc * hc - hs * hs;
+    const double fs = 2.0 * hs * hc;
+    c.maps.resize(27);
+    for (std::size_t pattern = 0; pattern < 27; ++pattern) {
+        const Converter::Coupling &coupling = c.couplings[pattern];
+        Matrix h1{};
+        for (std::size_t k = 0; k < 3; ++k) {
+            h1[k][k] = -h * r * c.inverseInductance;
+            h1[k][3] = -h * coupling.shape[k] * c.inverseInductance;
+            h1[3][k] = h * coupling.gain[k] * c.inverseCapacitance;
+        }
+        h1[3][3] = -h * c.loadConductance * c.inverseCapacitance;
+        const Matrix h2 = product(h1, h1);
+        const Matrix h3 = product(h2, h1);
+        const Matrix h4 = product(h3, h1);
+        // hB / 6 is diagonal on the currents: P0, Pm and p1 act through
+        // their first three columns times it.
+        const double p1 = h * c.inverseInductance / 6.0;
+        Converter::StepMap &map = c.maps[pattern];
+        for (std::size_t i = 0; i < 4; ++i) {
+            double qc = 0.0;
+            double qs = 0.0;
+            for (std::size_t j = 0; j < 4; ++j) {
+                const double identity = i == j ? 1.0 : 0.0;
+                map.m[i][j] = identity + h1[i][j] + h2[i][j] / 2.0 + h3[i][j] / 6.0 + h4[i][j] / 24.0;
+                if (j < 3) {
+                    const double p0 = (identity + h1[i][j] + h2[i][j] / 2.0 + h3[i][j] / 4.0) * p1;
+                    const double pm = (4.0 * identity + 2.0 * h1[i][j] + h2[i][j] / 2.0) * p1;
+                    const double pe = identity * p1;
+                    qs += p0 * a[j] + pm * (hc * a[j] - hs * b[j]) + pe * (fc * a[j] - fs * b[j]);
+                    qc += p0 * b[j] + pm * (hs * a[j] + hc * b[j]) + pe * (fs * a[j] + fc * b[j]);
+                }
+            }
+            map.qc[i] = amplitude_ * qc;
+            map.qs[i] = amplitude_ * qs;
+        }
+    }
+}
+
+void Plant::integrateAlone(const Converter &c, PlantState &x) const {
+    const Converter::StepMap &map = c.maps[static_cast<std::size_t>(c.heldPattern)];
+    const double pc = phasorCos_;
+    const double ps = phasorSin_;
+    const std::array<double, 4> y{x.current[0], x.current[1], x.current[2], x.vdc};
+    std::array<double, 4> next{};
+    for (std::size_t i = 0; i < 4; ++i) {
+        next[i] = ((map.m[i][0] * y[0] + map.m[i][1] * y[1]) + (map.m[i][2] * y[2] + map.m[i][3] * y[3])) +
+                  (map.qc[i] * pc + map.qs[i] * ps);
+    }
+    x.current = {next[0], next[1], next[2]};
+    x.vdc = next[3];
 }
 
 bool Plant::diverged() const {
@@ -465,16 +526,11 @@ bool Plant::diverged() const {
 void Plant::step() {
     for (Converter &c : converters_) {
         c.illegalPatterns += c.heldIllegal;
-        for (std::size_t leg = 0; leg < 3; ++leg) {
-            if (c.held[leg] * c.levels[leg] < 0) {
-                ++c.directChanges;
-            }
-        }
-    }
-    integrate();
-    for (Converter &c : converters_) {
+        c.directChanges += c.heldDirect;
+        c.heldDirect = 0;
         c.levels = c.held;
     }
+    integrate();
     ++stepCount_;
     if (stepCount_ - anchoredAt_ >= ANCHOR_STEPS) {
         anchorGrid();

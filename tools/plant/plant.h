@@ -183,20 +183,45 @@ class Plant {
         // and the link is charged by sum_k gain_k i_k, with gain_k = n l_k / 2.
         std::array<double, 3> shape{};
         std::array<double, 3> gain{};
-        bool shapeValid = false;         // shape and gain belong to held
+        bool shapeValid = false; // shape and gain belong to held
+        int heldPattern = 13;    // of held: 9 (l_a + 1) + 3 (l_b + 1) + l_c + 1
+        // shape and gain of each of the 27 level patterns, computed once
+        struct Coupling {
+            std::array<double, 3> shape;
+            std::array<double, 3> gain;
+        };
+        std::array<Coupling, 27> couplings{};
+        // One capacitor: with the levels held the converter is linear,
+        // dx/dt = A x + B e for x = (i_a, i_b, i_c, Vdc), and one RK4 step is
+        // x' = M x + P0 e(t) + Pm e(t + h/2) + p1 e(t + h), with H = h A:
+        // M = I + H + H^2/2 + H^3/6 + H^4/24, P0 = (I + H + H^2/2 + H^3/4) hB/6,
+        // Pm = (4I + 2H + H^2/2) hB/6 and p1 = hB/6 (diagonal). The grid's
+        // sines at the three times follow from (cos, sin) of its angle at t:
+        // the grid's part is qc cos + qs sin. Per level pattern, rebuilt when
+        // an event changes the grid or a load.
+        struct StepMap {
+            std::array<std::array<double, 4>, 4> m;
+            std::array<double, 4> qc;
+            std::array<double, 4> qs;
+        };
+        std::vector<StepMap> maps;       // 27 when used
         double inverseInductance = 0.0;  // 1 / L
         double inverseCapacitance = 0.0; // 1 / C
         double loadConductance = 0.0;    // 1 / R_load
         std::int64_t heldIllegal = 0;
+        std::int64_t heldDirect = 0; // legs of held straight between +1 and -1 from levels
         std::int64_t illegalPatterns = 0;
         std::int64_t directChanges = 0;
     };
 
     void integrate();
     // RK4 for one converter with one capacitor on the stiff grid, where the
-    // converters do not interact: the stages in registers.
-    void integrateAlone(Converter &c, PlantState &x, const std::array<double, 3> &eMid,
-                        const std::array<double, 3> &eEnd) const;
+    // converters do not interact: its four stages folded into the step map
+    // of the held levels (the same step up to rounding).
+    void integrateAlone(const Converter &c, PlantState &x) const;
+    // The step maps of every level pattern of an uncoupled converter, for
+    // the grid's present amplitude and frequency and the converter's load.
+    void buildStepMaps(Converter &c) const;
 
     // The derivative of every converter's state at one stage: the PCC
     // voltage from the source voltage e and the stage states, then each
@@ -215,6 +240,9 @@ class Plant {
 
     PlantParameters grid_;
     GridImpedance impedance_;
+    // The stiff grid with one capacitor per converter: the converters do not
+    // interact and each one's RK4 runs in registers.
+    bool alone_ = false;
     double conductanceTerm_ = 1.0; // 1 + L_g * sum(1 / L_j)
     std::vector<Converter> converters_;
     std::vector<ScheduledEvent> events_; // by step, stable for events of one step

@@ -34,6 +34,7 @@ struct ClosedLoopResult {
     double simulated = 0.0;                     // [s] plant time reached
     double unitTime = 0.0;                      // [s] the unit's own time at the end (converter 0's)
     double wallSeconds = 0.0;                   // instantiation to the end of the loop
+    double cpuSeconds = 0.0;                    // the thread's processor time over the same span
     std::vector<plant::SegmentFigures> figures; // converter 0's, per segment
     // Every converter's, per segment; the PCC figures are in each (the same).
     std::vector<std::vector<plant::SegmentFigures>> converterFigures;

@@ -143,36 +143,72 @@ CsvRows::CsvRows(const std::string &path, const Scenario &scenario)
 
 namespace {
 
-// value rounded to `decimals` places, trailing zeros dropped: integer
-// arithmetic, which is several times faster than formatting with a precision.
-char *putFixed(char *p, char *end, double value, int decimals) {
-    constexpr std::int64_t SCALES[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
-    const std::int64_t scale = SCALES[decimals];
-    const double scaled = value * static_cast<double>(scale);
+// value rounded to Decimals places, trailing zeros dropped: integer
+// arithmetic with the scale known at compile time, digits written two at a
+// time from the right; several times faster than formatting with a
+// precision.
+template <int Decimals> char *putFixed(char *p, char *end, double value) {
+    static_assert(Decimals >= 1 && Decimals <= 6);
+    constexpr double SCALE = [] {
+        double scale = 1.0;
+        for (int d = 0; d < Decimals; ++d)
+            scale *= 10.0;
+        return scale;
+    }();
+    static constexpr char PAIRS[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    const double scaled = value * SCALE;
     if (!(std::fabs(scaled) < 9.0e15))
         return std::to_chars(p, end, value).ptr;
     // Half away from zero, without the library call.
-    std::int64_t n = static_cast<std::int64_t>(scaled < 0.0 ? scaled - 0.5 : scaled + 0.5);
-    if (n < 0) {
+    const std::int64_t rounded = static_cast<std::int64_t>(scaled < 0.0 ? scaled - 0.5 : scaled + 0.5);
+    std::uint64_t n = static_cast<std::uint64_t>(rounded);
+    if (rounded < 0) {
         *p++ = '-';
-        n = -n;
+        n = static_cast<std::uint64_t>(-rounded);
     }
-    p = std::to_chars(p, end, n / scale).ptr;
-    std::int64_t fraction = n % scale;
+    const std::uint64_t scale = static_cast<std::uint64_t>(SCALE);
+    std::uint64_t whole = n / scale;
+    std::uint64_t fraction = n % scale;
+    int wholeDigits = 1;
+    for (std::uint64_t rest = whole; rest >= 10; rest /= 10)
+        ++wholeDigits;
+    int fractionDigits = Decimals;
+    if (fraction != 0) {
+        while (fraction % 10 == 0) {
+            fraction /= 10;
+            --fractionDigits;
+        }
+    }
+    if (end - p < wholeDigits + 1 + fractionDigits)
+        return p;
+    // Digits from the right, two at a time.
+    auto write = [](char *last, std::uint64_t digits, int count) {
+        for (; count >= 2; count -= 2) {
+            const std::uint64_t pair = digits % 100;
+            digits /= 100;
+            last -= 2;
+            last[0] = PAIRS[2 * pair];
+            last[1] = PAIRS[2 * pair + 1];
+        }
+        if (count == 1)
+            last[-1] = static_cast<char>('0' + digits);
+    };
+    write(p + wholeDigits, whole, wholeDigits);
+    p += wholeDigits;
     if (fraction == 0)
         return p;
-    int digits = decimals;
-    while (fraction % 10 == 0) {
-        fraction /= 10;
-        --digits;
-    }
     *p++ = '.';
-    char *const last = p + digits;
-    for (char *q = last - 1; q >= p; --q) {
-        *q = static_cast<char>('0' + fraction % 10);
-        fraction /= 10;
-    }
-    return last;
+    write(p + fractionDigits, fraction, fractionDigits);
+    return p + fractionDigits;
+}
+
+// A comma, then the value as putFixed writes it.
+template <int Decimals> char *putField(char *p, char *end, double value) {
+    *p++ = ',';
+    return putFixed<Decimals>(p, end, value);
 }
 
 } // namespace
@@ -185,24 +221,20 @@ void CsvRows::row(const plant::Plant &plant) {
     char line[40 * 16];
     char *p = line;
     char *const end = line + sizeof line;
-    auto put = [&p, end](double value, int decimals) {
-        *p++ = ',';
-        p = putFixed(p, end, value, decimals);
-    };
     // Time to the microsecond, voltages and currents to the milli-unit,
     // powers to the watt's tenth.
-    p = putFixed(p, end, plant.time(), 6);
+    p = putFixed<6>(p, end, plant.time());
     for (const double value : plant.measurements())
-        put(value, 3);
-    put(plant.activePower(), 1);
-    put(plant.reactivePower(), 1);
+        p = putField<3>(p, end, value);
+    p = putField<1>(p, end, plant.activePower());
+    p = putField<1>(p, end, plant.reactivePower());
     for (const int level : plant.levels()) {
         *p++ = ',';
         p = std::to_chars(p, end, level).ptr;
     }
     if (splitLink_) {
-        put(plant.state().upper, 3);
-        put(plant.state().lower, 3);
+        p = putField<3>(p, end, plant.state().upper);
+        p = putField<3>(p, end, plant.state().lower);
     }
     *p++ = '\n';
     stream_.write(line, p - line);
@@ -212,31 +244,27 @@ void CsvRows::networkRow(const plant::Plant &plant) {
     char line[40 * 8];
     char *p = line;
     char *const end = line + sizeof line;
-    auto put = [&p, end](double value, int decimals) {
-        *p++ = ',';
-        p = putFixed(p, end, value, decimals);
-    };
-    p = putFixed(p, end, plant.time(), 6);
+    p = putFixed<6>(p, end, plant.time());
     for (const double value : plant.gridVoltages())
-        put(value, 3);
+        p = putField<3>(p, end, value);
     for (const double value : plant.pccVoltages())
-        put(value, 3);
+        p = putField<3>(p, end, value);
     stream_.write(line, p - line);
     for (std::size_t j = 0; j < plant.converterCount(); ++j) {
         p = line;
         const plant::PlantState &x = plant.state(j);
         for (const double value : x.current)
-            put(value, 3);
-        put(x.vdc, 3);
-        put(plant.activePower(j), 1);
-        put(plant.reactivePower(j), 1);
+            p = putField<3>(p, end, value);
+        p = putField<3>(p, end, x.vdc);
+        p = putField<1>(p, end, plant.activePower(j));
+        p = putField<1>(p, end, plant.reactivePower(j));
         for (const int level : plant.levels(j)) {
             *p++ = ',';
             p = std::to_chars(p, end, level).ptr;
         }
         if (splitLinks_[j]) {
-            put(x.upper, 3);
-            put(x.lower, 3);
+            p = putField<3>(p, end, x.upper);
+            p = putField<3>(p, end, x.lower);
         }
         stream_.write(line, p - line);
     }
