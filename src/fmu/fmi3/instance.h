@@ -123,6 +123,11 @@ class SpinGuard {
 // The name of a mode in messages.
 const char *modeName(Mode mode);
 
+// Before an instance exists, the refusal of an instantiation goes straight
+// to the master's callback when logging is on; returns null.
+fmi3Instance refuseInstantiation(fmi3Boolean loggingOn, fmi3InstanceEnvironment environment,
+                                 fmi3LogMessageCallback log, const char *message);
+
 // Points the model's publication at the instance's snapshot.
 void bindSnapshot(Instance *instance);
 

@@ -71,16 +71,6 @@ char *copyText(const char *text) {
     return copy;
 }
 
-// Before an instance exists, a refusal of fmi3InstantiateCoSimulation goes
-// straight to the callback when logging is on.
-fmi3Instance refuseInstantiation(fmi3Boolean loggingOn, fmi3InstanceEnvironment environment,
-                                 fmi3LogMessageCallback log, const char *message) {
-    if (loggingOn && log != nullptr) {
-        log(environment, fmi3Error, "logStatusError", message);
-    }
-    return nullptr;
-}
-
 // The instance as fmi3InstantiateCoSimulation left it: a fresh model with
 // its parameters at their defaults, the time 0 and no input written.
 void resetToInstantiated(Instance *instance) {
@@ -153,6 +143,14 @@ const char *modeName(Mode mode) {
         return "the failed state (reset or free the instance)";
     }
     return "an unknown state";
+}
+
+fmi3Instance refuseInstantiation(fmi3Boolean loggingOn, fmi3InstanceEnvironment environment,
+                                 fmi3LogMessageCallback log, const char *message) {
+    if (loggingOn && log != nullptr) {
+        log(environment, fmi3Error, "logStatusError", message);
+    }
+    return nullptr;
 }
 
 void bindSnapshot(Instance *instance) {

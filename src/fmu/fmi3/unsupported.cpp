@@ -22,14 +22,6 @@ fmi3Status unsupported(fmi3Instance handle, const char *function, const char *re
     return fmi3Error;
 }
 
-fmi3Instance refuseInterface(fmi3Boolean loggingOn, fmi3InstanceEnvironment environment,
-                             fmi3LogMessageCallback logMessage, const char *message) {
-    if (loggingOn && logMessage != nullptr) {
-        logMessage(environment, fmi3Error, "logStatusError", message);
-    }
-    return nullptr;
-}
-
 } // namespace
 
 #define KESTRUNE_UNSUPPORTED(Name, Reason, ...)                                                              \
@@ -42,9 +34,10 @@ extern "C" {
 fmi3Instance fmi3InstantiateModelExchange(fmi3String, fmi3String, fmi3String, fmi3Boolean,
                                           fmi3Boolean loggingOn, fmi3InstanceEnvironment instanceEnvironment,
                                           fmi3LogMessageCallback logMessage) {
-    return refuseInterface(loggingOn, instanceEnvironment, logMessage,
-                           "fmi3InstantiateModelExchange: model exchange is not supported; this is a "
-                           "co-simulation unit");
+    return kestrune::fmi3::refuseInstantiation(
+        loggingOn, instanceEnvironment, logMessage,
+        "fmi3InstantiateModelExchange: model exchange is not supported; this is a "
+        "co-simulation unit");
 }
 
 fmi3Instance fmi3InstantiateScheduledExecution(fmi3String, fmi3String, fmi3String, fmi3Boolean,
@@ -52,7 +45,7 @@ fmi3Instance fmi3InstantiateScheduledExecution(fmi3String, fmi3String, fmi3Strin
                                                fmi3InstanceEnvironment instanceEnvironment,
                                                fmi3LogMessageCallback logMessage, fmi3ClockUpdateCallback,
                                                fmi3LockPreemptionCallback, fmi3UnlockPreemptionCallback) {
-    return refuseInterface(
+    return kestrune::fmi3::refuseInstantiation(
         loggingOn, instanceEnvironment, logMessage,
         "fmi3InstantiateScheduledExecution: scheduled execution is not supported; this is a "
         "co-simulation unit");
