@@ -197,7 +197,7 @@ Plant::Plant(const PlantParameters &grid, GridImpedance impedance, std::vector<P
             x.lower = p.precharge / 2.0;
         }
         states_.push_back(x);
-        inverseInductances += 1.0 / p.inductance;
+        inverseInductances += c.inverseInductance;
     }
     conductanceTerm_ = 1.0 + impedance_.inductance * inverseInductances;
     alone_ = impedance_.stiff() && std::none_of(converters_.begin(), converters_.end(),
@@ -320,10 +320,7 @@ std::array<double, 3> Plant::pccAt(const std::array<double, 3> &e, const std::ve
 void Plant::stage(const std::array<double, 3> &e, const std::vector<PlantState> &x,
                   std::vector<PlantState> &d) const {
     const std::size_t n = converters_.size();
-    std::array<double, 3> v = e;
-    if (!impedance_.stiff()) {
-        v = pccAt(e, x);
-    }
+    const std::array<double, 3> v = pccAt(e, x);
     for (std::size_t j = 0; j < n; ++j) {
         const Converter &c = converters_[j];
         if (c.parameters.splitLink) {
@@ -356,8 +353,8 @@ void Plant::hold(std::size_t converter, const std::array<double, 12> &gates) {
     std::int64_t illegal = 0;
     int pattern = 0;
     for (std::size_t leg = 0; leg < 3; ++leg) {
-        const LegDecoding decoded = LEG_PATTERNS[switchPattern(gates[4 * leg], gates[4 * leg + 1],
-                                                               gates[4 * leg + 2], gates[4 * leg + 3])];
+        const LegDecoding decoded =
+            decodeLeg(gates[4 * leg], gates[4 * leg + 1], gates[4 * leg + 2], gates[4 * leg + 3]);
         illegal += decoded.legal ? 0 : 1;
         c.held[leg] = decoded.level;
         pattern = 3 * pattern + decoded.level + 1;
@@ -536,11 +533,7 @@ void Plant::step() {
         anchorGrid();
     }
     applyDueEvents();
-    if (!impedance_.stiff()) {
-        refreshPcc();
-    } else {
-        pccNow_ = gridNow_;
-    }
+    refreshPcc();
 }
 
 void Plant::step(const std::array<double, 12> &gates) {
