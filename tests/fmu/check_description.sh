@@ -1,7 +1,8 @@
 #!/bin/sh
 # modelDescription.xml validates against the schema of its FMI edition (2.0
 # or 3.0, from its fmiVersion), and copies broken in ways a master would trip
-# over are rejected by the same check. The schema is not part of the
+# over are rejected by the same check; likewise the FMI 3.0 archive's
+# sources/buildDescription.xml against its own schema. The schema is not part of the
 # repository: without it the check reports itself skipped (exit status 77,
 # the test's SKIP_RETURN_CODE).
 set -eu
@@ -24,6 +25,12 @@ check_rejected() { # name sed-expression
     echo "a description with '$1' passed validation"; broken=1
   fi
 }
+if grep -q '<fmiBuildDescription' "$description"; then
+  check_rejected source-without-name 's/<SourceFile name="[^"]*"/<SourceFile/'
+  check_rejected no-model-identifier 's/ modelIdentifier="[^"]*"//'
+  check_rejected fmi-version-2 's/fmiVersion="3.0"/fmiVersion="2.0"/'
+  exit $broken
+fi
 check_rejected unknown-causality 's/causality="input"/causality="feedback"/'
 check_rejected non-numeric-start 's/start="0.0001"/start="fast"/'
 check_rejected negative-value-reference 's/valueReference="20"/valueReference="-20"/'

@@ -257,7 +257,13 @@ TEST_F(FmuArchiveTest, BrokenOrForeignArchivesAreRefusedWithAClearError) {
          },
          "fmiVersion"},
         {"no co-simulation",
-         [&] { return write("me.fmu", withDescription(replaced(xml, "<CoSimulation", "<ModelExchange"))); },
+         [&] {
+             // The element renamed, with its end tag where it has one.
+             std::string me = replaced(xml, "<CoSimulation", "<ModelExchange");
+             if (me.find("</CoSimulation>") != std::string::npos)
+                 me = replaced(me, "</CoSimulation>", "</ModelExchange>");
+             return write("me.fmu", withDescription(me));
+         },
          "CoSimulation"},
         {"entry climbing out of the folder", [&] { return write("slip.fmu", withExtra("../escaped.txt")); },
          "refusing"},

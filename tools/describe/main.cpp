@@ -1,7 +1,10 @@
 // kestrune-describe: writes the modelDescription.xml of either edition from
 // the variable list both libraries are built from (fmu/variables.h), so the
 // descriptions and the libraries agree by construction.
-// Usage: kestrune-describe [--fmi3] OUTPUT GENERATION-DATE-AND-TIME
+// Usage: kestrune-describe [--fmi3] OUTPUT GENERATION-DATE-AND-TIME [SOURCE...]
+// The FMI 2.0 description lists the SOURCE files (relative to the archive's
+// sources folder) in <SourceFiles>; the FMI 3.0 archive lists them in its
+// sources/buildDescription.xml instead.
 #include "fmu/fmi3/instance.h"
 #include "fmu/instance.h"
 #include "fmu/variables.h"
@@ -14,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #ifndef KESTRUNE_VERSION
 #define KESTRUNE_VERSION "0.0.0"
@@ -117,7 +121,7 @@ void defaultExperiment(std::ostringstream &x) {
     x << "  <DefaultExperiment startTime=\"0\" stopTime=\"0.1\" stepSize=\"" << real(BASE_STEP) << "\"/>\n";
 }
 
-std::string describeFmi2(const std::string &generationDateAndTime) {
+std::string describeFmi2(const std::string &generationDateAndTime, const std::vector<std::string> &sources) {
     std::ostringstream x;
     x << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<fmiModelDescription\n"
@@ -139,7 +143,15 @@ std::string describeFmi2(const std::string &generationDateAndTime) {
       << "    canNotUseMemoryManagementFunctions=\"true\"\n"
       << "    canGetAndSetFMUstate=\"false\"\n"
       << "    canSerializeFMUstate=\"false\"\n"
-      << "    providesDirectionalDerivative=\"false\"/>\n";
+      << "    providesDirectionalDerivative=\"false\"";
+    if (sources.empty()) {
+        x << "/>\n";
+    } else {
+        x << ">\n    <SourceFiles>\n";
+        for (const std::string &source : sources)
+            x << "      <File name=\"" << escaped(source) << "\"/>\n";
+        x << "    </SourceFiles>\n  </CoSimulation>\n";
+    }
     unitDefinitions(x);
     x << "  <LogCategories>\n"
       << "    <Category name=\"error\" description=\"failed calls, with status fmi2Error\"/>\n"
@@ -255,15 +267,17 @@ std::string describeFmi3(const std::string &generationDateAndTime) {
 } // namespace
 
 int main(int argc, char **argv) {
-    const bool fmi3 = argc == 4 && std::string_view(argv[1]) == "--fmi3";
-    if (argc != 3 && !fmi3) {
-        std::cerr << "usage: kestrune-describe [--fmi3] OUTPUT GENERATION-DATE-AND-TIME\n";
+    const bool fmi3 = argc >= 4 && std::string_view(argv[1]) == "--fmi3";
+    const int first = fmi3 ? 2 : 1;
+    if (argc < first + 2) {
+        std::cerr << "usage: kestrune-describe [--fmi3] OUTPUT GENERATION-DATE-AND-TIME [SOURCE...]\n";
         return 2;
     }
-    const char *path = argv[fmi3 ? 2 : 1];
-    const std::string generated = argv[fmi3 ? 3 : 2];
+    const char *path = argv[first];
+    const std::string generated = argv[first + 1];
+    const std::vector<std::string> sources(argv + first + 2, argv + argc);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << (fmi3 ? describeFmi3(generated) : describeFmi2(generated));
+    out << (fmi3 ? describeFmi3(generated) : describeFmi2(generated, sources));
     out.close();
     if (!out) {
         std::cerr << "kestrune-describe: cannot write " << path << '\n';

@@ -1,13 +1,14 @@
 // kestrune-record: drives a unit library base step by base step from a file
-// of inputs and records the 12 gates after every step, so that the Linux and
-// the Windows library can be compared bit for bit on the same inputs.
+// of inputs and records the 12 gates after every step, so that the libraries
+// of different platforms can be compared bit for bit on the same inputs.
 //
 //   kestrune-record inputs FILE [SECONDS]     writes the inputs of a balanced
 //       600 V line-to-line, 60 Hz grid with 500 V DC, one row of 7 doubles per
 //       base step (default one second: 200000 steps)
-//   kestrune-record gates LIBRARY INPUTS OUT  runs the library on the inputs
-//       and writes one 16-bit word per step (bit k = gate k), the first
-//       word after initialization
+//   kestrune-record gates [--fmi3] LIBRARY INPUTS OUT  runs the library (of
+//       the FMI 2.0 edition, or of the FMI 3.0 one with --fmi3) on the
+//       inputs and writes one 16-bit word per step (bit k = gate k), the
+//       first word after initialization
 //   kestrune-record compare A B               compares two gate recordings
 //
 // The inputs are computed once and read by both platforms, so that the two
@@ -25,6 +26,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -61,7 +63,8 @@ int writeInputs(const std::string &path, double seconds) {
     return 0;
 }
 
-int recordGates(const std::string &libraryPath, const std::string &inputsPath, const std::string &outPath) {
+int recordGates(const std::string &libraryPath, const std::string &inputsPath, const std::string &outPath,
+                bool fmi3) {
     std::vector<char> bytes;
     if (!readFile(inputsPath, bytes) || bytes.size() % (sizeof(double) * master::INPUT_COUNT) != 0) {
         std::cerr << "kestrune-record: cannot read inputs from " << inputsPath << '\n';
@@ -73,12 +76,17 @@ int recordGates(const std::string &libraryPath, const std::string &inputsPath, c
         std::memcpy(inputs[k].data(), &bytes[k * sizeof(master::Inputs)], sizeof(master::Inputs));
 
     master::FmuLibrary library;
-    if (!library.load(libraryPath)) {
+    if (!library.load(libraryPath, fmi3 ? master::FmiEdition::Fmi3 : master::FmiEdition::Fmi2)) {
         std::cerr << "kestrune-record: " << library.error() << '\n';
         return 1;
     }
     master::RecordingLogger logger;
-    master::Session session(library, logger);
+    std::unique_ptr<master::UnitSession> unit;
+    if (fmi3)
+        unit = std::make_unique<master::Session3>(library, logger);
+    else
+        unit = std::make_unique<master::Session>(library, logger);
+    master::UnitSession &session = *unit;
     if (!session.instantiate() || session.initialize(0.0, steps > 0 ? &inputs[0] : nullptr) != fmi2OK) {
         std::cerr << "kestrune-record: the unit did not initialize\n";
         return 1;
@@ -154,7 +162,7 @@ int compare(const std::string &a, const std::string &b) {
     std::cout << steps - differing << " of " << steps << " recorded base steps agree in all 12 gates\n";
     if (differing == 0)
         return 0;
-    // Record k is the state after k base steps of fmi2DoStep.
+    // Record k is the state after k base steps.
     std::cout << "first difference after base step " << firstDifference
               << " (t = " << static_cast<double>(firstDifference) * master::BASE_STEP << " s)\n";
     return 1;
@@ -167,9 +175,12 @@ int main(int argc, char **argv) {
     if (args.size() >= 2 && args.size() <= 3 && args[0] == "inputs")
         return writeInputs(args[1], args.size() == 3 ? std::stod(args[2]) : 1.0);
     if (args.size() == 4 && args[0] == "gates")
-        return recordGates(args[1], args[2], args[3]);
+        return recordGates(args[1], args[2], args[3], false);
+    if (args.size() == 5 && args[0] == "gates" && args[1] == "--fmi3")
+        return recordGates(args[2], args[3], args[4], true);
     if (args.size() == 3 && args[0] == "compare")
         return compare(args[1], args[2]);
-    std::cerr << "usage: kestrune-record inputs FILE [SECONDS] | gates LIBRARY INPUTS OUT | compare A B\n";
+    std::cerr
+        << "usage: kestrune-record inputs FILE [SECONDS] | gates [--fmi3] LIBRARY INPUTS OUT | compare A B\n";
     return 2;
 }
