@@ -47,7 +47,6 @@ inline constexpr fmi3ValueReference VR_SLOW_RATE_CLOCK = 22;
 // buffer are touched by both, always inside the importer's preemption lock.
 struct Schedule {
     bool active = false; // made by fmi3InstantiateScheduledExecution
-    fmi3InstanceEnvironment environment = nullptr;
     fmi3LockPreemptionCallback lockPreemption = nullptr;
     fmi3UnlockPreemptionCallback unlockPreemption = nullptr;
     // The filtered measurements of the last slow-rate hit, in the order of

@@ -88,7 +88,6 @@ void resetToInstantiated(Instance *instance) {
     Schedule &schedule = instance->schedule;
     Schedule fresh;
     fresh.active = schedule.active;
-    fresh.environment = schedule.environment;
     fresh.lockPreemption = schedule.lockPreemption;
     fresh.unlockPreemption = schedule.unlockPreemption;
     schedule = fresh;

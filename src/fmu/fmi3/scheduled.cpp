@@ -151,7 +151,6 @@ fmi3Instance fmi3InstantiateScheduledExecution(
                                       loggingOn, instanceEnvironment, logMessage);
     if (instance != nullptr) {
         instance->schedule.active = true;
-        instance->schedule.environment = instanceEnvironment;
         instance->schedule.lockPreemption = lockPreemption;
         instance->schedule.unlockPreemption = unlockPreemption;
     }
