@@ -33,11 +33,13 @@ int slowPosted = 0;       // slow activations posted to the slow thread, under s
 int postedAt = 0;         // baseActivations when the last one was posted, under schedulerMutex
 bool slowStarted = false; // the posted one has taken its measurements, under schedulerMutex
 bool stopping = false;
+int lockCalls = 0; // under preemptionMutex
 thread_local bool onSlowThread = false;
 thread_local int slowUnlocks = 0; // of the running slow activation
 
 void lockPreemption() {
     preemptionMutex.lock();
+    ++lockCalls;
 }
 
 // On the slow thread: after its first exchange the slow activation tells
@@ -73,7 +75,7 @@ class PreemptionFmi3Test : public Fmi3Test {
             return result;
         }
         baseActivations = slowActivations = 0;
-        slowPosted = postedAt = 0;
+        slowPosted = postedAt = lockCalls = 0;
         slowStarted = false;
         stopping = false;
         slowFailures = baseInsideSlow = 0;
@@ -168,6 +170,10 @@ TEST_F(PreemptionFmi3Test, APreemptedSlowPartitionGivesTheCoSimulationGates) {
         EXPECT_GE(baseInsideSlow, 2 * ACTIVATIONS_INSIDE);
         ASSERT_EQ(found.size(), static_cast<std::size_t>(BASE_STEPS_PER_SECOND + 1));
         EXPECT_EQ(firstDifference(found, expected), -1) << "first differing base step";
+        // The lock is taken only for the exchanges: once by each base-rate
+        // activation at a slow-rate tick, twice by each slow activation.
+        const int slowTicks = BASE_STEPS_PER_SECOND / SLOW_RATE_RATIO;
+        EXPECT_EQ(lockCalls, (slowTicks + 1) + 2 * slowTicks);
     }
 }
 
