@@ -112,7 +112,9 @@ double slowStepTime(const ModelRecord &m) {
     return m.taskTimes[1];
 }
 
-void fastPartitionStep(Model &model, SlowTickExchange exchange, void *context) {
+// Both partitions inline everything they call, so that the blocks keep the
+// whole step as their only call site and are compiled into it as before.
+[[gnu::flatten]] void fastPartitionStep(Model &model, SlowTickExchange exchange, void *context) {
     ModelRecord &m = model.record;
     const bool hit = isSlowRateHit(m);
 
@@ -140,7 +142,7 @@ void fastPartitionStep(Model &model, SlowTickExchange exchange, void *context) {
     advanceRateCounter(m);
 }
 
-bool slowPartitionStep(Model &model, SlowTickExchange handOver, void *context) {
+[[gnu::flatten]] bool slowPartitionStep(Model &model, SlowTickExchange handOver, void *context) {
     ModelRecord &m = model.record;
     slowRateOutputsOfHeld(model, m.taskTimes[1]);
     handOver(model, context);
