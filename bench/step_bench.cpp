@@ -6,6 +6,7 @@
 // the median of the repetitions (--benchmark_repetitions=N).
 #include "fmu/instance.h"
 #include "master/fmu_library.h"
+#include "master/session.h"
 #include "model_drive.h"
 #include "step_kernel.h"
 #include "tsc.h"
@@ -302,6 +303,106 @@ void doStep3Of(benchmark::State &state, int baseSteps) {
     }
 }
 
+// The FMI 3.0 library through scheduled execution, on an instance of its
+// own: before each base-rate activation the seven inputs in one
+// fmi3SetFloat64, and after the one at a slow-rate tick the slow-rate
+// activation, as the master's scheduler runs them.
+struct ScheduledRun {
+    fmi3Instance instance = nullptr;
+    std::vector<master::Inputs> inputs = bench::gridInputTable();
+    long step = 0; // base-rate activations done
+
+    bool activateBaseRate() {
+        static const fmi3ValueReference vr[7] = {0, 1, 2, 3, 4, 5, 6};
+        const master::Fmi3Functions &f = library3Run().library.fmi3();
+        const fmi3Status set = f.fmi3SetFloat64(
+            instance, vr, 7, inputs[static_cast<std::size_t>(step) % bench::INPUT_TABLE_STEPS].data(), 7);
+        const fmi3Status done = f.fmi3ActivateModelPartition(
+            instance, master::BASE_RATE_CLOCK_VR, static_cast<double>(step) * bench::BASE_STEP_SECONDS);
+        ++step;
+        return set == fmi3OK && done == fmi3OK;
+    }
+    // The slow-rate activation of the last base-rate tick.
+    bool activateSlowRate() {
+        return library3Run().library.fmi3().fmi3ActivateModelPartition(
+                   instance, master::SLOW_RATE_CLOCK_VR,
+                   static_cast<double>(step - 1) * bench::BASE_STEP_SECONDS) == fmi3OK;
+    }
+    // The base-rate activations after a slow-rate tick, up to and without
+    // the next one.
+    bool activateBetweenTicks() {
+        for (int i = 1; i < SLOW_PERIOD_STEPS; ++i) {
+            if (!activateBaseRate()) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+void noPreemptionLock() {}
+
+ScheduledRun &scheduledRun() {
+    static ScheduledRun run = [] {
+        ScheduledRun r;
+        const master::Fmi3Functions &f = library3Run().library.fmi3();
+        r.instance = f.fmi3InstantiateScheduledExecution("bench", master::KESTRUNE_FMI3_TOKEN, nullptr,
+                                                         fmi3False, fmi3False, nullptr, nullptr, nullptr,
+                                                         noPreemptionLock, noPreemptionLock);
+        if (r.instance == nullptr ||
+            f.fmi3EnterInitializationMode(r.instance, fmi3False, 0.0, 0.0, fmi3False, 0.0) != fmi3OK ||
+            f.fmi3ExitInitializationMode(r.instance) != fmi3OK) {
+            std::fprintf(stderr, "the scheduled-execution instance did not initialize\n");
+            std::exit(1);
+        }
+        for (long i = 0; i < bench::WARM_UP_STEPS / SLOW_PERIOD_STEPS; ++i) {
+            if (!r.activateBaseRate() || !r.activateSlowRate() || !r.activateBetweenTicks()) {
+                std::fprintf(stderr, "an activation failed while warming up\n");
+                std::exit(1);
+            }
+        }
+        return r;
+    }();
+    return run;
+}
+
+// The 20 base-rate activations of a slow period (the one at the slow-rate
+// tick included), timed together; the slow-rate activation runs untimed.
+void activateBaseRateOf(benchmark::State &state) {
+    ScheduledRun &r = scheduledRun();
+    for (auto _ : state) {
+        std::uint64_t t0 = bench::tscBegin();
+        bool ok = r.activateBaseRate();
+        double seconds = intervalSeconds(t0, bench::tscEnd());
+        ok = ok && r.activateSlowRate();
+        t0 = bench::tscBegin();
+        ok = ok && r.activateBetweenTicks();
+        seconds += intervalSeconds(t0, bench::tscEnd());
+        if (!ok) {
+            state.SkipWithError("fmi3ActivateModelPartition failed");
+            break;
+        }
+        state.SetIterationTime(seconds);
+    }
+}
+
+// The slow-rate activation alone; the base-rate activations run untimed.
+void activateSlowRateOf(benchmark::State &state) {
+    ScheduledRun &r = scheduledRun();
+    for (auto _ : state) {
+        bool ok = r.activateBaseRate();
+        const std::uint64_t t0 = bench::tscBegin();
+        ok = ok && r.activateSlowRate();
+        const double seconds = intervalSeconds(t0, bench::tscEnd());
+        ok = ok && r.activateBetweenTicks();
+        if (!ok) {
+            state.SkipWithError("fmi3ActivateModelPartition failed");
+            break;
+        }
+        state.SetIterationTime(seconds);
+    }
+}
+
 // The same base steps as raw model steps: the inputs written directly, then
 // modelStep once per base step.
 void rawModelStepsOf(benchmark::State &state, int baseSteps) {
@@ -327,6 +428,8 @@ const std::map<std::string, int> STEPS_PER_ITERATION = {
     {"modelStep/raw1", 1},
     {"fmi3DoStep/1e-4", SLOW_PERIOD_STEPS},
     {"fmi3DoStep/5e-6", 1},
+    {"fmi3Activate/base", SLOW_PERIOD_STEPS}, // per base-rate activation
+    {"fmi3Activate/slow", 1},                 // per slow-rate activation
 };
 
 void registerBenchmarks() {
@@ -340,6 +443,8 @@ void registerBenchmarks() {
     benchmark::RegisterBenchmark("modelStep/raw1", rawModelStepsOf, 1)->UseRealTime();
     benchmark::RegisterBenchmark("fmi3DoStep/1e-4", doStep3Of, SLOW_PERIOD_STEPS)->UseRealTime();
     benchmark::RegisterBenchmark("fmi3DoStep/5e-6", doStep3Of, 1)->UseRealTime();
+    benchmark::RegisterBenchmark("fmi3Activate/base", activateBaseRateOf)->UseManualTime();
+    benchmark::RegisterBenchmark("fmi3Activate/slow", activateSlowRateOf)->UseManualTime();
 }
 
 // Prints as the console does and keeps each repetition's time per iteration.
@@ -402,6 +507,8 @@ void printSummary(const CollectingReporter &reporter) {
         {"fmi3DoStep(1e-4) / fmi2DoStep(1e-4)", "fmi3DoStep/1e-4", "fmi2DoStep/1e-4", 1.0},
         {"fmi3DoStep(5e-6) / fmi2DoStep(5e-6)", "fmi3DoStep/5e-6", "fmi2DoStep/5e-6", 0.0},
         {"slow-rate hit / base step", "modelStep/hit", "modelStep/base", 0.0},
+        {"base-rate activation / fmi3DoStep(5e-6)", "fmi3Activate/base", "fmi3DoStep/5e-6", 0.0},
+        {"slow-rate activation / fmi3DoStep(5e-6)", "fmi3Activate/slow", "fmi3DoStep/5e-6", 0.0},
     };
     std::printf("\nRatios (of the medians):\n");
     for (const Ratio &r : ratios) {
@@ -411,9 +518,9 @@ void printSummary(const CollectingReporter &reporter) {
             continue;
         }
         if (r.target > 0.0) {
-            std::printf("  %-34s %6.2f   target <= %.2f\n", r.label, a.median / b.median, r.target);
+            std::printf("  %-40s %6.2f   target <= %.2f\n", r.label, a.median / b.median, r.target);
         } else {
-            std::printf("  %-34s %6.2f\n", r.label, a.median / b.median);
+            std::printf("  %-40s %6.2f\n", r.label, a.median / b.median);
         }
     }
     Figure period{};

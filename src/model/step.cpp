@@ -18,6 +18,15 @@ bool isSlowRateHit(const ModelRecord &m) {
     return m.rateCounters[1] == 0;
 }
 
+// Counts a completed slow step and moves the slow time to the next one.
+void advanceSlowTime(ModelRecord &m) {
+    if (++m.slowTickLow == 0U) {
+        ++m.slowTickHigh;
+    }
+    m.taskTimes[1] = static_cast<double>(m.slowTickLow) * m.slowStepSize +
+                     static_cast<double>(m.slowTickHigh) * m.slowStepSize * TWO_POW_32;
+}
+
 // Counts the completed step: base tick, slow tick and slow time on a hit,
 // then the rate counter.
 void advanceTimeKeeping(ModelRecord &m, bool hit) {
@@ -25,11 +34,7 @@ void advanceTimeKeeping(ModelRecord &m, bool hit) {
         ++m.baseTickHigh;
     }
     if (hit) {
-        if (++m.slowTickLow == 0U) {
-            ++m.slowTickHigh;
-        }
-        m.taskTimes[1] = static_cast<double>(m.slowTickLow) * m.slowStepSize +
-                         static_cast<double>(m.slowTickHigh) * m.slowStepSize * TWO_POW_32;
+        advanceSlowTime(m);
     }
     advanceRateCounter(m);
 }
@@ -97,6 +102,57 @@ void modelStep(Model &model) {
     }
 
     advanceTimeKeeping(m, isSlowRateHit(m));
+}
+
+bool slowRateHitNext(const ModelRecord &m) {
+    return isSlowRateHit(m);
+}
+
+double slowStepTime(const ModelRecord &m) {
+    return m.taskTimes[1];
+}
+
+// Both partitions inline everything they call, so that the blocks keep the
+// whole step as their only call site and are compiled into it as before.
+[[gnu::flatten]] void fastPartitionStep(Model &model, SlowTickExchange exchange, void *context) {
+    ModelRecord &m = model.record;
+    const bool hit = isSlowRateHit(m);
+
+    // The filters read only the inputs and their own states, so they run
+    // first: on a slow-rate hit the exchange hands their values of this step
+    // to the slow partition and takes the reference of the previous slow
+    // period before the modulator reads it.
+    filterOutputs(model);
+    if (hit) {
+        exchange(model, context);
+    }
+
+    const double baseTime = baseStepTime(m);
+    const LegReferences legReference = selectLegReferences(model, baseTime);
+    const Carriers carriers = modulatorCarriers(model, baseTime);
+    const LegLevels levels = compareLegLevels(model, legReference, carriers);
+    writeGatePatterns(model, levels);
+    snapshotOutputs(model);
+
+    advanceSineGenerator(model);
+    filterUpdate(model);
+    if (++m.baseTickLow == 0U) {
+        ++m.baseTickHigh;
+    }
+    advanceRateCounter(m);
+}
+
+[[gnu::flatten]] bool slowPartitionStep(Model &model, SlowTickExchange handOver, void *context) {
+    ModelRecord &m = model.record;
+    slowRateOutputsOfHeld(model, m.taskTimes[1]);
+    handOver(model, context);
+    if (!slowRateStateUpdate(model)) {
+        // As in the whole step: the slow step is not counted, so the next
+        // activation repeats it at the same slow time.
+        return false;
+    }
+    advanceSlowTime(m);
+    return true;
 }
 
 } // namespace kestrune

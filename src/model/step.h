@@ -26,4 +26,35 @@ void advanceRateCounter(ModelRecord &m);
 // Time at the start of the present base step, from the 64-bit base tick [s].
 double baseStepTime(const ModelRecord &m);
 
+// The two rates as partitions of their own, for a scheduler that runs each
+// rate as a task. Run in time order, the fast partition at every base step
+// and the slow partition after it on every 20th, they give the gates of
+// modelStep exactly.
+//
+// What passes between them at a slow-rate hit, called by the partitions
+// where the other one could be interrupted or interrupting: the fast
+// partition's exchange takes the reference of the previous slow period in
+// (transferReferenceIn) and keeps the filtered measurements of this step
+// for the slow partition; the slow partition's hand-over stores its
+// reference for the next slow period (transferReferenceOut).
+using SlowTickExchange = void (*)(Model &model, void *context);
+
+// Whether the coming base step is a slow-rate hit.
+bool slowRateHitNext(const ModelRecord &m);
+
+// Time of the slow step the slow partition runs next [s].
+double slowStepTime(const ModelRecord &m);
+
+// One base step without the slow-rate blocks: filters, modulator and gate
+// outputs, their snapshot, base-rate states and the base tick. On a
+// slow-rate hit it calls exchange once, between the filters and the
+// modulator.
+void fastPartitionStep(Model &model, SlowTickExchange exchange, void *context);
+
+// The slow-rate blocks of one slow step from the held measurements that the
+// caller set, calling handOver once between the output and the update
+// phase, then the slow tick. Returns false when a hosted block failed; the
+// slow step is then not counted.
+bool slowPartitionStep(Model &model, SlowTickExchange handOver, void *context);
+
 } // namespace kestrune

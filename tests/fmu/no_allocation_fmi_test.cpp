@@ -198,6 +198,33 @@ TEST_F(NoAllocationFmi3Test, StepsMakeNoHeapCallsAfterInitialization) {
     }
 }
 
+void noPreemptionLock() {}
+
+// The same for the two partitions of scheduled execution: one second of
+// base-rate activations and the slow-rate ones between them.
+TEST_F(NoAllocationFmi3Test, ActivationsMakeNoHeapCallsAfterInitialization) {
+    fmi3Instance i =
+        fmi().fmi3InstantiateScheduledExecution("scheduled", TOKEN, nullptr, fmi3False, fmi3False, nullptr,
+                                                nullptr, nullptr, noPreemptionLock, noPreemptionLock);
+    ASSERT_NE(i, nullptr);
+    live.push_back(i);
+    ASSERT_TRUE(initialize(i));
+    long calls = 0;
+    bool allOk = true;
+    for (int k = 0; k < BASE_STEPS_PER_SECOND; ++k) {
+        const double t = static_cast<double>(k) * BASE_STEP;
+        allOk = writeInputs(i, runningGrid(t)) == fmi3OK && allOk;
+        HeapCallCount count;
+        allOk = fmi().fmi3ActivateModelPartition(i, master::BASE_RATE_CLOCK_VR, t) == fmi3OK && allOk;
+        if (k % master::SLOW_RATE_RATIO == 0) {
+            allOk = fmi().fmi3ActivateModelPartition(i, master::SLOW_RATE_CLOCK_VR, t) == fmi3OK && allOk;
+        }
+        calls += count.stop();
+    }
+    EXPECT_TRUE(allOk);
+    EXPECT_EQ(calls, 0) << "heap calls in one second of activations";
+}
+
 // An initialization whose hosted blocks get no memory fails; the instance
 // then refuses every call that would reach the unstarted model until a
 // reset, after which it runs.

@@ -169,6 +169,31 @@ TEST(ClosedLoop, BothEditionsGiveTheSameFigures) {
     }
 }
 
+// Driven through scheduled execution, its two partitions activated by the
+// runner's scheduler, the FMI 3.0 archive gives its co-simulation figures to
+// the last bit; the FMI 2.0 archive, which has no such interface, is refused.
+TEST(ClosedLoop, ScheduledExecutionGivesTheCoSimulationFigures) {
+    const char *name = "load_step";
+    Scenario scenario;
+    ASSERT_EQ(loadScenario(name, KESTRUNE_SCENARIO_DIR, scenario), "");
+    const ClosedLoopResult coSimulation = run(scenario, {KESTRUNE_FMU3_PATH, "--scenario", name});
+    const ClosedLoopResult scheduled =
+        run(scenario, {KESTRUNE_FMU3_PATH, "--scenario", name, "--interface", "scheduled"});
+    ASSERT_TRUE(coSimulation.ok && scheduled.ok) << coSimulation.error << scheduled.error;
+    ASSERT_EQ(scheduled.converterFigures.size(), coSimulation.converterFigures.size());
+    for (std::size_t j = 0; j < scheduled.converterFigures.size(); ++j) {
+        ASSERT_EQ(scheduled.converterFigures[j].size(), coSimulation.converterFigures[j].size());
+        for (std::size_t i = 0; i < scheduled.converterFigures[j].size(); ++i)
+            EXPECT_TRUE(figureFields(scheduled.converterFigures[j][i]) ==
+                        figureFields(coSimulation.converterFigures[j][i]))
+                << "converter " << j << " segment " << i;
+    }
+    const ClosedLoopResult fmi2 = run(scenario, {"--scenario", name, "--interface", "scheduled"});
+    EXPECT_FALSE(fmi2.ok);
+    EXPECT_NE(fmi2.error.find("--interface scheduled needs an FMI 3.0 archive"), std::string::npos)
+        << fmi2.error;
+}
+
 // The weak grid and the pairs of converters.
 ClosedLoopResult runShipped(const char *name, Scenario &scenario) {
     EXPECT_EQ(loadScenario(name, KESTRUNE_SCENARIO_DIR, scenario), "");

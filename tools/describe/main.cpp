@@ -223,6 +223,16 @@ std::string describeFmi3(const std::string &generationDateAndTime) {
       << "    mightReturnEarlyFromDoStep=\"false\"\n"
       << "    canReturnEarlyAfterIntermediateUpdate=\"false\"\n"
       << "    hasEventMode=\"false\"/>\n";
+    // The same library runs the two rates as two partitions, each activated
+    // by its own input clock. FMU states are offered for co-simulation only.
+    x << "  <ScheduledExecution\n"
+      << "    modelIdentifier=\"Kestrune_fmi3\"\n"
+      << "    needsExecutionTool=\"false\"\n"
+      << "    canBeInstantiatedOnlyOncePerProcess=\"false\"\n"
+      << "    canGetAndSetFMUState=\"false\"\n"
+      << "    canSerializeFMUState=\"false\"\n"
+      << "    providesDirectionalDerivatives=\"false\"\n"
+      << "    providesAdjointDerivatives=\"false\"/>\n";
     unitDefinitions(x);
     x << "  <LogCategories>\n"
       << "    <Category name=\"logStatusError\" description=\"why a call returned fmi3Error\"/>\n"
@@ -233,9 +243,15 @@ std::string describeFmi3(const std::string &generationDateAndTime) {
     defaultExperiment(x);
     x << "  <ModelVariables>\n";
     for (const VariableInfo &v : VARIABLES) {
+        // The measurements and the gates belong to the base-rate partition:
+        // its filters read every measurement each base step, and it writes
+        // the gates. Clocked variables are discrete.
+        const bool clocked = v.causality == Causality::Input || v.causality == Causality::Output;
         x << "    <Float64 name=\"" << v.name << "\" valueReference=\"" << v.vr << "\" description=\""
           << escaped(v.description) << "\" causality=\"" << causalityName(v.causality) << "\" variability=\""
-          << variabilityName(v.variability) << '"';
+          << variabilityName(clocked ? Variability::Discrete : v.variability) << '"';
+        if (clocked)
+            x << " clocks=\"" << fmi3::VR_BASE_RATE_CLOCK << '"';
         if (const char *initial = initialName(v.initial))
             x << " initial=\"" << initial << '"';
         if (*v.unit != '\0')
@@ -248,6 +264,16 @@ std::string describeFmi3(const std::string &generationDateAndTime) {
             x << " start=\"" << real(v.start) << '"';
         x << "/>\n";
     }
+    // Priorities by rate: the faster clock is the more urgent (smaller is
+    // more urgent).
+    x << "    <Clock name=\"baseRateClock\" valueReference=\"" << fmi3::VR_BASE_RATE_CLOCK
+      << "\" description=\"activates the base-rate partition: measurement filters, modulator and gates\" "
+         "causality=\"input\" intervalVariability=\"constant\" intervalDecimal=\""
+      << real(BASE_STEP) << "\" priority=\"0\"/>\n";
+    x << "    <Clock name=\"slowRateClock\" valueReference=\"" << fmi3::VR_SLOW_RATE_CLOCK
+      << "\" description=\"activates the slow-rate partition: phase-locked loop, means and regulators\" "
+         "causality=\"input\" intervalVariability=\"constant\" intervalDecimal=\""
+      << real(SLOW_STEP) << "\" priority=\"1\"/>\n";
     x << "  </ModelVariables>\n";
     std::ostringstream outputs;
     std::ostringstream initialUnknowns;

@@ -99,6 +99,8 @@ std::string parseModelDescription(const std::string &xml, ModelDescription &desc
     if (description.modelIdentifier.empty() ||
         description.modelIdentifier.find_first_of("/\\:.") != std::string::npos)
         return "CoSimulation has no usable modelIdentifier (\"" + description.modelIdentifier + "\")";
+    description.scheduledModelIdentifier =
+        root.child("ScheduledExecution").attribute("modelIdentifier").value();
 
     // FMI 2.0 wraps each variable in a ScalarVariable with a typed child;
     // FMI 3.0 names the type in the variable's own element.

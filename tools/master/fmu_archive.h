@@ -27,6 +27,8 @@ struct ModelDescription {
     std::string modelName;
     std::string guid;            // the FMI 2.0 guid, or the FMI 3.0 instantiationToken
     std::string modelIdentifier; // of the CoSimulation element
+    // Of the ScheduledExecution element (FMI 3.0), "" without one.
+    std::string scheduledModelIdentifier;
     std::vector<DescribedVariable> variables;
 
     bool isFmi3() const { return fmiVersion.rfind("3.", 0) == 0; }

@@ -2,6 +2,7 @@
 // either edition.
 #include "session.h"
 
+#include <cmath>
 #include <limits>
 #include <utility>
 
@@ -177,6 +178,120 @@ void Session3::freeInstance() {
     if (library_.loaded())
         fmi().fmi3FreeInstance(instance_);
     instance_ = nullptr;
+}
+
+namespace {
+
+// One thread activates everything: nothing to lock against.
+void noPreemptionLock() {}
+
+} // namespace
+
+ScheduledSession::ScheduledSession(const FmuLibrary &library, RecordingLogger &logger,
+                                   VariableBindings bindings)
+    : library_(library), logger_(logger), bindings_(std::move(bindings)) {}
+
+ScheduledSession::~ScheduledSession() {
+    freeInstance();
+}
+
+bool ScheduledSession::instantiate(const std::string &instanceName, const char *resourceLocation,
+                                   bool loggingOn) {
+    freeInstance();
+    if (!library_.loaded() || library_.edition() != FmiEdition::Fmi3)
+        return false;
+    instance_ = fmi().fmi3InstantiateScheduledExecution(
+        instanceName.c_str(), bindings_.guid.c_str(), resourceLocation, fmi3False, loggingOn, &logger_,
+        RecordingLogger::fmi3Callback(), nullptr, noPreemptionLock, noPreemptionLock);
+    lastTick_ = -1;
+    return instance_ != nullptr;
+}
+
+fmi2Status ScheduledSession::initialize(double startTime, const Inputs *inputs) {
+    if (instance_ == nullptr)
+        return fmi2Error;
+    fmi3Status status =
+        fmi().fmi3EnterInitializationMode(instance_, fmi3False, 0.0, startTime, fmi3False, 0.0);
+    if (status != fmi3OK)
+        return static_cast<fmi2Status>(status);
+    if (inputs != nullptr) {
+        const fmi2Status written = setInputs(*inputs);
+        if (written != fmi2OK)
+            return written;
+    }
+    status = fmi().fmi3ExitInitializationMode(instance_);
+    if (status != fmi3OK)
+        return static_cast<fmi2Status>(status);
+    return activateTick(0);
+}
+
+fmi2Status ScheduledSession::activateTick(long long k) {
+    const double t = static_cast<double>(k) * BASE_STEP;
+    fmi3Status status = fmi().fmi3ActivateModelPartition(instance_, BASE_RATE_CLOCK_VR, t);
+    if (status == fmi3OK && k % SLOW_RATE_RATIO == 0)
+        status = fmi().fmi3ActivateModelPartition(instance_, SLOW_RATE_CLOCK_VR, t);
+    if (status == fmi3OK)
+        lastTick_ = k;
+    return static_cast<fmi2Status>(status);
+}
+
+fmi2Status ScheduledSession::setInputs(const Inputs &inputs) {
+    if (instance_ == nullptr)
+        return fmi2Error;
+    return static_cast<fmi2Status>(fmi().fmi3SetFloat64(
+        instance_, bindings_.inputs.data(), bindings_.inputs.size(), inputs.data(), inputs.size()));
+}
+
+fmi2Status ScheduledSession::doStep(double currentTime, double stepSize) {
+    if (instance_ == nullptr || lastTick_ < 0)
+        return fmi2Error;
+    // Whole base steps from the last tick, within a millionth of a base step.
+    const double steps = std::nearbyint(stepSize / BASE_STEP);
+    const double start = static_cast<double>(lastTick_) * BASE_STEP;
+    const double tolerance = BASE_STEP * 1e-6;
+    if (!(steps >= 0.0 && steps < 2147483648.0) || !(std::fabs(stepSize - steps * BASE_STEP) <= tolerance) ||
+        !(std::fabs(currentTime - start) <= tolerance + std::fabs(start) * 1e-15))
+        return fmi2Error;
+    const long long last = lastTick_ + static_cast<long long>(steps);
+    for (long long k = lastTick_ + 1; k <= last; ++k) {
+        const fmi2Status status = activateTick(k);
+        if (status != fmi2OK)
+            return status;
+    }
+    return fmi2OK;
+}
+
+fmi2Status ScheduledSession::readGates(Gates &gates) {
+    return readReals(bindings_.gates.data(), bindings_.gates.size(), gates.data());
+}
+
+fmi2Status ScheduledSession::readReals(const fmi2ValueReference *vr, std::size_t count, double *values) {
+    if (instance_ == nullptr)
+        return fmi2Error;
+    return static_cast<fmi2Status>(fmi().fmi3GetFloat64(instance_, vr, count, values, count));
+}
+
+double ScheduledSession::readTime() {
+    double time = std::numeric_limits<double>::quiet_NaN();
+    const fmi2ValueReference vr = bindings_.time;
+    if (readReals(&vr, 1, &time) != fmi2OK)
+        return std::numeric_limits<double>::quiet_NaN();
+    return time;
+}
+
+fmi2Status ScheduledSession::terminate() {
+    if (instance_ == nullptr)
+        return fmi2Error;
+    return static_cast<fmi2Status>(fmi().fmi3Terminate(instance_));
+}
+
+void ScheduledSession::freeInstance() {
+    if (instance_ == nullptr)
+        return;
+    if (library_.loaded())
+        fmi().fmi3FreeInstance(instance_);
+    instance_ = nullptr;
+    lastTick_ = -1;
 }
 
 std::unique_ptr<UnitSession> makeSession(const FmuLibrary &library, RecordingLogger &logger,

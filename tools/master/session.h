@@ -137,6 +137,58 @@ class Session3 final : public UnitSession {
     double lastSuccessfulTime_ = 0.0;
 };
 
+// Value references and periods of the FMI 3.0 edition's two input clocks of
+// scheduled execution; the base-rate clock is the more urgent.
+inline constexpr fmi3ValueReference BASE_RATE_CLOCK_VR = 21;
+inline constexpr fmi3ValueReference SLOW_RATE_CLOCK_VR = 22;
+inline constexpr int SLOW_RATE_RATIO = 20;
+
+// Drives an FMI 3.0 library through fmi3InstantiateScheduledExecution and
+// fmi3ActivateModelPartition, with a scheduler of its own on the caller's
+// thread: each communication step activates the partitions of the ticks it
+// covers in time order, and at an instant where both clocks tick, the
+// base-rate partition first. Its figures are those of Session3 stepping
+// the same way. With nothing preempting anything, its preemption lock does
+// nothing.
+class ScheduledSession final : public UnitSession {
+  public:
+    ScheduledSession(const FmuLibrary &library, RecordingLogger &logger,
+                     VariableBindings bindings = Session3::fmi3Bindings());
+    ~ScheduledSession() override;
+
+    bool instantiate(const std::string &instanceName = "kestrune", const char *resourceLocation = nullptr,
+                     bool loggingOn = false) override;
+    // fmi3EnterInitializationMode with the start time (0), exit, then the
+    // activations at the start time: the gates at the start time are then
+    // readable, as after a co-simulation's initialization.
+    fmi2Status initialize(double startTime = 0.0, const Inputs *inputs = nullptr) override;
+
+    fmi2Status setInputs(const Inputs &inputs) override;
+    // Activates the ticks in (currentTime, currentTime + stepSize]; the step
+    // must start where the last one ended and span whole base steps.
+    fmi2Status doStep(double currentTime, double stepSize) override;
+    fmi2Status readGates(Gates &gates) override;
+    fmi2Status readReals(const fmi2ValueReference *vr, std::size_t count, double *values) override;
+    double readTime() override;
+    fmi2Status terminate() override;
+    void freeInstance() override;
+    bool holdsInstance() const override { return instance_ != nullptr; }
+
+    fmi3Instance instance() const { return instance_; }
+    const Fmi3Functions &fmi() const { return library_.fmi3(); }
+
+  private:
+    // The activations of base tick k: the base-rate clock, then on every
+    // 20th tick the slow-rate clock.
+    fmi2Status activateTick(long long k);
+
+    const FmuLibrary &library_;
+    RecordingLogger &logger_;
+    VariableBindings bindings_;
+    fmi3Instance instance_ = nullptr;
+    long long lastTick_ = -1; // the last base tick activated
+};
+
 // A session of the edition the library was loaded with.
 std::unique_ptr<UnitSession> makeSession(const FmuLibrary &library, RecordingLogger &logger,
                                          VariableBindings bindings);

@@ -138,7 +138,7 @@ ClosedLoopResult runClosedLoop(const std::string &fmuPath, const RunPlan &plan, 
     LogDrain log(logger, verbose, err, result.unitMessages);
     log.nameInstances(n > 1);
     UnitSet units;
-    if (std::string problem = units.open(fmuPath, n, logger); !problem.empty())
+    if (std::string problem = units.open(fmuPath, n, logger, plan.scheduled); !problem.empty())
         return fail(problem);
 
     plant::Plant plant(scenario.parameters, scenarioImpedance(scenario), converterParameters(scenario),

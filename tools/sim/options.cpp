@@ -151,6 +151,13 @@ class Parser {
         } else if (word.name == "--output-interval") {
             if (auto v = takeReal(word, "seconds"))
                 o.outputInterval = *v;
+        } else if (word.name == "--interface") {
+            if (auto text = takeText(word, "co-simulation or scheduled")) {
+                if (*text == "scheduled" || *text == "co-simulation")
+                    o.scheduled = *text == "scheduled";
+                else
+                    fail("--interface is co-simulation or scheduled, not '" + std::string(*text) + "'");
+            }
         } else if (word.name == "--set") {
             if (auto text = takeValue(word))
                 parseOverride(*text);
@@ -267,6 +274,7 @@ std::string planRun(const Options &options, Scenario scenario, RunPlan &plan) {
 
     result.step = options.step;
     result.baseStepsPerStep = options.baseStepsPerStep;
+    result.scheduled = options.scheduled;
     const std::optional<std::int64_t> steps =
         wholeMultiple(scenario.duration, options.step, STEP_COUNT_TOLERANCE);
     if (!steps || *steps < 1)
@@ -337,6 +345,13 @@ Scenario:
         text += line + key.meaning + "\n";
     }
     text += R"(
+Interface:
+  --interface NAME          co-simulation (default) or scheduled: an FMI 3.0
+                            archive driven through scheduled execution, its
+                            5e-6 s and 1e-4 s partitions activated by the
+                            runner in time and priority order; the figures
+                            equal co-simulation's
+
 Time:
   --step SECONDS            communication step, the size of each fmi2DoStep
                             (default 5e-6, the unit's base step). A longer

@@ -24,6 +24,10 @@ struct Options {
     // while parsing, ranges once applied to the scenario.
     std::vector<std::pair<std::string, std::string>> overrides;
 
+    // Drives the FMI 3.0 edition through scheduled execution (its two
+    // partitions activated by the runner's scheduler) instead of co-simulation.
+    bool scheduled = false;
+
     double step = 5e-6;                   // [s] communication step
     std::int32_t baseStepsPerStep = 1;    // step / 5e-6, derived by the parser
     std::optional<double> outputInterval; // [s] unset: 1e-4, or every step when longer
@@ -60,6 +64,7 @@ struct RunPlan {
     std::int64_t stepCount = 0;   // communication steps
     std::int64_t stepsPerRow = 1; // communication steps per CSV row
     double step = 5e-6;           // [s]
+    bool scheduled = false;       // --interface scheduled
 };
 
 // Reads the scenario and applies --duration and --set. Returns "" and fills

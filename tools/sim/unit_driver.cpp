@@ -22,15 +22,20 @@ struct CallNames {
 constexpr CallNames FMI2_CALLS{"fmi2Instantiate", "fmi2SetReal", "fmi2DoStep", "fmi2GetReal"};
 constexpr CallNames FMI3_CALLS{"fmi3InstantiateCoSimulation", "fmi3SetFloat64", "fmi3DoStep",
                                "fmi3GetFloat64"};
+constexpr CallNames SCHEDULED_CALLS{"fmi3InstantiateScheduledExecution", "fmi3SetFloat64",
+                                    "fmi3ActivateModelPartition", "fmi3GetFloat64"};
 
 // One unit on a loaded library: a session of the library's edition.
 class FmuUnit : public UnitDriver {
   public:
     FmuUnit(const master::UnpackedFmu &fmu, std::string fmuPath, const master::VariableBindings &bindings,
-            master::RecordingLogger &logger, std::shared_ptr<master::FmuLibrary> library)
+            master::RecordingLogger &logger, std::shared_ptr<master::FmuLibrary> library, bool scheduled)
         : fmu_(fmu), fmuPath_(std::move(fmuPath)), library_(std::move(library)),
-          calls_(library_->edition() == master::FmiEdition::Fmi3 ? FMI3_CALLS : FMI2_CALLS),
-          session_(master::makeSession(*library_, logger, bindings)) {}
+          calls_(scheduled                                         ? SCHEDULED_CALLS
+                 : library_->edition() == master::FmiEdition::Fmi3 ? FMI3_CALLS
+                                                                   : FMI2_CALLS),
+          session_(scheduled ? std::make_unique<master::ScheduledSession>(*library_, logger, bindings)
+                             : master::makeSession(*library_, logger, bindings)) {}
 
     std::string instantiate(const std::string &instanceName, bool loggingOn) override {
         if (!session_->instantiate(instanceName, fmu_.resourceUri().c_str(), loggingOn))
@@ -81,7 +86,8 @@ UnitSet::~UnitSet() {
     units_.clear(); // before the archive's unpacked files go
 }
 
-std::string UnitSet::open(const std::string &fmuPath, std::size_t count, master::RecordingLogger &logger) {
+std::string UnitSet::open(const std::string &fmuPath, std::size_t count, master::RecordingLogger &logger,
+                          bool scheduled) {
     fmu_ = std::make_unique<master::UnpackedFmu>();
     if (!fmu_->open(fmuPath))
         return fmu_->error();
@@ -93,6 +99,12 @@ std::string UnitSet::open(const std::string &fmuPath, std::size_t count, master:
     // library: the archive's own file serves the first converter, a private
     // copy each further one.
     const bool fmi3 = fmu_->description().isFmi3();
+    if (scheduled &&
+        (!fmi3 || fmu_->description().scheduledModelIdentifier != fmu_->description().modelIdentifier))
+        return fmuPath +
+               ": --interface scheduled needs an FMI 3.0 archive whose ScheduledExecution uses the "
+               "co-simulation library; this one " +
+               (fmi3 ? "offers none" : "is of FMI 2.0");
     const master::FmiEdition edition = fmi3 ? master::FmiEdition::Fmi3 : master::FmiEdition::Fmi2;
     std::shared_ptr<master::FmuLibrary> library;
     for (std::size_t j = 0; j < count; ++j) {
@@ -103,7 +115,7 @@ std::string UnitSet::open(const std::string &fmuPath, std::size_t count, master:
             if (!loaded)
                 return library->error();
         }
-        units_.push_back(std::make_unique<FmuUnit>(*fmu_, fmuPath, bindings, logger, library));
+        units_.push_back(std::make_unique<FmuUnit>(*fmu_, fmuPath, bindings, logger, library, scheduled));
     }
     return "";
 }

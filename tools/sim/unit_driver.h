@@ -57,7 +57,10 @@ class UnitSet {
 
     // Opens the archive and creates `count` units logging to logger; "" or
     // one line saying what failed.
-    std::string open(const std::string &fmuPath, std::size_t count, master::RecordingLogger &logger);
+    // With scheduled, the archive must be of FMI 3.0 and offer scheduled
+    // execution from the same library; each unit is then driven through it.
+    std::string open(const std::string &fmuPath, std::size_t count, master::RecordingLogger &logger,
+                     bool scheduled = false);
 
     std::size_t size() const { return units_.size(); }
     UnitDriver &operator[](std::size_t converter) { return *units_[converter]; }

@@ -12,10 +12,18 @@ namespace kestrune::fmi3 {
 
 inline constexpr const char *INSTANTIATION_TOKEN = "{9b4e6d27-3c81-4f5a-b0d2-6e1a7c94f358}";
 
-// Where an instance stands in the co-simulation life cycle. Failed is the
-// state after an initialization that did not start the model: only a reset
-// or freeing the instance helps.
-enum class Mode : std::uint8_t { Instantiated, InitializationMode, StepMode, Terminated, Failed };
+// Where an instance stands in its life cycle. Failed is the state after an
+// initialization that did not start the model: only a reset or freeing the
+// instance helps. A scheduled-execution instance leaves initialization for
+// ClockActivationMode where a co-simulation one enters StepMode.
+enum class Mode : std::uint8_t {
+    Instantiated,
+    InitializationMode,
+    StepMode,
+    Terminated,
+    Failed,
+    ClockActivationMode
+};
 
 // Log categories of the description, as bits of Instance::enabledCategories.
 enum LogCategory : unsigned {
@@ -26,6 +34,32 @@ enum LogCategory : unsigned {
 inline constexpr unsigned ALL_LOG_CATEGORIES = LOG_STATUS_ERROR | LOG_STEP | LOG_ACCESS;
 
 struct SavedState;
+
+// Value references of the two input clocks of scheduled execution, one per
+// rate, after the variables' 0 to 20.
+inline constexpr fmi3ValueReference VR_BASE_RATE_CLOCK = 21;
+inline constexpr fmi3ValueReference VR_SLOW_RATE_CLOCK = 22;
+
+// What the two partitions of a scheduled-execution instance hand each other,
+// and the importer's side of them. The fast partition writes the sample and
+// the slow partition takes it; each clock's last activation belongs to the
+// partition it activates. Only the sample and the reference transfer
+// buffer are touched by both, always inside the importer's preemption lock.
+struct Schedule {
+    bool active = false; // made by fmi3InstantiateScheduledExecution
+    fmi3LockPreemptionCallback lockPreemption = nullptr;
+    fmi3UnlockPreemptionCallback unlockPreemption = nullptr;
+    // The filtered measurements of the last slow-rate hit, in the order of
+    // the inputs, and the slow step they belong to while not yet taken.
+    double sample[INPUT_COUNT] = {};
+    double sampleTime = 0.0;
+    bool samplePending = false;
+    // Time of each clock's last activation, once it has one.
+    double lastBaseActivation = 0.0;
+    double lastSlowActivation = 0.0;
+    bool baseActivated = false;
+    bool slowActivated = false;
+};
 
 struct Instance {
     // Made by fmi3InstantiateCoSimulation in memory from malloc; the model
@@ -47,6 +81,9 @@ struct Instance {
     int lastStepCount = 0;
     // Bit k: the master wrote input k since instantiation or the last reset.
     std::uint32_t writtenInputs = 0;
+    // Scheduled execution: the partitions' exchange; inactive for
+    // co-simulation.
+    Schedule schedule;
     // The FMU states taken of this instance and not yet freed.
     SavedState *states = nullptr;
     // The registry's list of live instances.
@@ -130,5 +167,12 @@ fmi3Instance refuseInstantiation(fmi3Boolean loggingOn, fmi3InstanceEnvironment 
 
 // Points the model's publication at the instance's snapshot.
 void bindSnapshot(Instance *instance);
+
+// A new registered instance for the named instantiation function after the
+// checks both instantiations share (name, token), or null after a refusal
+// sent to log.
+Instance *makeInstance(const char *function, fmi3String instanceName, fmi3String instantiationToken,
+                       fmi3Boolean loggingOn, fmi3InstanceEnvironment environment,
+                       fmi3LogMessageCallback log);
 
 } // namespace kestrune::fmi3

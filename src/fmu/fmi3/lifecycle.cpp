@@ -83,6 +83,14 @@ void resetToInstantiated(Instance *instance) {
     instance->time = 0.0;
     instance->lastStepCount = 0;
     instance->writtenInputs = 0U;
+    // A scheduled-execution instance keeps its callbacks; the partitions
+    // start over.
+    Schedule &schedule = instance->schedule;
+    Schedule fresh;
+    fresh.active = schedule.active;
+    fresh.lockPreemption = schedule.lockPreemption;
+    fresh.unlockPreemption = schedule.unlockPreemption;
+    schedule = fresh;
 }
 
 // The model failed: its hosted blocks are released and it no longer
@@ -141,6 +149,8 @@ const char *modeName(Mode mode) {
         return "the terminated state";
     case Mode::Failed:
         return "the failed state (reset or free the instance)";
+    case Mode::ClockActivationMode:
+        return "clock activation mode";
     }
     return "an unknown state";
 }
@@ -155,6 +165,41 @@ fmi3Instance refuseInstantiation(fmi3Boolean loggingOn, fmi3InstanceEnvironment 
 
 void bindSnapshot(Instance *instance) {
     instance->model.outputSnapshot = instance->outputSnapshot;
+}
+
+Instance *makeInstance(const char *function, fmi3String instanceName, fmi3String instantiationToken,
+                       fmi3Boolean loggingOn, fmi3InstanceEnvironment environment,
+                       fmi3LogMessageCallback log) {
+    char message[MESSAGE_CAPACITY];
+    if (instanceName == nullptr || instanceName[0] == '\0') {
+        std::snprintf(message, sizeof message, "%s: missing instance name", function);
+        refuseInstantiation(loggingOn, environment, log, message);
+        return nullptr;
+    }
+    if (instantiationToken == nullptr || std::strcmp(instantiationToken, INSTANTIATION_TOKEN) != 0) {
+        std::snprintf(message, sizeof message, "%s: wrong instantiation token %s; this unit's is %s",
+                      function, instantiationToken != nullptr ? instantiationToken : "(null)",
+                      INSTANTIATION_TOKEN);
+        refuseInstantiation(loggingOn, environment, log, message);
+        return nullptr;
+    }
+    void *memory = std::malloc(sizeof(Instance));
+    char *name = copyText(instanceName);
+    if (memory == nullptr || name == nullptr) {
+        std::free(memory);
+        std::free(name);
+        std::snprintf(message, sizeof message, "%s: memory allocation error", function);
+        refuseInstantiation(loggingOn, environment, log, message);
+        return nullptr;
+    }
+    auto *instance = new (memory) Instance();
+    instance->name = name;
+    instance->environment = environment;
+    instance->logMessage = log;
+    instance->enabledCategories = loggingOn ? ALL_LOG_CATEGORIES : 0U;
+    bindSnapshot(instance);
+    registerInstance(instance);
+    return instance;
 }
 
 } // namespace kestrune::fmi3
@@ -227,17 +272,6 @@ fmi3Instance fmi3InstantiateCoSimulation(
     size_t nRequiredIntermediateVariables, fmi3InstanceEnvironment instanceEnvironment,
     fmi3LogMessageCallback logMessage, fmi3IntermediateUpdateCallback /*intermediateUpdate*/) {
     using namespace kestrune::fmi3;
-    if (instanceName == nullptr || instanceName[0] == '\0') {
-        return refuseInstantiation(loggingOn, instanceEnvironment, logMessage,
-                                   "fmi3InstantiateCoSimulation: missing instance name");
-    }
-    if (instantiationToken == nullptr || std::strcmp(instantiationToken, INSTANTIATION_TOKEN) != 0) {
-        char message[MESSAGE_CAPACITY];
-        std::snprintf(message, sizeof message,
-                      "fmi3InstantiateCoSimulation: wrong instantiation token %s; this unit's is %s",
-                      instantiationToken != nullptr ? instantiationToken : "(null)", INSTANTIATION_TOKEN);
-        return refuseInstantiation(loggingOn, instanceEnvironment, logMessage, message);
-    }
     if (eventModeUsed) {
         return refuseInstantiation(loggingOn, instanceEnvironment, logMessage,
                                    "fmi3InstantiateCoSimulation: this unit has no event mode "
@@ -248,23 +282,8 @@ fmi3Instance fmi3InstantiateCoSimulation(
                                    "fmi3InstantiateCoSimulation: this unit offers no intermediate update "
                                    "(nRequiredIntermediateVariables must be 0)");
     }
-
-    void *memory = std::malloc(sizeof(Instance));
-    char *name = copyText(instanceName);
-    if (memory == nullptr || name == nullptr) {
-        std::free(memory);
-        std::free(name);
-        return refuseInstantiation(loggingOn, instanceEnvironment, logMessage,
-                                   "fmi3InstantiateCoSimulation: memory allocation error");
-    }
-    auto *instance = new (memory) Instance();
-    instance->name = name;
-    instance->environment = instanceEnvironment;
-    instance->logMessage = logMessage;
-    instance->enabledCategories = loggingOn ? ALL_LOG_CATEGORIES : 0U;
-    bindSnapshot(instance);
-    registerInstance(instance);
-    return instance;
+    return makeInstance("fmi3InstantiateCoSimulation", instanceName, instantiationToken, loggingOn,
+                        instanceEnvironment, logMessage);
 }
 
 void fmi3FreeInstance(fmi3Instance handle) {
@@ -319,6 +338,12 @@ fmi3Status fmi3ExitInitializationMode(fmi3Instance handle) {
     if (instance->mode != Mode::InitializationMode) {
         return wrongState(instance, "fmi3ExitInitializationMode");
     }
+    if (instance->schedule.active) {
+        // The first activation of the base-rate clock runs the first base
+        // step.
+        instance->mode = Mode::ClockActivationMode;
+        return fmi3OK;
+    }
     // The outputs at the start time are those of the first base step's
     // output phase, as in the FMI 2.0 edition.
     kestrune::stepAndPublish(instance->model);
@@ -335,7 +360,7 @@ fmi3Status fmi3Terminate(fmi3Instance handle) {
     if (instance == nullptr) {
         return fmi3Error;
     }
-    if (instance->mode != Mode::StepMode) {
+    if (instance->mode != Mode::StepMode && instance->mode != Mode::ClockActivationMode) {
         return wrongState(instance, "fmi3Terminate");
     }
     // The hosted blocks release their memory; the outputs stay readable.

@@ -81,6 +81,16 @@ void freeAllStates(Instance *instance) {
 using kestrune::fmi3::Instance;
 using kestrune::fmi3::SavedState;
 
+namespace {
+
+// A state of a scheduled-execution instance would have to hold a partition
+// in the middle of its work and the values in transit between the two; the
+// unit does not offer it.
+constexpr const char *SCHEDULED_STATE =
+    "FMU states are offered for co-simulation only, not for scheduled execution";
+
+} // namespace
+
 extern "C" {
 
 fmi3Status fmi3GetFMUState(fmi3Instance handle, fmi3FMUState *FMUState) {
@@ -88,6 +98,9 @@ fmi3Status fmi3GetFMUState(fmi3Instance handle, fmi3FMUState *FMUState) {
     Instance *instance = liveInstance(handle);
     if (instance == nullptr) {
         return fmi3Error;
+    }
+    if (instance->schedule.active) {
+        return refuse(instance, "fmi3GetFMUState", SCHEDULED_STATE);
     }
     if (FMUState == nullptr) {
         return refuse(instance, "fmi3GetFMUState", "FMUState is null");
@@ -111,6 +124,9 @@ fmi3Status fmi3SetFMUState(fmi3Instance handle, fmi3FMUState FMUState) {
     Instance *instance = liveInstance(handle);
     if (instance == nullptr) {
         return fmi3Error;
+    }
+    if (instance->schedule.active) {
+        return refuse(instance, "fmi3SetFMUState", SCHEDULED_STATE);
     }
     const SavedState *state = findState(instance, "fmi3SetFMUState", FMUState);
     if (state == nullptr) {
@@ -193,6 +209,9 @@ fmi3Status fmi3DeserializeFMUState(fmi3Instance handle, const fmi3Byte serialize
     Instance *instance = liveInstance(handle);
     if (instance == nullptr) {
         return fmi3Error;
+    }
+    if (instance->schedule.active) {
+        return refuse(instance, "fmi3DeserializeFMUState", SCHEDULED_STATE);
     }
     if (FMUState == nullptr || (serializedState == nullptr && size != 0)) {
         return refuse(instance, "fmi3DeserializeFMUState", "null argument");

@@ -1,5 +1,5 @@
 // The functions of the standard for what this unit does not offer: model
-// exchange, scheduled execution, event mode, clocks, configuration mode,
+// exchange, event mode, clock access, configuration mode,
 // variable dependencies and derivatives. Each answers fmi3Error with a message
 // that names it, and touches neither the instance nor its output arguments.
 #include "fmu/fmi3/instance.h"
@@ -7,9 +7,10 @@
 namespace {
 
 constexpr const char *MODEL_EXCHANGE = "model exchange is not supported; this is a co-simulation unit";
-constexpr const char *SCHEDULED = "scheduled execution is not supported; this is a co-simulation unit";
 constexpr const char *NO_EVENT_MODE = "this unit has no event mode";
-constexpr const char *NO_CLOCKS = "this unit has no clocks";
+constexpr const char *NO_CLOCKS =
+    "the clocks are periodic input clocks of scheduled execution, activated only through "
+    "fmi3ActivateModelPartition";
 constexpr const char *NO_CONFIGURATION = "this unit has no structural parameters to configure";
 constexpr const char *NO_DEPENDENCIES = "variable dependencies are not provided";
 constexpr const char *NO_DERIVATIVES = "derivatives are not provided";
@@ -40,17 +41,6 @@ fmi3Instance fmi3InstantiateModelExchange(fmi3String, fmi3String, fmi3String, fm
         "co-simulation unit");
 }
 
-fmi3Instance fmi3InstantiateScheduledExecution(fmi3String, fmi3String, fmi3String, fmi3Boolean,
-                                               fmi3Boolean loggingOn,
-                                               fmi3InstanceEnvironment instanceEnvironment,
-                                               fmi3LogMessageCallback logMessage, fmi3ClockUpdateCallback,
-                                               fmi3LockPreemptionCallback, fmi3UnlockPreemptionCallback) {
-    return kestrune::fmi3::refuseInstantiation(
-        loggingOn, instanceEnvironment, logMessage,
-        "fmi3InstantiateScheduledExecution: scheduled execution is not supported; this is a "
-        "co-simulation unit");
-}
-
 KESTRUNE_UNSUPPORTED(EnterEventMode, NO_EVENT_MODE)
 KESTRUNE_UNSUPPORTED(EnterStepMode, NO_EVENT_MODE)
 KESTRUNE_UNSUPPORTED(EvaluateDiscreteStates, NO_EVENT_MODE)
@@ -72,7 +62,6 @@ KESTRUNE_UNSUPPORTED(SetIntervalFraction, NO_CLOCKS, const fmi3ValueReference[],
 KESTRUNE_UNSUPPORTED(SetShiftDecimal, NO_CLOCKS, const fmi3ValueReference[], size_t, const fmi3Float64[])
 KESTRUNE_UNSUPPORTED(SetShiftFraction, NO_CLOCKS, const fmi3ValueReference[], size_t, const fmi3UInt64[],
                      const fmi3UInt64[])
-KESTRUNE_UNSUPPORTED(ActivateModelPartition, SCHEDULED, fmi3ValueReference, fmi3Float64)
 
 KESTRUNE_UNSUPPORTED(EnterConfigurationMode, NO_CONFIGURATION)
 KESTRUNE_UNSUPPORTED(ExitConfigurationMode, NO_CONFIGURATION)
