@@ -21,10 +21,9 @@ extern "C" fmi3Status fmi3DoStep(fmi3Instance handle, fmi3Float64 currentCommuni
     logMessage(instance, fmi3OK, LOG_STEP, "CommunicationStepSize=%.16g, LocalSolverStepSize=%.16g", h,
                BASE_STEP);
     if (instance->schedule.active) {
-        logMessage(instance, fmi3Error, LOG_STATUS_ERROR,
-                   "fmi3DoStep: this instance was made for scheduled execution; it advances only through "
-                   "fmi3ActivateModelPartition");
-        status = fmi3Error;
+        status = refuse(instance, "fmi3DoStep",
+                        "this instance was made for scheduled execution; it advances only through "
+                        "fmi3ActivateModelPartition");
     } else if (instance->mode != Mode::StepMode) {
         logMessage(instance, fmi3Error, LOG_STATUS_ERROR,
                    "fmi3DoStep: not allowed in %s; step only after fmi3ExitInitializationMode",
