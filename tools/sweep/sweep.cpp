@@ -302,7 +302,10 @@ struct Child {
     std::_Exit(0);
 }
 
-bool startChild(const SweepPlan &plan, Child &child) {
+// others: the workers already running, whose pipe ends the new one must not
+// keep open (a worker sees the end of its input only when no process holds
+// the other end).
+bool startChild(const SweepPlan &plan, Child &child, const std::vector<Child> &others) {
     int down[2];
     int up[2];
     if (::pipe2(down, O_CLOEXEC) != 0)
@@ -322,6 +325,11 @@ bool startChild(const SweepPlan &plan, Child &child) {
     if (pid == 0) {
         ::close(down[1]);
         ::close(up[0]);
+        for (const Child &other : others)
+            if (other.pid > 0) {
+                ::close(other.toChild);
+                ::close(other.fromChild);
+            }
         childLoop(plan, down[0], up[1]);
     }
     ::close(down[0]);
@@ -358,7 +366,7 @@ std::string runInProcesses(const SweepPlan &plan, const std::vector<std::size_t>
         return writeAll(child.toChild, &run, sizeof run);
     };
     for (Child &child : children) {
-        if (!startChild(plan, child))
+        if (!startChild(plan, child, children))
             return "cannot start a worker process: " + std::string(std::strerror(errno));
         give(child);
     }
@@ -409,7 +417,7 @@ std::string runInProcesses(const SweepPlan &plan, const std::vector<std::size_t>
                 .append(reason)
                 .append("\"");
             collector.add(failedRow);
-            if (next < runs.size() && startChild(plan, child))
+            if (next < runs.size() && startChild(plan, child, children))
                 give(child);
             else
                 --busy;

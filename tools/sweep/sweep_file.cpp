@@ -1,5 +1,7 @@
 #include "sweep_file.h"
 
+#include "closed_loop.h"
+
 #include <nlohmann/json.hpp>
 
 #include <charconv>
@@ -355,26 +357,30 @@ class Reader {
         return list;
     }
 
+    // A figure column of the table: sK_NAME, or cJ_sK_NAME with several
+    // converters, J and K within the converters and segments.
     static bool figureKnown(const SweepSpec &spec) {
         const std::size_t converters = sim::converterCount(spec.base);
-        const std::string &f = spec.figure;
-        std::size_t at = 0;
-        if (converters > 1) {
-            if (!f.starts_with("c"))
+        const std::size_t segments = sim::segmentStarts(spec.base).size() + 1;
+        std::string_view f = spec.figure;
+        auto index = [&f](char letter, std::size_t limit) {
+            if (f.size() < 3 || f[0] != letter)
                 return false;
-            at = f.find('_');
-            if (at == std::string::npos)
+            std::size_t n = 0;
+            std::size_t at = 1;
+            while (at < f.size() && at < 6 && f[at] >= '0' && f[at] <= '9')
+                n = n * 10 + static_cast<std::size_t>(f[at++] - '0');
+            if (at == 1 || at >= f.size() || f[at] != '_' || n >= limit)
                 return false;
-            ++at;
-        }
-        if (f.compare(at, 1, "s") != 0)
+            f.remove_prefix(at + 1);
+            return true;
+        };
+        if (converters > 1 && !index('c', converters))
             return false;
-        const std::size_t underscore = f.find('_', at);
-        if (underscore == std::string::npos)
+        if (!index('s', segments))
             return false;
-        const std::string name = f.substr(underscore + 1);
         for (const char *known : figureNames())
-            if (name == known)
+            if (f == known)
                 return true;
         return false;
     }

@@ -122,8 +122,7 @@ void SwingWatch::finish() {
 }
 
 bool oscillates(double last, double previous) {
-    return (last > SWING_LASTING && last >= SWING_KEPT * previous) ||
-           (last > SWING_FLOOR && last > SWING_GROWTH * previous);
+    return last > SWING_WIDE || (last > SWING_FLOOR && last > SWING_GROWTH * previous);
 }
 
 Verdict judge(const sim::ClosedLoopResult &result, const SwingWatch &watch, std::string &reason) {

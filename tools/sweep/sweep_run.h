@@ -16,9 +16,9 @@ namespace kestrune::sweep {
 // the plant left the finite range), diverged (stopped by the divergence
 // rule), illegal (an illegal gate pattern or a direct change between +1 and
 // -1), oscillating (over a segment's last three grid cycles the DC link
-// swings by more than the band's 10 V and no less than over the three
-// cycles before, or by more than 4 V and a quarter more than before: an
-// oscillation that lasts or grows), unsettled (a segment ends with the link
+// swings by more than the band's width of 10 V, or by more than 4 V and a
+// quarter more than over the three cycles before: an oscillation the band
+// cannot hold, or one that grows), unsettled (a segment ends with the link
 // outside 495-505 V), holds.
 enum class Verdict { Holds, Unsettled, Oscillating, Illegal, Diverged, Failed };
 constexpr std::size_t VERDICT_COUNT = 6;
@@ -71,9 +71,8 @@ class SwingWatch : public sim::RowSink {
 Verdict judge(const sim::ClosedLoopResult &result, const SwingWatch &watch, std::string &reason);
 
 // Swing limits of the oscillating verdict.
-constexpr double SWING_LASTING = 10.0; // [V] the band's width
-constexpr double SWING_KEPT = 0.9;     // of the swing before: not dying out
-constexpr double SWING_FLOOR = 4.0;    // [V] above the switching ripple
+constexpr double SWING_WIDE = 10.0; // [V] the band's width
+constexpr double SWING_FLOOR = 4.0; // [V] above the switching ripple
 constexpr double SWING_GROWTH = 1.25;
 // Whether a segment's swing counts as oscillating.
 bool oscillates(double last, double previous);

@@ -1,0 +1,168 @@
+// kestrune-sweep's pieces: sweep files and their errors, the runs a sweep
+// makes, the verdict on runs known to hold and known not to, and a run that
+// fails becoming a row.
+#include "sweep.h"
+#include "sweep_file.h"
+#include "sweep_run.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+
+namespace kestrune::sweep {
+namespace {
+
+SweepSpec parse(const std::string &text, std::string *problem = nullptr) {
+    SweepSpec spec;
+    const std::string p = parseSweep(text, "t.json", KESTRUNE_SCENARIO_DIR, spec);
+    if (problem != nullptr)
+        *problem = p;
+    else
+        EXPECT_EQ(p, "");
+    return spec;
+}
+
+TEST(SweepFile, RefusesBadFilesNamingThePlace) {
+    const std::string base = R"("name": "s", "scenario": "startup500", )";
+    const std::pair<std::string, std::string> cases[] = {
+        {"[1]", "t.json: the document must be a JSON object"},
+        {"{", "t.json: not valid JSON"},
+        {R"({"scenario": "startup500", "axes": [{"key": "loadPower", "values": [1]}]})",
+         "\"name\" is missing"},
+        {R"({"name": "a b", "scenario": "startup500", "axes": []})", "\"name\" 'a b' must be letters"},
+        {"{" + base + R"("axes": [{"key": "loadPower", "values": [1]}], "montecarlo": {}})",
+         "not both or neither"},
+        {"{" + base + R"("frobnicate": 1, "axes": []})", "\"frobnicate\" is not a sweep key"},
+        {R"({"name": "s", "scenario": "nosuch", "axes": [{"key": "loadPower", "values": [1]}]})",
+         "\"scenario\" unknown scenario 'nosuch'"},
+        {"{" + base + R"("axes": [{"key": "inductanse", "values": [1]}]})", "\"axes[0].key\""},
+        {"{" + base + R"("axes": [{"key": "capacitance", "values": [0.05, -1]}]})",
+         "\"axes[0].values[1]\" value -1: capacitance must be positive"},
+        {"{" + base + R"("axes": [{"key": "loadPower", "from": 1, "to": 2, "count": 1.5}]})",
+         "\"axes[0].count\" must be a whole number"},
+        {"{" + base + R"("axes": [{"key": "loadPower", "from": 0, "to": 2, "count": 3, "spacing": "log"}]})",
+         "spaced logarithmically needs from and to above 0"},
+        {"{" + base + R"("axes": [{"key": "loadPower", "values": [1], "count": 3}]})",
+         "\"axes[0].count\" does not go with \"values\""},
+        {"{" + base +
+             R"("axes": [{"key": "loadPower", "values": [1]}, {"key": "loadPower", "values": [2]}]})",
+         "swept by an earlier axis"},
+        {"{" + base + R"("set": {"grid.scr": -1}, "axes": [{"key": "loadPower", "values": [1]}]})",
+         "\"set\""},
+        {"{" + base + R"("duration": 1e-7, "axes": [{"key": "loadPower", "values": [1]}]})",
+         "whole number of them"},
+        {"{" + base + R"("montecarlo": {"count": 3, "seed": -1, "parameters": {}}})", "\"montecarlo.seed\""},
+        {"{" + base +
+             R"("montecarlo": {"count": 3, "seed": 1, "parameters": {"inductance": {"distribution": "normal", "min": 1e-4, "max": 3e-4}}}})",
+         "\"montecarlo.parameters.inductance.mean\" is missing"},
+        {"{" + base +
+             R"("montecarlo": {"count": 3, "seed": 1, "parameters": {"grid.scr": {"distribution": "uniform", "min": -1, "max": 3}}}})",
+         "\"montecarlo.parameters.grid.scr.min\" value -1"},
+        {"{" + base + R"("figure": "s3_vdc_min", "axes": [{"key": "loadPower", "values": [1]}]})",
+         "\"figure\" 's3_vdc_min' is no column"},
+    };
+    for (const auto &[text, expected] : cases) {
+        std::string problem;
+        parse(text, &problem);
+        EXPECT_NE(problem.find(expected), std::string::npos) << text << "\n  gave: " << problem;
+    }
+}
+
+TEST(SweepFile, GridsAndSamplesAreTheSameFromTheIndexAlone) {
+    const SweepSpec grid = parse(R"({"name": "g", "scenario": "startup500",
+        "axes": [{"key": "grid.scr", "from": 1, "to": 100, "count": 3, "spacing": "log"},
+                 {"key": "loadPower", "values": [1e5, 2e5]}]})");
+    ASSERT_EQ(grid.runCount(), 6u);
+    EXPECT_EQ(grid.keys(), (std::vector<std::string>{"grid.scr", "loadPower"}));
+    // The first axis varies fastest; log spacing hits its ends exactly.
+    EXPECT_EQ(grid.values(0), (std::vector<double>{1.0, 1e5}));
+    EXPECT_NEAR(grid.values(1)[0], 10.0, 1e-12);
+    EXPECT_EQ(grid.values(5), (std::vector<double>{100.0, 2e5}));
+
+    const std::string mc = R"({"name": "m", "scenario": "startup500", "montecarlo": {"count": 400, "seed": 7,
+        "parameters": {"capacitance": {"distribution": "normal", "mean": 0.05, "sd": 0.01, "min": 0.045, "max": 0.06},
+                       "loadPower": {"distribution": "uniform", "min": 1e5, "max": 3e5}}}})";
+    const SweepSpec a = parse(mc);
+    const SweepSpec b = parse(mc);
+    std::set<double> distinct;
+    double mean = 0.0;
+    for (std::size_t r = 0; r < a.runCount(); ++r) {
+        const std::vector<double> v = a.values(r);
+        EXPECT_EQ(v, b.values(r));
+        EXPECT_GE(v[0], 0.045);
+        EXPECT_LE(v[0], 0.06);
+        EXPECT_GE(v[1], 1e5);
+        EXPECT_LT(v[1], 3e5);
+        distinct.insert(v[1]);
+        mean += v[1] / 400.0;
+    }
+    EXPECT_EQ(distinct.size(), 400u);
+    EXPECT_NEAR(mean, 2e5, 1e4);
+    // The text a value is set with reads back as the same double.
+    for (const double v : {200e3, 0.1, 2.0149e-4, 1e-9, 3.0 / 7.0})
+        EXPECT_EQ(std::stod(valueText(v)), v) << valueText(v);
+    EXPECT_EQ(valueText(200e3), "200000");
+}
+
+// One-run sweeps of the closed loop with values known to hold or not.
+std::string oneRow(const std::string &fmu, double duration, const std::string &axes, Verdict expected) {
+    const SweepSpec spec =
+        parse(R"({"name": "v", "scenario": "startup500", "duration": )" + std::to_string(duration) +
+              R"(, "set": {"grid.xOverR": 10}, "axes": )" + axes + "}");
+    SweepPlan plan;
+    planSweep(spec, fmu, plan);
+    const std::string row = runRow(plan, 0);
+    std::size_t run = 99;
+    Verdict verdict{};
+    EXPECT_TRUE(parseRow(row, spec.keys().size(), run, verdict)) << row;
+    EXPECT_EQ(run, 0u);
+    EXPECT_EQ(verdictName(verdict), std::string(verdictName(expected))) << row;
+    const std::string header = csvHeader(plan);
+    // Every column up to the reason, which is quoted and may hold commas.
+    const std::string cells = row.substr(0, row.rfind(",\"") + 1);
+    EXPECT_EQ(std::count(cells.begin(), cells.end(), ','), std::count(header.begin(), header.end(), ','))
+        << row;
+    return row;
+}
+
+TEST(SweepVerdict, HoldsDivergesOscillatesAndFails) {
+    // The stiff grid and SCR 5 hold; SCR 3 loses the link within 0.21 s.
+    oneRow(KESTRUNE_FMU3_PATH, 0.3, R"([{"key": "loadPower", "values": [200e3]}])", Verdict::Holds);
+    oneRow(KESTRUNE_FMU3_PATH, 0.6, R"([{"key": "grid.scr", "values": [5]}])", Verdict::Holds);
+    const std::string diverged =
+        oneRow(KESTRUNE_FMU3_PATH, 0.6, R"([{"key": "grid.scr", "values": [3]}])", Verdict::Diverged);
+    EXPECT_NE(diverged.find("\"stopped at t = 0.2"), std::string::npos) << diverged;
+    // SCR 3.375 at 200 kW neither diverges nor holds: the link keeps
+    // swinging by hundreds of volts.
+    oneRow(KESTRUNE_FMU3_PATH, 1.0, R"([{"key": "grid.scr", "values": [3.375]}])", Verdict::Oscillating);
+    // A run that cannot be completed is a row with the reason.
+    const std::string failed = oneRow("/nonexistent/Kestrune.fmu", 0.3,
+                                      R"([{"key": "loadPower", "values": [1e5]}])", Verdict::Failed);
+    EXPECT_NE(failed.find("/nonexistent/Kestrune.fmu"), std::string::npos) << failed;
+
+    // The swing rule alone: wider than the band, or growing above the ripple.
+    EXPECT_FALSE(oscillates(2.5, 2.0));
+    EXPECT_FALSE(oscillates(3.9, 1.0));
+    EXPECT_TRUE(oscillates(5.0, 3.9));
+    EXPECT_FALSE(oscillates(5.0, 4.1));
+    EXPECT_TRUE(oscillates(10.5, 40.0));
+}
+
+TEST(SweepTable, BoundaryNamesWhereTheVerdictChanges) {
+    const SweepSpec spec = parse(R"({"name": "b", "scenario": "startup500",
+        "axes": [{"key": "grid.scr", "values": [4, 3, 2]}, {"key": "loadPower", "values": [1e5, 2e5]}]})");
+    SweepPlan plan;
+    planSweep(spec, "x.fmu", plan);
+    Collector::Tally tally;
+    tally.verdicts = {0, 2, 4, 0, 0, -1};
+    const std::vector<std::string> lines = boundaryLines(plan, tally);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0],
+              "loadPower = 100000: holds at grid.scr = 4, oscillating at 3; oscillating at grid.scr = 3, "
+              "diverged at 2");
+    EXPECT_EQ(lines[1], "loadPower = 200000: holds all along grid.scr");
+}
+
+} // namespace
+} // namespace kestrune::sweep
