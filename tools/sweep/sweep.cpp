@@ -468,7 +468,8 @@ std::vector<std::string> boundaryLines(const SweepPlan &plan, const Collector::T
 
 namespace {
 
-std::string plotScript(const SweepPlan &plan, const Collector &collector, const std::string &name) {
+std::string plotScript(const SweepPlan &plan, const Collector &collector, const std::string &name,
+                       const std::string &csvPath) {
     const SweepSpec &spec = plan.spec;
     const std::size_t keys = spec.keys().size();
     const std::size_t verdictColumn = keys + 2; // 1-based for gnuplot
@@ -492,16 +493,45 @@ std::string plotScript(const SweepPlan &plan, const Collector &collector, const 
     const std::string v = "(verdict(strcol(" + std::to_string(verdictColumn) + ")))";
     const std::string f = "(column(" + std::to_string(figureColumn) + "))";
     if (spec.monteCarlo) {
+        // The bins are counted here, from the table on disk one row at a
+        // time, and written into the script: gnuplot's own binning would
+        // restart at every run without the figure.
         const Collector::Tally &t = collector.tally();
-        double width = (t.figureMax - t.figureMin) / 30.0;
+        constexpr std::size_t BINS = 30;
+        double width = (t.figureMax - t.figureMin) / static_cast<double>(BINS);
         if (!(width > 0.0))
             width = 1.0;
+        std::vector<std::size_t> bins(BINS, 0);
+        std::ifstream table(csvPath);
+        std::string line;
+        std::getline(table, line);
+        while (std::getline(table, line)) {
+            const std::optional<double> value = sim::parseReal(rowField(line, collector.figureColumn()));
+            if (value) {
+                const auto k =
+                    static_cast<std::size_t>(std::max(0.0, std::floor((*value - t.figureMin) / width)));
+                ++bins[std::min(k, BINS - 1)];
+            }
+        }
+        s += "$bins << EOD\n";
+        for (std::size_t k = 0; k < BINS; ++k)
+            s += valueText(t.figureMin + (static_cast<double>(k) + 0.5) * width) + "," +
+                 std::to_string(bins[k]) + "\n";
+        s += "EOD\n";
         s +=
             "set xlabel '" + figure + "' noenhanced\nset ylabel 'runs'\nset style fill solid 0.7 border -1\n";
-        s += "width = " + valueText(width) + "\nbin(x) = width * floor(x / width) + width / 2\n";
-        s += "set boxwidth width\n";
-        s += "plot '" + name + ".csv' skip 1 using (bin" + f +
-             "):(1.0) smooth frequency with boxes lc rgb '#1f77b4'\n";
+        s += "set boxwidth " + valueText(width) + "\nset yrange [0:*]\n";
+        // The verdicts beside: the histogram holds only the runs that have
+        // the figure.
+        std::string counts;
+        for (std::size_t k = 0; k < VERDICT_COUNT; ++k)
+            if (t.counts[k] > 0)
+                counts += (counts.empty() ? "" : ", ") + std::string(verdictName(static_cast<Verdict>(k))) +
+                          " " + std::to_string(t.counts[k]);
+        s += "set label 1 \"" + std::to_string(t.done) + " runs: " + counts + "; " +
+             std::to_string(t.figureCount) + " with " + figure +
+             "\" at graph 0.98, graph 0.95 right noenhanced\n";
+        s += "plot $bins using 1:2 with boxes lc rgb '#1f77b4'\n";
     } else if (spec.axes.size() == 1) {
         s += "set xlabel '" + spec.axes[0].key + "' noenhanced\nset ylabel '" + figure + "' noenhanced\n";
         if (spec.axes[0].log)
@@ -552,7 +582,7 @@ int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &c
     fs::remove(directory / (name + ".png"), ec);
     if (options.plot && (spec.monteCarlo || spec.axes.size() <= 2)) {
         std::ofstream script(directory / (name + ".gp"), std::ios::trunc);
-        script << plotScript(plan, collector, name);
+        script << plotScript(plan, collector, name, (directory / (name + ".csv")).string());
         script.close();
         std::string message;
         switch (sim::drawPlot(directory.string(), name, message)) {
