@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <set>
+#include <sstream>
 
 namespace kestrune::sweep {
 namespace {
@@ -162,6 +165,78 @@ TEST(SweepTable, BoundaryNamesWhereTheVerdictChanges) {
               "loadPower = 100000: holds at grid.scr = 4, oscillating at 3; oscillating at grid.scr = 3, "
               "diverged at 2");
     EXPECT_EQ(lines[1], "loadPower = 200000: holds all along grid.scr");
+}
+
+TEST(SweepVerdict, TheWorstThatAppliesWins) {
+    sim::ClosedLoopResult result;
+    result.ok = true;
+    plant::SegmentFigures unsettled;
+    unsettled.settled = false;
+    result.converterFigures = {{plant::SegmentFigures{}, unsettled}};
+    SwingWatch watch({0.5}, 1.0, 1);
+    std::string reason;
+    EXPECT_EQ(judge(result, watch, reason), Verdict::Unsettled);
+    EXPECT_NE(reason.find("segment 1"), std::string::npos) << reason;
+    result.directChanges = 1;
+    EXPECT_EQ(judge(result, watch, reason), Verdict::Illegal);
+    result.stopped = true;
+    result.stopReason = "the converter's DC link is at 40 V";
+    EXPECT_EQ(judge(result, watch, reason), Verdict::Diverged);
+    EXPECT_NE(reason.find("40 V"), std::string::npos) << reason;
+    result.ok = false;
+    result.error = "fmi3DoStep failed with fmi3Error";
+    EXPECT_EQ(judge(result, watch, reason), Verdict::Failed);
+    EXPECT_EQ(reason, result.error);
+}
+
+// A table as an interrupted sweep leaves it: whole rows out of order, a
+// repeated row, one cut short.
+TEST(SweepTable, ResumeKeepsWholeRowsAndFinishSortsThem) {
+    const SweepSpec spec = parse(R"({"name": "r", "scenario": "startup500",
+        "axes": [{"key": "loadPower", "values": [1e5, 2e5, 3e5, 4e5]}]})");
+    SweepPlan plan;
+    planSweep(spec, "x.fmu", plan);
+    const std::string figures(plan.figureColumns.size(), ',');
+    auto row = [&](int run, const char *verdict) {
+        return std::to_string(run) + "," + valueText(spec.values(static_cast<std::size_t>(run))[0]) + "," +
+               verdict + figures + ",\"\"";
+    };
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "kestrune-sweep-resume-test";
+    std::filesystem::create_directories(dir);
+    const std::string csv = (dir / "r.csv").string();
+    {
+        std::ofstream out(csv, std::ios::trunc);
+        out << csvHeader(plan) << '\n'
+            << row(2, "diverged") << '\n'
+            << row(0, "holds") << '\n'
+            << row(2, "holds") << '\n'
+            << row(3, "holds").substr(0, 9);
+    }
+    std::ostringstream err;
+    Collector collector(plan, err, false);
+    ASSERT_EQ(collector.open(csv, true), "");
+    EXPECT_EQ(collector.resumed(), 2u);
+    EXPECT_EQ(collector.pending(), (std::vector<std::size_t>{1, 3}));
+    collector.add(row(3, "oscillating"));
+    collector.add(row(1, "holds"));
+    collector.add(row(1, "failed")); // a run already in: not twice
+    ASSERT_EQ(collector.finish(), "");
+    EXPECT_EQ(collector.tally().counts[static_cast<std::size_t>(Verdict::Holds)], 2u);
+    EXPECT_EQ(collector.tally().counts[static_cast<std::size_t>(Verdict::Diverged)], 1u);
+    std::ifstream in(csv);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), csvHeader(plan) + "\n" + row(0, "holds") + "\n" + row(1, "holds") + "\n" +
+                              row(2, "diverged") + "\n" + row(3, "oscillating") + "\n");
+
+    // A table of another sweep is not taken for this one's.
+    Collector other(plan, err, false);
+    {
+        std::ofstream out(csv, std::ios::trunc);
+        out << "run,grid.scr,verdict\n";
+    }
+    EXPECT_NE(other.open(csv, true).find("holds no table of this sweep"), std::string::npos);
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace
