@@ -548,6 +548,15 @@ std::string plotScript(const SweepPlan &plan, const Collector &collector, const 
         if (spec.axes[1].log)
             s += "set logscale y\n";
         s += "set offsets graph 0.03, graph 0.03, graph 0.08, graph 0.08\n";
+        // An axis of a few values has a tic at each.
+        for (std::size_t a = 0; a < 2; ++a) {
+            if (spec.axes[a].values.size() > 12)
+                continue;
+            std::string tics;
+            for (const double value : spec.axes[a].values)
+                tics += (tics.empty() ? "" : ", ") + valueText(value);
+            s += std::string(a == 0 ? "set xtics (" : "set ytics (") + tics + ")\n";
+        }
         if (spec.figure.empty()) {
             s += verdictPalette;
             s += "plot '" + name + ".csv' skip 1 using 2:3:" + v + " with points pt 5 ps 2.2 lc palette\n";
