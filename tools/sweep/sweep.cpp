@@ -431,16 +431,15 @@ std::string runInProcesses(const SweepPlan &plan, const std::vector<std::size_t>
 
 // --- Outputs -------------------------------------------------------------------
 
-std::vector<std::string> boundaryLines(const SweepPlan &plan, const Collector::Tally &tally) {
-    std::vector<std::string> lines;
+std::vector<BoundaryRow> boundary(const SweepPlan &plan, const Collector::Tally &tally) {
+    std::vector<BoundaryRow> rows;
     if (plan.spec.axes.size() != 2 || tally.verdicts.empty())
-        return lines;
+        return rows;
     const Axis &first = plan.spec.axes[0];
-    const Axis &second = plan.spec.axes[1];
     const std::size_t n = first.values.size();
-    for (std::size_t j = 0; j < second.values.size(); ++j) {
-        std::string line = second.key + " = " + valueText(second.values[j]) + ": ";
-        std::string changes;
+    for (std::size_t j = 0; j < plan.spec.axes[1].values.size(); ++j) {
+        BoundaryRow row;
+        row.value = plan.spec.axes[1].values[j];
         int previous = -1;
         std::size_t previousAt = 0;
         for (std::size_t i = 0; i < n; ++i) {
@@ -448,19 +447,39 @@ std::vector<std::string> boundaryLines(const SweepPlan &plan, const Collector::T
             if (v < 0)
                 continue;
             if (previous >= 0 && v != previous)
-                changes += std::string(changes.empty() ? "" : "; ") +
-                           verdictName(static_cast<Verdict>(previous)) + " at " + first.key + " = " +
-                           valueText(first.values[previousAt]) + ", " + verdictName(static_cast<Verdict>(v)) +
-                           " at " + valueText(first.values[i]);
+                row.changes.push_back({static_cast<Verdict>(previous), first.values[previousAt],
+                                       static_cast<Verdict>(v), first.values[i]});
             previous = v;
             previousAt = i;
         }
-        if (previous < 0)
-            line += "no runs";
-        else if (changes.empty())
-            line += std::string(verdictName(static_cast<Verdict>(previous))) + " all along " + first.key;
-        else
-            line += changes;
+        row.only = row.changes.empty() ? previous : -1;
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::vector<std::string> boundaryLines(const SweepPlan &plan, const Collector::Tally &tally) {
+    std::vector<std::string> lines;
+    for (const BoundaryRow &row : boundary(plan, tally)) {
+        const std::string &along = plan.spec.axes[0].key;
+        std::string line = plan.spec.axes[1].key + " = " + valueText(row.value) + ": ";
+        for (std::size_t c = 0; c < row.changes.size(); ++c) {
+            const BoundaryChange &change = row.changes[c];
+            line.append(c == 0 ? "" : "; ")
+                .append(verdictName(change.before))
+                .append(" at ")
+                .append(along)
+                .append(" = ")
+                .append(valueText(change.beforeAt))
+                .append(", ")
+                .append(verdictName(change.after))
+                .append(" at ")
+                .append(valueText(change.afterAt));
+        }
+        if (row.changes.empty())
+            line += row.only < 0
+                        ? std::string("no runs")
+                        : std::string(verdictName(static_cast<Verdict>(row.only))) + " all along " + along;
         lines.push_back(line);
     }
     return lines;
@@ -584,7 +603,7 @@ int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &c
     const Collector::Tally &tally = collector.tally();
     const std::size_t ranNow = tally.done - collector.resumed();
     const double rate = seconds > 0.0 ? static_cast<double>(ranNow) / seconds : 0.0;
-    const std::vector<std::string> boundary = boundaryLines(plan, tally);
+    const std::vector<std::string> boundaryText = boundaryLines(plan, tally);
 
     std::string png;
     std::error_code ec;
@@ -654,8 +673,20 @@ int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &c
                              {"min", tally.figureMin},
                              {"max", tally.figureMax},
                              {"mean", tally.figureSum / static_cast<double>(tally.figureCount)}};
-    if (!boundary.empty())
-        summary["boundary"] = boundary;
+    if (!boundaryText.empty()) {
+        // Per value of the second axis, each change along the first.
+        nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+        for (const BoundaryRow &row : boundary(plan, tally)) {
+            nlohmann::ordered_json changes = nlohmann::ordered_json::array();
+            for (const BoundaryChange &change : row.changes)
+                changes.push_back({{"from", verdictName(change.before)},
+                                   {"at", change.beforeAt},
+                                   {"to", verdictName(change.after)},
+                                   {"next", change.afterAt}});
+            rows.push_back({{spec.axes[1].key, row.value}, {"changes", changes}});
+        }
+        summary["boundary"] = {{"along", spec.axes[0].key}, {"per", spec.axes[1].key}, {"rows", rows}};
+    }
     const std::string csv = absolutePath(directory / (name + ".csv"));
     const std::string jsonPath = absolutePath(directory / (name + ".json"));
     summary["files"] = {{"csv", csv},
@@ -687,9 +718,9 @@ int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &c
                       tally.figureSum / static_cast<double>(tally.figureCount), tally.figureMax);
         out << line << '\n';
     }
-    if (!boundary.empty()) {
+    if (!boundaryText.empty()) {
         out << "Boundary along " << spec.axes[0].key << " (where the verdict changes):\n";
-        for (const std::string &line : boundary)
+        for (const std::string &line : boundaryText)
             out << "  " << line << '\n';
     }
     out << "\nCSV   " << csv << "\nJSON  " << jsonPath << '\n';
