@@ -72,6 +72,17 @@ TEST(SweepFile, RefusesBadFilesNamingThePlace) {
     }
 }
 
+TEST(SweepFile, FiguresNameAConverterAndASegmentThatExist) {
+    const std::string pair =
+        R"({"name": "p", "scenario": "pair_scr5", "axes": [{"key": "loadPower", "values": [1e5]}], )";
+    std::string problem;
+    parse(pair + R"("figure": "c1_s1_vdc_min"})");
+    for (const char *figure : {"s0_vdc_min", "c2_s0_vdc_min", "c0_s2_pf", "c0_s0_nothing", "c_s0_pf"}) {
+        parse(pair + "\"figure\": \"" + figure + "\"}", &problem);
+        EXPECT_NE(problem.find("is no column"), std::string::npos) << figure << ": " << problem;
+    }
+}
+
 TEST(SweepFile, GridsAndSamplesAreTheSameFromTheIndexAlone) {
     const SweepSpec grid = parse(R"({"name": "g", "scenario": "startup500",
         "axes": [{"key": "grid.scr", "from": 1, "to": 100, "count": 3, "spacing": "log"},
@@ -139,6 +150,17 @@ TEST(SweepVerdict, HoldsDivergesOscillatesAndFails) {
     // SCR 3.375 at 200 kW neither diverges nor holds: the link keeps
     // swinging by hundreds of volts.
     oneRow(KESTRUNE_FMU3_PATH, 1.0, R"([{"key": "grid.scr", "values": [3.375]}])", Verdict::Oscillating);
+    // Two converters: a row of figures per converter and segment.
+    const SweepSpec pair = parse(R"({"name": "p", "scenario": "pair_scr5", "duration": 0.4,
+        "axes": [{"key": "converters[1].loadPower", "values": [300e3]}]})");
+    SweepPlan plan;
+    planSweep(pair, KESTRUNE_FMU3_PATH, plan);
+    ASSERT_EQ(plan.figureColumns.size(), 2u * 2u * figureNames().size());
+    EXPECT_EQ(plan.figureColumns.back(), "c1_s1_direct");
+    const std::string row = runRow(plan, 0);
+    EXPECT_TRUE(row.starts_with("0,300000,holds,")) << row;
+    const std::string header = csvHeader(plan);
+    EXPECT_EQ(std::count(row.begin(), row.end(), ','), std::count(header.begin(), header.end(), ',')) << row;
     // A run that cannot be completed is a row with the reason.
     const std::string failed = oneRow("/nonexistent/Kestrune.fmu", 0.3,
                                       R"([{"key": "loadPower", "values": [1e5]}])", Verdict::Failed);

@@ -55,6 +55,24 @@ same one/tiny.csv two/tiny.csv
 [ -s two/tiny.png ] && [ -s two/tiny.json ] || { echo "no plot or summary"; exit 1; }
 grep -q 'Boundary along grid.scr' two.out || { echo "no boundary:"; cat two.out; exit 1; }
 
+# The other two plots: a figure along one axis, a Monte Carlo histogram.
+cat >line.json <<'JSON'
+{ "name": "line", "scenario": "startup500", "duration": 0.2, "figure": "s0_peak_i",
+  "axes": [ { "key": "loadPower", "from": 1e5, "to": 4e5, "count": 3, "spacing": "log" } ] }
+JSON
+cat >sample.json <<'JSON'
+{ "name": "sample", "scenario": "startup500", "duration": 0.2,
+  "montecarlo": { "count": 3, "seed": 5, "parameters": { "capacitance": { "distribution": "uniform", "min": 0.04, "max": 0.06 } } } }
+JSON
+for plot in line sample; do
+  "$sweep" $plot.json --fmu "$fmu3" --scenario-dir "$scenarios" --output-dir plots >plots.out 2>plots.err || {
+    echo "$plot failed:"
+    cat plots.out plots.err
+    exit 1
+  }
+  [ -s plots/$plot.png ] || { echo "no plot of $plot:"; cat plots.err; exit 1; }
+done
+
 run processes --fmu "$fmu2" --jobs 2 --no-plot
 grep -q 'on 2 processes' processes.out || { echo "not on processes:"; cat processes.out; exit 1; }
 same one/tiny.csv processes/tiny.csv
