@@ -16,14 +16,14 @@
 namespace kestrune::sweep {
 namespace {
 
-SweepSpec parse(const std::string &text, std::string *problem = nullptr) {
-    SweepSpec spec;
-    const std::string p = parseSweep(text, "t.json", KESTRUNE_SCENARIO_DIR, spec);
+SweepDefinition parse(const std::string &text, std::string *problem = nullptr) {
+    SweepDefinition definition;
+    const std::string p = parseSweep(text, "t.json", KESTRUNE_SCENARIO_DIR, definition);
     if (problem != nullptr)
         *problem = p;
     else
         EXPECT_EQ(p, "");
-    return spec;
+    return definition;
 }
 
 TEST(SweepFile, RefusesBadFilesNamingThePlace) {
@@ -84,7 +84,7 @@ TEST(SweepFile, FiguresNameAConverterAndASegmentThatExist) {
 }
 
 TEST(SweepFile, GridsAndSamplesAreTheSameFromTheIndexAlone) {
-    const SweepSpec grid = parse(R"({"name": "g", "scenario": "startup500",
+    const SweepDefinition grid = parse(R"({"name": "g", "scenario": "startup500",
         "axes": [{"key": "grid.scr", "from": 1, "to": 100, "count": 3, "spacing": "log"},
                  {"key": "loadPower", "values": [1e5, 2e5]}]})");
     ASSERT_EQ(grid.runCount(), 6u);
@@ -97,8 +97,8 @@ TEST(SweepFile, GridsAndSamplesAreTheSameFromTheIndexAlone) {
     const std::string mc = R"({"name": "m", "scenario": "startup500", "montecarlo": {"count": 400, "seed": 7,
         "parameters": {"capacitance": {"distribution": "normal", "mean": 0.05, "sd": 0.01, "min": 0.045, "max": 0.06},
                        "loadPower": {"distribution": "uniform", "min": 1e5, "max": 3e5}}}})";
-    const SweepSpec a = parse(mc);
-    const SweepSpec b = parse(mc);
+    const SweepDefinition a = parse(mc);
+    const SweepDefinition b = parse(mc);
     std::set<double> distinct;
     double mean = 0.0;
     for (std::size_t r = 0; r < a.runCount(); ++r) {
@@ -121,15 +121,15 @@ TEST(SweepFile, GridsAndSamplesAreTheSameFromTheIndexAlone) {
 
 // One-run sweeps of the closed loop with values known to hold or not.
 std::string oneRow(const std::string &fmu, double duration, const std::string &axes, Verdict expected) {
-    const SweepSpec spec =
+    const SweepDefinition definition =
         parse(R"({"name": "v", "scenario": "startup500", "duration": )" + std::to_string(duration) +
               R"(, "set": {"grid.xOverR": 10}, "axes": )" + axes + "}");
     SweepPlan plan;
-    planSweep(spec, fmu, plan);
+    planSweep(definition, fmu, plan);
     const std::string row = runRow(plan, 0);
     std::size_t run = 99;
     Verdict verdict{};
-    EXPECT_TRUE(parseRow(row, spec.keys().size(), run, verdict)) << row;
+    EXPECT_TRUE(parseRow(row, definition.keys().size(), run, verdict)) << row;
     EXPECT_EQ(run, 0u);
     EXPECT_EQ(verdictName(verdict), std::string(verdictName(expected))) << row;
     const std::string header = csvHeader(plan);
@@ -151,7 +151,7 @@ TEST(SweepVerdict, HoldsDivergesOscillatesAndFails) {
     // swinging by hundreds of volts.
     oneRow(KESTRUNE_FMU3_PATH, 1.0, R"([{"key": "grid.scr", "values": [3.375]}])", Verdict::Oscillating);
     // Two converters: a row of figures per converter and segment.
-    const SweepSpec pair = parse(R"({"name": "p", "scenario": "pair_scr5", "duration": 0.4,
+    const SweepDefinition pair = parse(R"({"name": "p", "scenario": "pair_scr5", "duration": 0.4,
         "axes": [{"key": "converters[1].loadPower", "values": [300e3]}]})");
     SweepPlan plan;
     planSweep(pair, KESTRUNE_FMU3_PATH, plan);
@@ -175,10 +175,10 @@ TEST(SweepVerdict, HoldsDivergesOscillatesAndFails) {
 }
 
 TEST(SweepTable, BoundaryNamesWhereTheVerdictChanges) {
-    const SweepSpec spec = parse(R"({"name": "b", "scenario": "startup500",
+    const SweepDefinition definition = parse(R"({"name": "b", "scenario": "startup500",
         "axes": [{"key": "grid.scr", "values": [4, 3, 2]}, {"key": "loadPower", "values": [1e5, 2e5]}]})");
     SweepPlan plan;
-    planSweep(spec, "x.fmu", plan);
+    planSweep(definition, "x.fmu", plan);
     Collector::Tally tally;
     tally.verdicts = {0, 2, 4, 0, 0, -1};
     const std::vector<std::string> lines = boundaryLines(plan, tally);
@@ -214,14 +214,14 @@ TEST(SweepVerdict, TheWorstThatAppliesWins) {
 // A table as an interrupted sweep leaves it: whole rows out of order, a
 // repeated row, one cut short.
 TEST(SweepTable, ResumeKeepsWholeRowsAndFinishSortsThem) {
-    const SweepSpec spec = parse(R"({"name": "r", "scenario": "startup500",
+    const SweepDefinition definition = parse(R"({"name": "r", "scenario": "startup500",
         "axes": [{"key": "loadPower", "values": [1e5, 2e5, 3e5, 4e5]}]})");
     SweepPlan plan;
-    planSweep(spec, "x.fmu", plan);
+    planSweep(definition, "x.fmu", plan);
     const std::string figures(plan.figureColumns.size(), ',');
     auto row = [&](int run, const char *verdict) {
-        return std::to_string(run) + "," + valueText(spec.values(static_cast<std::size_t>(run))[0]) + "," +
-               verdict + figures + ",\"\"";
+        return std::to_string(run) + "," + valueText(definition.values(static_cast<std::size_t>(run))[0]) +
+               "," + verdict + figures + ",\"\"";
     };
     const std::filesystem::path dir = std::filesystem::temp_directory_path() / "kestrune-sweep-resume-test";
     std::filesystem::create_directories(dir);

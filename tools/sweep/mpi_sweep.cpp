@@ -107,7 +107,7 @@ int runMpiSweep(const SweepOptions &options, std::ostream &out, std::ostream &er
         std::error_code ec;
         fs::create_directories(options.outputDir, ec);
         Collector collector(plan, err, errIsTerminal);
-        const std::string csv = (fs::path(options.outputDir) / (plan.spec.name + ".csv")).string();
+        const std::string csv = (fs::path(options.outputDir) / (plan.definition.name + ".csv")).string();
         if (std::string problem = collector.open(csv, options.resume); !problem.empty()) {
             err << "kestrune-sweep: " << problem << '\n';
             dispatch({}, ranks, collector);

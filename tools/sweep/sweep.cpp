@@ -76,12 +76,12 @@ std::string duration(double seconds) {
 // --- Collector ---------------------------------------------------------------
 
 Collector::Collector(const SweepPlan &plan, std::ostream &err, bool terminal)
-    : plan_(plan), err_(err), terminal_(terminal), done_(plan.spec.runCount(), 0),
+    : plan_(plan), err_(err), terminal_(terminal), done_(plan.definition.runCount(), 0),
       start_(std::chrono::steady_clock::now()) {
-    if (plan.spec.axes.size() == 2)
-        tally_.verdicts.assign(plan.spec.runCount(), -1);
+    if (plan.definition.axes.size() == 2)
+        tally_.verdicts.assign(plan.definition.runCount(), -1);
     const std::string name = figureName();
-    const std::size_t keys = plan.spec.keys().size();
+    const std::size_t keys = plan.definition.keys().size();
     for (std::size_t c = 0; c < plan.figureColumns.size(); ++c)
         if (plan.figureColumns[c] == name)
             figureColumn_ = keys + 2 + c;
@@ -93,8 +93,8 @@ Collector::~Collector() {
 }
 
 std::string Collector::figureName() const {
-    if (!plan_.spec.figure.empty())
-        return plan_.spec.figure;
+    if (!plan_.definition.figure.empty())
+        return plan_.definition.figure;
     return (plan_.converters > 1 ? "c0_" : "") + std::string("s") + std::to_string(plan_.segments - 1) +
            "_vdc_min";
 }
@@ -118,7 +118,7 @@ std::string Collector::open(const std::string &path, bool resume) {
         const std::string kept = path + ".resume";
         std::ofstream outFile(kept, std::ios::binary | std::ios::trunc);
         outFile << header;
-        const std::size_t keys = plan_.spec.keys().size();
+        const std::size_t keys = plan_.definition.keys().size();
         while (std::getline(in, line)) {
             if (in.eof())
                 break; // no line end: cut short
@@ -179,7 +179,7 @@ void Collector::add(const std::string &row) {
     const std::lock_guard<std::mutex> lock(mutex_);
     std::size_t run = 0;
     Verdict verdict{};
-    if (!parseRow(row, plan_.spec.keys().size(), run, verdict) || run >= done_.size() || done_[run])
+    if (!parseRow(row, plan_.definition.keys().size(), run, verdict) || run >= done_.size() || done_[run])
         return;
     done_[run] = 1;
     // One write per row: the table on disk always ends with a whole row.
@@ -229,7 +229,7 @@ std::string Collector::finish() {
         std::size_t length;
     };
     std::vector<Place> places;
-    const std::size_t keys = plan_.spec.keys().size();
+    const std::size_t keys = plan_.definition.keys().size();
     std::streamoff offset = in.tellg();
     while (std::getline(in, line)) {
         std::size_t run = 0;
@@ -409,7 +409,7 @@ std::string runInProcesses(const SweepPlan &plan, const std::vector<std::size_t>
             else if (WIFEXITED(status))
                 reason += " with status " + std::to_string(WEXITSTATUS(status));
             std::string failedRow = std::to_string(run);
-            for (const double v : plan.spec.values(run))
+            for (const double v : plan.definition.values(run))
                 failedRow.append(",").append(valueText(v));
             failedRow.append(",failed")
                 .append(plan.figureColumns.size(), ',')
@@ -433,13 +433,13 @@ std::string runInProcesses(const SweepPlan &plan, const std::vector<std::size_t>
 
 std::vector<BoundaryRow> boundary(const SweepPlan &plan, const Collector::Tally &tally) {
     std::vector<BoundaryRow> rows;
-    if (plan.spec.axes.size() != 2 || tally.verdicts.empty())
+    if (plan.definition.axes.size() != 2 || tally.verdicts.empty())
         return rows;
-    const Axis &first = plan.spec.axes[0];
+    const Axis &first = plan.definition.axes[0];
     const std::size_t n = first.values.size();
-    for (std::size_t j = 0; j < plan.spec.axes[1].values.size(); ++j) {
+    for (std::size_t j = 0; j < plan.definition.axes[1].values.size(); ++j) {
         BoundaryRow row;
-        row.value = plan.spec.axes[1].values[j];
+        row.value = plan.definition.axes[1].values[j];
         int previous = -1;
         std::size_t previousAt = 0;
         for (std::size_t i = 0; i < n; ++i) {
@@ -461,8 +461,8 @@ std::vector<BoundaryRow> boundary(const SweepPlan &plan, const Collector::Tally 
 std::vector<std::string> boundaryLines(const SweepPlan &plan, const Collector::Tally &tally) {
     std::vector<std::string> lines;
     for (const BoundaryRow &row : boundary(plan, tally)) {
-        const std::string &along = plan.spec.axes[0].key;
-        std::string line = plan.spec.axes[1].key + " = " + valueText(row.value) + ": ";
+        const std::string &along = plan.definition.axes[0].key;
+        std::string line = plan.definition.axes[1].key + " = " + valueText(row.value) + ": ";
         for (std::size_t c = 0; c < row.changes.size(); ++c) {
             const BoundaryChange &change = row.changes[c];
             line.append(c == 0 ? "" : "; ")
@@ -489,8 +489,8 @@ namespace {
 
 std::string plotScript(const SweepPlan &plan, const Collector &collector, const std::string &name,
                        const std::string &csvPath) {
-    const SweepSpec &spec = plan.spec;
-    const std::size_t keys = spec.keys().size();
+    const SweepDefinition &definition = plan.definition;
+    const std::size_t keys = definition.keys().size();
     const std::size_t verdictColumn = keys + 2; // 1-based for gnuplot
     const std::size_t figureColumn = collector.figureColumn() + 1;
     const std::string figure = collector.figureName();
@@ -499,8 +499,8 @@ std::string plotScript(const SweepPlan &plan, const Collector &collector, const 
          ".gp\n";
     s += "set terminal pngcairo size 1000,650 font ',11'\nset output '" + name + ".png'\n";
     s += "set datafile separator comma\nset grid\nset key off\n";
-    s +=
-        "set title \"" + name + (spec.description.empty() ? "" : ": " + spec.description) + "\" noenhanced\n";
+    s += "set title \"" + name + (definition.description.empty() ? "" : ": " + definition.description) +
+         "\" noenhanced\n";
     s += "verdict(s) = s eq 'holds' ? 0 : s eq 'unsettled' ? 1 : s eq 'oscillating' ? 2 : s eq 'illegal' ? 3 "
          ": "
          "s eq 'diverged' ? 4 : 5\n";
@@ -511,7 +511,7 @@ std::string plotScript(const SweepPlan &plan, const Collector &collector, const 
         "'diverged' 4, 'failed' 5)\nset colorbox\n";
     const std::string v = "(verdict(strcol(" + std::to_string(verdictColumn) + ")))";
     const std::string f = "(column(" + std::to_string(figureColumn) + "))";
-    if (spec.monteCarlo) {
+    if (definition.monteCarlo) {
         // The bins are counted here, from the table on disk one row at a
         // time, and written into the script: gnuplot's own binning would
         // restart at every run without the figure.
@@ -551,32 +551,33 @@ std::string plotScript(const SweepPlan &plan, const Collector &collector, const 
              std::to_string(t.figureCount) + " with " + figure +
              "\" at graph 0.98, graph 0.95 right noenhanced\n";
         s += "plot $bins using 1:2 with boxes lc rgb '#1f77b4'\n";
-    } else if (spec.axes.size() == 1) {
-        s += "set xlabel '" + spec.axes[0].key + "' noenhanced\nset ylabel '" + figure + "' noenhanced\n";
-        if (spec.axes[0].log)
+    } else if (definition.axes.size() == 1) {
+        s += "set xlabel '" + definition.axes[0].key + "' noenhanced\nset ylabel '" + figure +
+             "' noenhanced\n";
+        if (definition.axes[0].log)
             s += "set logscale x\n";
         s += verdictPalette;
         s += "plot '" + name + ".csv' skip 1 using 2:" + f +
              " with lines lc rgb '#888888', '' skip 1 using 2:" + f + ":" + v +
              " with points pt 7 ps 1.5 lc palette\n";
     } else {
-        s += "set xlabel '" + spec.axes[0].key + "' noenhanced\nset ylabel '" + spec.axes[1].key +
+        s += "set xlabel '" + definition.axes[0].key + "' noenhanced\nset ylabel '" + definition.axes[1].key +
              "' noenhanced\n";
-        if (spec.axes[0].log)
+        if (definition.axes[0].log)
             s += "set logscale x\n";
-        if (spec.axes[1].log)
+        if (definition.axes[1].log)
             s += "set logscale y\n";
         s += "set offsets graph 0.03, graph 0.03, graph 0.08, graph 0.08\n";
         // An axis of a few values has a tic at each.
         for (std::size_t a = 0; a < 2; ++a) {
-            if (spec.axes[a].values.size() > 12)
+            if (definition.axes[a].values.size() > 12)
                 continue;
             std::string tics;
-            for (const double value : spec.axes[a].values)
+            for (const double value : definition.axes[a].values)
                 tics += (tics.empty() ? "" : ", ") + valueText(value);
             s += std::string(a == 0 ? "set xtics (" : "set ytics (") + tics + ")\n";
         }
-        if (spec.figure.empty()) {
+        if (definition.figure.empty()) {
             s += verdictPalette;
             s += "plot '" + name + ".csv' skip 1 using 2:3:" + v + " with points pt 5 ps 2.2 lc palette\n";
         } else {
@@ -597,8 +598,8 @@ int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &c
         err << "kestrune-sweep: " << problem << '\n';
         status = 1;
     }
-    const SweepSpec &spec = plan.spec;
-    const std::string &name = spec.name;
+    const SweepDefinition &definition = plan.definition;
+    const std::string &name = definition.name;
     const fs::path directory = options.outputDir;
     const Collector::Tally &tally = collector.tally();
     const std::size_t ranNow = tally.done - collector.resumed();
@@ -608,7 +609,7 @@ int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &c
     std::string png;
     std::error_code ec;
     fs::remove(directory / (name + ".png"), ec);
-    if (options.plot && (spec.monteCarlo || spec.axes.size() <= 2)) {
+    if (options.plot && (definition.monteCarlo || definition.axes.size() <= 2)) {
         std::ofstream script(directory / (name + ".gp"), std::ios::trunc);
         script << plotScript(plan, collector, name, (directory / (name + ".csv")).string());
         script.close();
@@ -629,17 +630,17 @@ int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &c
 
     nlohmann::ordered_json summary;
     summary["sweep"] = {{"name", name},
-                        {"description", spec.description},
-                        {"file", absolutePath(spec.source)},
-                        {"scenario", spec.scenario},
-                        {"duration", spec.base.duration}};
+                        {"description", definition.description},
+                        {"file", absolutePath(definition.source)},
+                        {"scenario", definition.scenario},
+                        {"duration", definition.base.duration}};
     nlohmann::ordered_json fixed = nlohmann::ordered_json::object();
-    for (const auto &[key, value] : spec.fixed)
+    for (const auto &[key, value] : definition.fixed)
         fixed[key] = value;
     summary["sweep"]["set"] = fixed;
-    if (spec.monteCarlo) {
+    if (definition.monteCarlo) {
         nlohmann::ordered_json parameters = nlohmann::ordered_json::object();
-        for (const Distribution &d : spec.distributions) {
+        for (const Distribution &d : definition.distributions) {
             nlohmann::ordered_json p = {
                 {"distribution", d.kind == Distribution::Kind::Normal ? "normal" : "uniform"}};
             if (d.kind == Distribution::Kind::Normal) {
@@ -651,10 +652,10 @@ int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &c
             parameters[d.key] = p;
         }
         summary["sweep"]["montecarlo"] = {
-            {"count", spec.samples}, {"seed", spec.seed}, {"parameters", parameters}};
+            {"count", definition.samples}, {"seed", definition.seed}, {"parameters", parameters}};
     } else {
         nlohmann::ordered_json axes = nlohmann::ordered_json::array();
-        for (const Axis &axis : spec.axes)
+        for (const Axis &axis : definition.axes)
             axes.push_back({{"key", axis.key}, {"values", axis.values}});
         summary["sweep"]["axes"] = axes;
     }
@@ -662,7 +663,7 @@ int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &c
     nlohmann::ordered_json counts = nlohmann::ordered_json::object();
     for (std::size_t v = 0; v < VERDICT_COUNT; ++v)
         counts[verdictName(static_cast<Verdict>(v))] = tally.counts[v];
-    summary["runs"] = {{"total", spec.runCount()},
+    summary["runs"] = {{"total", definition.runCount()},
                        {"done", tally.done},
                        {"resumed", collector.resumed()},
                        {"verdicts", counts}};
@@ -683,9 +684,10 @@ int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &c
                                    {"at", change.beforeAt},
                                    {"to", verdictName(change.after)},
                                    {"next", change.afterAt}});
-            rows.push_back({{spec.axes[1].key, row.value}, {"changes", changes}});
+            rows.push_back({{definition.axes[1].key, row.value}, {"changes", changes}});
         }
-        summary["boundary"] = {{"along", spec.axes[0].key}, {"per", spec.axes[1].key}, {"rows", rows}};
+        summary["boundary"] = {
+            {"along", definition.axes[0].key}, {"per", definition.axes[1].key}, {"rows", rows}};
     }
     const std::string csv = absolutePath(directory / (name + ".csv"));
     const std::string jsonPath = absolutePath(directory / (name + ".json"));
@@ -699,8 +701,8 @@ int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &c
         status = 1;
     }
 
-    out << "Sweep " << name << (spec.description.empty() ? "" : ": " + spec.description) << '\n';
-    out << tally.done << " of " << spec.runCount() << " runs";
+    out << "Sweep " << name << (definition.description.empty() ? "" : ": " + definition.description) << '\n';
+    out << tally.done << " of " << definition.runCount() << " runs";
     if (collector.resumed() > 0)
         out << " (" << collector.resumed() << " from the earlier table)";
     char rateText[64];
@@ -719,7 +721,7 @@ int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &c
         out << line << '\n';
     }
     if (!boundaryText.empty()) {
-        out << "Boundary along " << spec.axes[0].key << " (where the verdict changes):\n";
+        out << "Boundary along " << definition.axes[0].key << " (where the verdict changes):\n";
         for (const std::string &line : boundaryText)
             out << "  " << line << '\n';
     }
@@ -730,13 +732,13 @@ int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &c
 }
 
 int prepareSweep(const SweepOptions &options, SweepPlan &plan, std::ostream &err) {
-    SweepSpec spec;
-    if (std::string problem = loadSweep(options.sweep, options.sweepDir, options.scenarioDir, spec);
+    SweepDefinition definition;
+    if (std::string problem = loadSweep(options.sweep, options.sweepDir, options.scenarioDir, definition);
         !problem.empty()) {
         err << "kestrune-sweep: " << problem << '\n';
         return 2;
     }
-    planSweep(spec, options.fmu, plan);
+    planSweep(definition, options.fmu, plan);
     return 0;
 }
 
@@ -760,7 +762,7 @@ int runLocalSweep(const SweepOptions &options, std::ostream &out, std::ostream &
         return 1;
     }
     Collector collector(plan, err, errIsTerminal);
-    const std::string csv = (fs::path(options.outputDir) / (plan.spec.name + ".csv")).string();
+    const std::string csv = (fs::path(options.outputDir) / (plan.definition.name + ".csv")).string();
     if (std::string problem = collector.open(csv, options.resume); !problem.empty()) {
         err << "kestrune-sweep: " << problem << '\n';
         return 1;

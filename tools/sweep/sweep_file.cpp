@@ -38,11 +38,11 @@ class Reader {
     Reader(std::string source, std::string scenarioDir)
         : source_(std::move(source)), scenarioDir_(std::move(scenarioDir)) {}
 
-    std::string read(const json &document, SweepSpec &out) {
+    std::string read(const json &document, SweepDefinition &out) {
         if (!document.is_object())
             return fail("", "must be a JSON object");
-        SweepSpec spec;
-        spec.source = source_;
+        SweepDefinition definition;
+        definition.source = source_;
         const json *axes = nullptr;
         const json *monteCarlo = nullptr;
         const json *set = nullptr;
@@ -51,10 +51,10 @@ class Reader {
             if (key == "name" || key == "description" || key == "scenario" || key == "figure") {
                 if (!value.is_string())
                     return fail(key, "must be a string");
-                (key == "name"          ? spec.name
-                 : key == "description" ? spec.description
-                 : key == "scenario"    ? spec.scenario
-                                        : spec.figure) = value.get<std::string>();
+                (key == "name"          ? definition.name
+                 : key == "description" ? definition.description
+                 : key == "scenario"    ? definition.scenario
+                                        : definition.figure) = value.get<std::string>();
             } else if (key == "duration") {
                 if (!value.is_number() || !(value.get<double>() > 0.0))
                     return fail(key, "must be a positive number of seconds");
@@ -70,19 +70,19 @@ class Reader {
                                  "montecarlo, figure)");
             }
         }
-        if (spec.name.empty())
+        if (definition.name.empty())
             return fail("name", "is missing: the sweep's name names its output files");
-        for (const char c : spec.name)
+        for (const char c : definition.name)
             if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-'))
-                return fail("name", "'" + spec.name + "' must be letters, digits, '_' and '-'");
-        if (spec.scenario.empty())
+                return fail("name", "'" + definition.name + "' must be letters, digits, '_' and '-'");
+        if (definition.scenario.empty())
             return fail("scenario", "is missing: a shipped scenario's name or a scenario file");
         if ((axes == nullptr) == (monteCarlo == nullptr))
             return fail("",
                         "needs either \"axes\" (a grid) or \"montecarlo\" (a sample), not both or neither");
 
         // The base: the scenario, with a path relative to the sweep file.
-        std::string scenarioPath = spec.scenario;
+        std::string scenarioPath = definition.scenario;
         const bool byName = scenarioPath.find('/') == std::string::npos && !scenarioPath.ends_with(".json");
         if (!byName && std::filesystem::path(scenarioPath).is_relative())
             scenarioPath = (std::filesystem::path(source_).parent_path() / scenarioPath).string();
@@ -107,24 +107,24 @@ class Reader {
                 options.overrides.emplace_back(key, text);
             }
         }
-        spec.fixed = options.overrides;
+        definition.fixed = options.overrides;
         options.duration = duration;
         sim::RunPlan plan;
         if (std::string problem = sim::planRun(options, base, plan); !problem.empty())
             return fail("set", problem);
-        spec.base = plan.scenario;
+        definition.base = plan.scenario;
 
         if (axes != nullptr) {
-            if (!readAxes(*axes, spec))
+            if (!readAxes(*axes, definition))
                 return error_;
-        } else if (!readMonteCarlo(*monteCarlo, spec)) {
+        } else if (!readMonteCarlo(*monteCarlo, definition)) {
             return error_;
         }
-        if (!spec.figure.empty() && !figureKnown(spec))
-            return fail("figure", "'" + spec.figure +
+        if (!definition.figure.empty() && !figureKnown(definition))
+            return fail("figure", "'" + definition.figure +
                                       "' is no column of the table: sJ_NAME (segment J from 0) " +
                                       "or cI_sJ_NAME with several converters, NAME one of " + figureList());
-        out = std::move(spec);
+        out = std::move(definition);
         return "";
     }
 
@@ -135,8 +135,9 @@ class Reader {
     }
 
     // A value of key must make a valid scenario of the base.
-    bool checkValue(const SweepSpec &spec, const std::string &where, const std::string &key, double value) {
-        sim::Scenario scenario = spec.base;
+    bool checkValue(const SweepDefinition &definition, const std::string &where, const std::string &key,
+                    double value) {
+        sim::Scenario scenario = definition.base;
         std::string problem = sim::applyOverride(scenario, key, valueText(value));
         if (problem.empty())
             problem = sim::validateScenario(scenario);
@@ -161,7 +162,7 @@ class Reader {
         return true;
     }
 
-    bool readAxes(const json &axes, SweepSpec &spec) {
+    bool readAxes(const json &axes, SweepDefinition &definition) {
         if (!axes.is_array() || axes.empty()) {
             fail("axes", "must be a non-empty array of axes");
             return false;
@@ -177,7 +178,7 @@ class Reader {
             Axis out;
             if (!readKey(axis, where, out.key))
                 return false;
-            for (const Axis &other : spec.axes)
+            for (const Axis &other : definition.axes)
                 if (other.key == out.key) {
                     fail(where + ".key", "'" + out.key + "' is swept by an earlier axis already");
                     return false;
@@ -247,7 +248,8 @@ class Reader {
                 }
             }
             for (std::size_t i = 0; i < out.values.size(); ++i)
-                if (!checkValue(spec, where + (listed ? ".values[" + std::to_string(i) + "]" : std::string()),
+                if (!checkValue(definition,
+                                where + (listed ? ".values[" + std::to_string(i) + "]" : std::string()),
                                 out.key, out.values[i]))
                     return false;
             runs *= static_cast<double>(out.values.size());
@@ -255,12 +257,12 @@ class Reader {
                 fail("axes", "make more than 1e8 runs");
                 return false;
             }
-            spec.axes.push_back(std::move(out));
+            definition.axes.push_back(std::move(out));
         }
         return true;
     }
 
-    bool readMonteCarlo(const json &mc, SweepSpec &spec) {
+    bool readMonteCarlo(const json &mc, SweepDefinition &definition) {
         if (!mc.is_object()) {
             fail("montecarlo", "must be an object: count, seed, parameters");
             return false;
@@ -286,9 +288,9 @@ class Reader {
             fail("montecarlo.parameters", "must be an object with a distribution per parameter key");
             return false;
         }
-        spec.monteCarlo = true;
-        spec.samples = static_cast<std::int64_t>(count->get<double>());
-        spec.seed = seed->get<std::uint64_t>();
+        definition.monteCarlo = true;
+        definition.samples = static_cast<std::int64_t>(count->get<double>());
+        definition.seed = seed->get<std::uint64_t>();
         for (const auto &[key, value] : parameters->items()) {
             const std::string where = "montecarlo.parameters." + key;
             Distribution d;
@@ -342,10 +344,10 @@ class Reader {
                     return false;
                 }
             }
-            if (!checkValue(spec, where + ".min", key, d.min) ||
-                !checkValue(spec, where + ".max", key, d.max))
+            if (!checkValue(definition, where + ".min", key, d.min) ||
+                !checkValue(definition, where + ".max", key, d.max))
                 return false;
-            spec.distributions.push_back(d);
+            definition.distributions.push_back(d);
         }
         return true;
     }
@@ -359,10 +361,10 @@ class Reader {
 
     // A figure column of the table: sK_NAME, or cJ_sK_NAME with several
     // converters, J and K within the converters and segments.
-    static bool figureKnown(const SweepSpec &spec) {
-        const std::size_t converters = sim::converterCount(spec.base);
-        const std::size_t segments = sim::segmentStarts(spec.base).size() + 1;
-        std::string_view f = spec.figure;
+    static bool figureKnown(const SweepDefinition &definition) {
+        const std::size_t converters = sim::converterCount(definition.base);
+        const std::size_t segments = sim::segmentStarts(definition.base).size() + 1;
+        std::string_view f = definition.figure;
         auto index = [&f](char letter, std::size_t limit) {
             if (f.size() < 3 || f[0] != letter)
                 return false;
@@ -410,7 +412,7 @@ std::string valueText(double value) {
     return std::string(buffer, result.ptr);
 }
 
-std::size_t SweepSpec::runCount() const {
+std::size_t SweepDefinition::runCount() const {
     if (monteCarlo)
         return static_cast<std::size_t>(samples);
     std::size_t runs = 1;
@@ -419,7 +421,7 @@ std::size_t SweepSpec::runCount() const {
     return runs;
 }
 
-std::vector<std::string> SweepSpec::keys() const {
+std::vector<std::string> SweepDefinition::keys() const {
     std::vector<std::string> keys;
     if (monteCarlo)
         for (const Distribution &d : distributions)
@@ -430,7 +432,7 @@ std::vector<std::string> SweepSpec::keys() const {
     return keys;
 }
 
-std::vector<double> SweepSpec::values(std::size_t run) const {
+std::vector<double> SweepDefinition::values(std::size_t run) const {
     std::vector<double> values;
     if (!monteCarlo) {
         for (const Axis &axis : axes) {
@@ -468,7 +470,7 @@ std::vector<double> SweepSpec::values(std::size_t run) const {
 }
 
 std::string parseSweep(const std::string &text, const std::string &source, const std::string &scenarioDir,
-                       SweepSpec &spec) {
+                       SweepDefinition &definition) {
     json document;
     try {
         document = json::parse(text);
@@ -478,11 +480,11 @@ std::string parseSweep(const std::string &text, const std::string &source, const
             what = what.substr(tagEnd + 2);
         return source + ": not valid JSON: " + what;
     }
-    return Reader(source, scenarioDir).read(document, spec);
+    return Reader(source, scenarioDir).read(document, definition);
 }
 
 std::string loadSweep(const std::string &nameOrPath, const std::string &sweepDir,
-                      const std::string &scenarioDir, SweepSpec &spec) {
+                      const std::string &scenarioDir, SweepDefinition &definition) {
     namespace fs = std::filesystem;
     const bool byName = nameOrPath.find('/') == std::string::npos && !nameOrPath.ends_with(".json");
     const fs::path path = byName ? fs::path(sweepDir) / (nameOrPath + ".json") : fs::path(nameOrPath);
@@ -495,7 +497,7 @@ std::string loadSweep(const std::string &nameOrPath, const std::string &sweepDir
         return path.string() + ": cannot be read";
     std::ostringstream text;
     text << file.rdbuf();
-    return parseSweep(text.str(), path.string(), scenarioDir, spec);
+    return parseSweep(text.str(), path.string(), scenarioDir, definition);
 }
 
 } // namespace kestrune::sweep

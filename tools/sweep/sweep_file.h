@@ -32,7 +32,7 @@ struct Distribution {
     double sd = 0.0;
 };
 
-struct SweepSpec {
+struct SweepDefinition {
     std::string name; // names the output files
     std::string description;
     std::string source;   // the sweep file
@@ -64,12 +64,12 @@ std::string valueText(double value);
 
 // Reads a sweep from JSON text; source names it in messages, and a scenario
 // path in it is taken relative to the sweep file's folder. Returns "" and
-// fills spec, or one line saying what is wrong.
+// fills definition, or one line saying what is wrong.
 std::string parseSweep(const std::string &text, const std::string &source, const std::string &scenarioDir,
-                       SweepSpec &spec);
+                       SweepDefinition &definition);
 // Reads the file, or a shipped sweep by name from sweepDir.
 std::string loadSweep(const std::string &nameOrPath, const std::string &sweepDir,
-                      const std::string &scenarioDir, SweepSpec &spec);
+                      const std::string &scenarioDir, SweepDefinition &definition);
 
 // The figure names a row carries per converter and segment.
 const std::vector<const char *> &figureNames();

@@ -166,11 +166,11 @@ Verdict judge(const sim::ClosedLoopResult &result, const SwingWatch &watch, std:
     return Verdict::Holds;
 }
 
-std::string planSweep(const SweepSpec &spec, const std::string &fmu, SweepPlan &plan) {
-    plan.spec = spec;
+std::string planSweep(const SweepDefinition &definition, const std::string &fmu, SweepPlan &plan) {
+    plan.definition = definition;
     plan.fmu = fmu;
-    plan.converters = sim::converterCount(spec.base);
-    plan.segments = sim::segmentStarts(spec.base).size() + 1;
+    plan.converters = sim::converterCount(definition.base);
+    plan.segments = sim::segmentStarts(definition.base).size() + 1;
     plan.figureColumns.clear();
     for (std::size_t j = 0; j < plan.converters; ++j)
         for (std::size_t k = 0; k < plan.segments; ++k)
@@ -186,7 +186,7 @@ std::string planSweep(const SweepSpec &spec, const std::string &fmu, SweepPlan &
 
 std::string csvHeader(const SweepPlan &plan) {
     std::string header = "run";
-    for (const std::string &key : plan.spec.keys())
+    for (const std::string &key : plan.definition.keys())
         header += "," + key;
     header += ",verdict";
     for (const std::string &column : plan.figureColumns)
@@ -196,8 +196,8 @@ std::string csvHeader(const SweepPlan &plan) {
 }
 
 std::string runRow(const SweepPlan &plan, std::size_t run) {
-    const std::vector<double> values = plan.spec.values(run);
-    const std::vector<std::string> keys = plan.spec.keys();
+    const std::vector<double> values = plan.definition.values(run);
+    const std::vector<std::string> keys = plan.definition.keys();
     std::string row = std::to_string(run);
     for (const double v : values)
         row.append(",").append(valueText(v));
@@ -209,7 +209,7 @@ std::string runRow(const SweepPlan &plan, std::size_t run) {
     options.outputInterval = 25e-6;
     sim::RunPlan runPlan;
     sim::ClosedLoopResult result;
-    std::string problem = sim::planRun(options, plan.spec.base, runPlan);
+    std::string problem = sim::planRun(options, plan.definition.base, runPlan);
     SwingWatch watch(sim::segmentStarts(runPlan.scenario), runPlan.scenario.duration, plan.converters);
     if (problem.empty()) {
         std::ostringstream unitMessages; // kept in the result; not printed per run

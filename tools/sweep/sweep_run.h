@@ -77,17 +77,17 @@ constexpr double SWING_GROWTH = 1.25;
 // Whether a segment's swing counts as oscillating.
 bool oscillates(double last, double previous);
 
-// What every run of a sweep shares: the spec, the archive, and the table's
+// What every run of a sweep shares: the definition, the archive, and the table's
 // layout.
 struct SweepPlan {
-    SweepSpec spec;
+    SweepDefinition definition;
     std::string fmu;
     std::size_t converters = 1;
     std::size_t segments = 1;
     std::vector<std::string> figureColumns; // after the verdict, before the reason
 };
 
-std::string planSweep(const SweepSpec &spec, const std::string &fmu, SweepPlan &plan);
+std::string planSweep(const SweepDefinition &definition, const std::string &fmu, SweepPlan &plan);
 
 // The CSV's header: run, the swept keys, verdict, the figures per converter
 // and segment, reason.
