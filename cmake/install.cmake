@@ -1,15 +1,17 @@
 # The installed layout, the same under any prefix: the programs in bin/, the
-# unit's archives and the shipped scenarios in share/kestrune/, where
-# kestrune-sim looks for them relative to itself, and the documentation in
-# share/doc/kestrune/.
+# unit's archives, the shipped scenarios and sweeps in share/kestrune/, where
+# kestrune-sim and kestrune-sweep look for them relative to themselves, and
+# the documentation in share/doc/kestrune/.
 include(GNUInstallDirs)
-install(TARGETS kestrune-sim kestrune-record RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS kestrune-sim kestrune-sweep kestrune-record RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The archives, one line each.
 install(FILES ${KESTRUNE_FMU_PATH} DESTINATION ${KESTRUNE_INSTALL_DATADIR})
 install(FILES ${KESTRUNE_FMU3_PATH} DESTINATION ${KESTRUNE_INSTALL_DATADIR})
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/scenarios/ DESTINATION ${KESTRUNE_INSTALL_DATADIR}/scenarios
+        FILES_MATCHING PATTERN "*.json")
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/sweeps/ DESTINATION ${KESTRUNE_INSTALL_DATADIR}/sweeps
         FILES_MATCHING PATTERN "*.json")
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kestrune)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kestrune/docs)

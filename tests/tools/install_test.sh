@@ -19,4 +19,8 @@ cd "$work"
 "$sim" --scenario weak_scr5 --duration 0.01 --no-plot --output-dir out >run.log
 grep -q "Scenario weak_scr5" run.log
 grep -q "\"fmu\": \"$work/moved/share/kestrune/Kestrune.fmu\"" out/weak_scr5.json
+# kestrune-sweep finds the installed sweeps and the FMI 3.0 archive.
+"$work/moved/bin/kestrune-sweep" --help >sweep-help.txt
+grep -q "$work/moved/share/kestrune/sweeps" sweep-help.txt
+grep -q "$work/moved/share/kestrune/Kestrune-fmi3.fmu" sweep-help.txt
 echo "installed, moved and ran from $work/moved"

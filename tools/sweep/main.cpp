@@ -1,0 +1,141 @@
+// kestrune-sweep: runs a closed-loop scenario over a grid or a Monte Carlo
+// sample of its parameters, on every core of this machine or over the ranks
+// of an MPI job.
+#include "sweep.h"
+#ifdef KESTRUNE_MPI
+#include "mpi_sweep.h"
+#endif
+
+#include <filesystem>
+#include <iostream>
+#include <string_view>
+#include <unistd.h>
+
+#ifndef KESTRUNE_INSTALLED_DATA
+#define KESTRUNE_INSTALLED_DATA "../share/kestrune"
+#endif
+#ifndef KESTRUNE_BUILD_FMU3
+#define KESTRUNE_BUILD_FMU3 "../Kestrune-fmi3.fmu"
+#endif
+#ifndef KESTRUNE_BUILD_SCENARIOS
+#define KESTRUNE_BUILD_SCENARIOS "../scenarios"
+#endif
+#ifndef KESTRUNE_BUILD_SWEEPS
+#define KESTRUNE_BUILD_SWEEPS "../sweeps"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path programFolder() {
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? fs::path() : self.parent_path();
+}
+
+std::string firstExisting(const fs::path &folder, std::initializer_list<const char *> candidates) {
+    std::error_code ec;
+    for (const char *candidate : candidates) {
+        const fs::path path = (folder / candidate).lexically_normal();
+        if (fs::exists(path, ec))
+            return path.string();
+    }
+    return (folder / *candidates.begin()).lexically_normal().string();
+}
+
+std::string usage(const kestrune::sweep::SweepOptions &defaults) {
+    return "Usage: kestrune-sweep [options] SWEEP.json|NAME\n"
+           "\n"
+           "Runs the closed loop of kestrune-sim over a sweep: a base scenario and either\n"
+           "axes of parameter values (their product is the grid) or a Monte Carlo sample.\n"
+           "Each run gets a verdict (holds, unsettled, oscillating, illegal, diverged,\n"
+           "failed) and a row of the table OUT/NAME.csv, written as it arrives; at the end\n"
+           "NAME.json summarises, NAME.png plots, and a two-axis sweep prints its boundary.\n"
+           "Under mpirun or srun the runs are spread over the ranks.\n"
+           "\n"
+           "Options:\n"
+           "  --jobs N            workers on this machine (default: every core)\n"
+           "  --resume            keep the rows already in OUT/NAME.csv and run the rest\n"
+           "  --fmu PATH          the unit's archive (default: " +
+           defaults.fmu +
+           ")\n"
+           "  --output-dir DIR    where the files go (default: out)\n"
+           "  --no-plot           no gnuplot\n"
+           "  --sweep-dir DIR     where sweep names are looked up (default: " +
+           defaults.sweepDir +
+           ")\n"
+           "  --scenario-dir DIR  where scenario names are looked up (default: " +
+           defaults.scenarioDir + ")\n  --help\n";
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    using kestrune::sweep::SweepOptions;
+    const fs::path folder = programFolder();
+    SweepOptions options;
+    options.fmu = firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/Kestrune-fmi3.fmu", KESTRUNE_BUILD_FMU3});
+    options.scenarioDir =
+        firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/scenarios", KESTRUNE_BUILD_SCENARIOS});
+    options.sweepDir = firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/sweeps", KESTRUNE_BUILD_SWEEPS});
+
+    auto bad = [](const std::string &problem) {
+        std::cerr << "kestrune-sweep: " << problem << "\nTry 'kestrune-sweep --help'.\n";
+        return 2;
+    };
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        std::string value;
+        const bool takesValue = arg == "--jobs" || arg == "--fmu" || arg == "--output-dir" ||
+                                arg == "--sweep-dir" || arg == "--scenario-dir" ||
+                                arg.starts_with("--jobs=") || arg.starts_with("--fmu=") ||
+                                arg.starts_with("--output-dir=") || arg.starts_with("--sweep-dir=") ||
+                                arg.starts_with("--scenario-dir=");
+        if (takesValue) {
+            if (const std::size_t eq = arg.find('='); eq != std::string_view::npos) {
+                value = std::string(arg.substr(eq + 1));
+                arg = arg.substr(0, eq);
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            } else {
+                return bad(std::string(arg) + " needs a value");
+            }
+        }
+        if (arg == "--help" || arg == "-h") {
+            std::cout << usage(options);
+            return 0;
+        } else if (arg == "--jobs") {
+            const std::optional<double> n = kestrune::sim::parseReal(value);
+            if (!n || *n < 1.0 || *n > 4096.0 || *n != static_cast<double>(static_cast<unsigned>(*n)))
+                return bad("--jobs takes a whole number from 1 to 4096, not '" + value + "'");
+            options.jobs = static_cast<unsigned>(*n);
+        } else if (arg == "--fmu") {
+            options.fmu = value;
+        } else if (arg == "--output-dir") {
+            options.outputDir = value;
+        } else if (arg == "--sweep-dir") {
+            options.sweepDir = value;
+        } else if (arg == "--scenario-dir") {
+            options.scenarioDir = value;
+        } else if (arg == "--resume") {
+            options.resume = true;
+        } else if (arg == "--no-plot") {
+            options.plot = false;
+        } else if (arg.starts_with("-")) {
+            return bad("unknown option " + std::string(arg));
+        } else if (options.sweep.empty()) {
+            options.sweep = std::string(arg);
+        } else {
+            return bad("one sweep at a time ('" + options.sweep + "' and '" + std::string(arg) + "')");
+        }
+    }
+    if (options.sweep.empty())
+        return bad("no sweep given");
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+#ifdef KESTRUNE_MPI
+    if (kestrune::sweep::launchedByMpi())
+        return kestrune::sweep::runMpiSweep(options, std::cout, std::cerr, terminal);
+#endif
+    return kestrune::sweep::runLocalSweep(options, std::cout, std::cerr, terminal);
+}
