@@ -189,7 +189,7 @@ void noPreemptionLock() {}
 
 ScheduledSession::ScheduledSession(const FmuLibrary &library, RecordingLogger &logger,
                                    VariableBindings bindings)
-    : library_(library), logger_(logger), bindings_(std::move(bindings)) {}
+    : Session3(library, logger, std::move(bindings)) {}
 
 ScheduledSession::~ScheduledSession() {
     freeInstance();
@@ -208,20 +208,9 @@ bool ScheduledSession::instantiate(const std::string &instanceName, const char *
 }
 
 fmi2Status ScheduledSession::initialize(double startTime, const Inputs *inputs) {
-    if (instance_ == nullptr)
-        return fmi2Error;
-    fmi3Status status =
-        fmi().fmi3EnterInitializationMode(instance_, fmi3False, 0.0, startTime, fmi3False, 0.0);
-    if (status != fmi3OK)
-        return static_cast<fmi2Status>(status);
-    if (inputs != nullptr) {
-        const fmi2Status written = setInputs(*inputs);
-        if (written != fmi2OK)
-            return written;
-    }
-    status = fmi().fmi3ExitInitializationMode(instance_);
-    if (status != fmi3OK)
-        return static_cast<fmi2Status>(status);
+    const fmi2Status status = Session3::initialize(startTime, inputs);
+    if (status != fmi2OK)
+        return status;
     return activateTick(0);
 }
 
@@ -233,13 +222,6 @@ fmi2Status ScheduledSession::activateTick(long long k) {
     if (status == fmi3OK)
         lastTick_ = k;
     return static_cast<fmi2Status>(status);
-}
-
-fmi2Status ScheduledSession::setInputs(const Inputs &inputs) {
-    if (instance_ == nullptr)
-        return fmi2Error;
-    return static_cast<fmi2Status>(fmi().fmi3SetFloat64(
-        instance_, bindings_.inputs.data(), bindings_.inputs.size(), inputs.data(), inputs.size()));
 }
 
 fmi2Status ScheduledSession::doStep(double currentTime, double stepSize) {
@@ -261,36 +243,8 @@ fmi2Status ScheduledSession::doStep(double currentTime, double stepSize) {
     return fmi2OK;
 }
 
-fmi2Status ScheduledSession::readGates(Gates &gates) {
-    return readReals(bindings_.gates.data(), bindings_.gates.size(), gates.data());
-}
-
-fmi2Status ScheduledSession::readReals(const fmi2ValueReference *vr, std::size_t count, double *values) {
-    if (instance_ == nullptr)
-        return fmi2Error;
-    return static_cast<fmi2Status>(fmi().fmi3GetFloat64(instance_, vr, count, values, count));
-}
-
-double ScheduledSession::readTime() {
-    double time = std::numeric_limits<double>::quiet_NaN();
-    const fmi2ValueReference vr = bindings_.time;
-    if (readReals(&vr, 1, &time) != fmi2OK)
-        return std::numeric_limits<double>::quiet_NaN();
-    return time;
-}
-
-fmi2Status ScheduledSession::terminate() {
-    if (instance_ == nullptr)
-        return fmi2Error;
-    return static_cast<fmi2Status>(fmi().fmi3Terminate(instance_));
-}
-
 void ScheduledSession::freeInstance() {
-    if (instance_ == nullptr)
-        return;
-    if (library_.loaded())
-        fmi().fmi3FreeInstance(instance_);
-    instance_ = nullptr;
+    Session3::freeInstance();
     lastTick_ = -1;
 }
 

@@ -100,7 +100,7 @@ class Session final : public UnitSession {
 
 // Drives an FMI 3.0 library through fmi3InstantiateCoSimulation (without
 // event mode or intermediate update) and fmi3DoStep.
-class Session3 final : public UnitSession {
+class Session3 : public UnitSession {
   public:
     Session3(const FmuLibrary &library, RecordingLogger &logger, VariableBindings bindings = fmi3Bindings());
     ~Session3() override;
@@ -128,11 +128,13 @@ class Session3 final : public UnitSession {
     bool terminateRequested() const { return terminateRequested_; }
     double lastSuccessfulTime() const { return lastSuccessfulTime_; }
 
-  private:
+  protected:
     const FmuLibrary &library_;
     RecordingLogger &logger_;
     VariableBindings bindings_;
     fmi3Instance instance_ = nullptr;
+
+  private:
     bool terminateRequested_ = false;
     double lastSuccessfulTime_ = 0.0;
 };
@@ -150,7 +152,7 @@ inline constexpr int SLOW_RATE_RATIO = 20;
 // base-rate partition first. Its figures are those of Session3 stepping
 // the same way. With nothing preempting anything, its preemption lock does
 // nothing.
-class ScheduledSession final : public UnitSession {
+class ScheduledSession final : public Session3 {
   public:
     ScheduledSession(const FmuLibrary &library, RecordingLogger &logger,
                      VariableBindings bindings = Session3::fmi3Bindings());
@@ -163,29 +165,16 @@ class ScheduledSession final : public UnitSession {
     // readable, as after a co-simulation's initialization.
     fmi2Status initialize(double startTime = 0.0, const Inputs *inputs = nullptr) override;
 
-    fmi2Status setInputs(const Inputs &inputs) override;
     // Activates the ticks in (currentTime, currentTime + stepSize]; the step
     // must start where the last one ended and span whole base steps.
     fmi2Status doStep(double currentTime, double stepSize) override;
-    fmi2Status readGates(Gates &gates) override;
-    fmi2Status readReals(const fmi2ValueReference *vr, std::size_t count, double *values) override;
-    double readTime() override;
-    fmi2Status terminate() override;
     void freeInstance() override;
-    bool holdsInstance() const override { return instance_ != nullptr; }
-
-    fmi3Instance instance() const { return instance_; }
-    const Fmi3Functions &fmi() const { return library_.fmi3(); }
 
   private:
     // The activations of base tick k: the base-rate clock, then on every
     // 20th tick the slow-rate clock.
     fmi2Status activateTick(long long k);
 
-    const FmuLibrary &library_;
-    RecordingLogger &logger_;
-    VariableBindings bindings_;
-    fmi3Instance instance_ = nullptr;
     long long lastTick_ = -1; // the last base tick activated
 };
 
