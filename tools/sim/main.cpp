@@ -2,6 +2,8 @@
 #include "options.h"
 #include "run.h"
 
+#include "program_paths.h"
+
 #include <filesystem>
 #include <iostream>
 #include <string_view>
@@ -21,34 +23,11 @@
 #define KESTRUNE_BUILD_SCENARIOS "../scenarios"
 #endif
 
-namespace {
-
-namespace fs = std::filesystem;
-
-// The program's folder, from the link the kernel keeps to it; "" when it
-// cannot be read.
-fs::path programFolder() {
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? fs::path() : self.parent_path();
-}
-
-// The first candidate that exists, relative to the program's folder; the
-// first one when none does, so that messages name where it was looked for.
-std::string firstExisting(const fs::path &folder, std::initializer_list<const char *> candidates) {
-    std::error_code ec;
-    for (const char *candidate : candidates) {
-        const fs::path path = (folder / candidate).lexically_normal();
-        if (fs::exists(path, ec))
-            return path.string();
-    }
-    return (folder / *candidates.begin()).lexically_normal().string();
-}
-
-} // namespace
-
 int main(int argc, char **argv) {
+    namespace fs = std::filesystem;
+    using kestrune::sim::firstExisting;
     using kestrune::sim::ParseResult;
+    using kestrune::sim::programFolder;
     const fs::path folder = programFolder();
     const std::string defaultFmu =
         firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/Kestrune.fmu", KESTRUNE_BUILD_FMU});

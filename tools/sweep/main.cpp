@@ -6,6 +6,8 @@
 #include "mpi_sweep.h"
 #endif
 
+#include "program_paths.h"
+
 #include <filesystem>
 #include <iostream>
 #include <string_view>
@@ -27,22 +29,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path programFolder() {
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? fs::path() : self.parent_path();
-}
-
-std::string firstExisting(const fs::path &folder, std::initializer_list<const char *> candidates) {
-    std::error_code ec;
-    for (const char *candidate : candidates) {
-        const fs::path path = (folder / candidate).lexically_normal();
-        if (fs::exists(path, ec))
-            return path.string();
-    }
-    return (folder / *candidates.begin()).lexically_normal().string();
-}
 
 std::string usage(const kestrune::sweep::SweepOptions &defaults) {
     return "Usage: kestrune-sweep [options] SWEEP.json|NAME\n"
@@ -72,6 +58,8 @@ std::string usage(const kestrune::sweep::SweepOptions &defaults) {
 } // namespace
 
 int main(int argc, char **argv) {
+    using kestrune::sim::firstExisting;
+    using kestrune::sim::programFolder;
     using kestrune::sweep::SweepOptions;
     const fs::path folder = programFolder();
     SweepOptions options;
