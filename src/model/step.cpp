@@ -39,6 +39,17 @@ void advanceTimeKeeping(ModelRecord &m, bool hit) {
     advanceRateCounter(m);
 }
 
+// The modulator's part of the base-rate output phase: leg references (the
+// sine source is seeded on its first step whatever the source), carriers,
+// leg levels and the gate outputs.
+inline void modulatorOutputs(Model &model) {
+    const double baseTime = baseStepTime(model.record);
+    const LegReferences legReference = selectLegReferences(model, baseTime);
+    const Carriers carriers = modulatorCarriers(model, baseTime);
+    const LegLevels levels = compareLegLevels(model, legReference, carriers);
+    writeGatePatterns(model, levels);
+}
+
 } // namespace
 
 double baseStepTime(const ModelRecord &m) {
@@ -75,14 +86,9 @@ void modelStep(Model &model) {
         transferReferenceIn(model);
     }
 
-    // Output phase, base rate: leg references (the sine source is seeded on
-    // its first step whatever the source), carriers, leg levels, the gate
-    // outputs, then the measurement filters.
-    const double baseTime = baseStepTime(m);
-    const LegReferences legReference = selectLegReferences(model, baseTime);
-    const Carriers carriers = modulatorCarriers(model, baseTime);
-    const LegLevels levels = compareLegLevels(model, legReference, carriers);
-    writeGatePatterns(model, levels);
+    // Output phase, base rate: the modulator and the gate outputs, then the
+    // measurement filters.
+    modulatorOutputs(model);
     filterOutputs(model);
 
     // Output phase, slow rate: sample the measurements, run the controls.
@@ -104,10 +110,6 @@ void modelStep(Model &model) {
     advanceTimeKeeping(m, isSlowRateHit(m));
 }
 
-bool slowRateHitNext(const ModelRecord &m) {
-    return isSlowRateHit(m);
-}
-
 double slowStepTime(const ModelRecord &m) {
     return m.taskTimes[1];
 }
@@ -127,19 +129,13 @@ double slowStepTime(const ModelRecord &m) {
         exchange(model, context);
     }
 
-    const double baseTime = baseStepTime(m);
-    const LegReferences legReference = selectLegReferences(model, baseTime);
-    const Carriers carriers = modulatorCarriers(model, baseTime);
-    const LegLevels levels = compareLegLevels(model, legReference, carriers);
-    writeGatePatterns(model, levels);
+    modulatorOutputs(model);
     snapshotOutputs(model);
 
     advanceSineGenerator(model);
     filterUpdate(model);
-    if (++m.baseTickLow == 0U) {
-        ++m.baseTickHigh;
-    }
-    advanceRateCounter(m);
+    // The slow tick and time are the slow partition's to advance.
+    advanceTimeKeeping(m, false);
 }
 
 [[gnu::flatten]] bool slowPartitionStep(Model &model, SlowTickExchange handOver, void *context) {

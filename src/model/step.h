@@ -39,9 +39,6 @@ double baseStepTime(const ModelRecord &m);
 // reference for the next slow period (transferReferenceOut).
 using SlowTickExchange = void (*)(Model &model, void *context);
 
-// Whether the coming base step is a slow-rate hit.
-bool slowRateHitNext(const ModelRecord &m);
-
 // Time of the slow step the slow partition runs next [s].
 double slowStepTime(const ModelRecord &m);
 

@@ -70,15 +70,23 @@ bool isExpectedTick(double expected, double t) {
     return std::fabs(t - expected) <= kestrune::stepTolerance(expected, 0);
 }
 
+// Whether t is the clock's next tick; logs the refusal when not.
+bool isNextTick(const Instance *instance, const char *clock, fmi3ValueReference vr, double expected,
+                double t) {
+    if (isExpectedTick(expected, t)) {
+        return true;
+    }
+    kestrune::fmi3::logMessage(instance, fmi3Error, kestrune::fmi3::LOG_STATUS_ERROR,
+                               "%s: the %s clock (%u) ticks next at %.17g, not at %.17g", ACTIVATE, clock, vr,
+                               expected, t);
+    return false;
+}
+
 fmi3Status activateBaseRate(Instance *instance, double t) {
     using namespace kestrune::fmi3;
     Schedule &schedule = instance->schedule;
     kestrune::Model &model = instance->model;
-    const double expected = kestrune::baseStepTime(model.record);
-    if (!isExpectedTick(expected, t)) {
-        logMessage(instance, fmi3Error, LOG_STATUS_ERROR,
-                   "%s: the base-rate clock (%u) ticks next at %.17g, not at %.17g", ACTIVATE,
-                   VR_BASE_RATE_CLOCK, expected, t);
+    if (!isNextTick(instance, "base-rate", VR_BASE_RATE_CLOCK, kestrune::baseStepTime(model.record), t)) {
         return fmi3Error;
     }
     kestrune::fastPartitionStep(model, exchangeAtSlowHit, instance);
@@ -93,11 +101,7 @@ fmi3Status activateSlowRate(Instance *instance, double t) {
     using namespace kestrune::fmi3;
     Schedule &schedule = instance->schedule;
     kestrune::Model &model = instance->model;
-    const double expected = kestrune::slowStepTime(model.record);
-    if (!isExpectedTick(expected, t)) {
-        logMessage(instance, fmi3Error, LOG_STATUS_ERROR,
-                   "%s: the slow-rate clock (%u) ticks next at %.17g, not at %.17g", ACTIVATE,
-                   VR_SLOW_RATE_CLOCK, expected, t);
+    if (!isNextTick(instance, "slow-rate", VR_SLOW_RATE_CLOCK, kestrune::slowStepTime(model.record), t)) {
         return fmi3Error;
     }
     {
