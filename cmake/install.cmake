@@ -1,7 +1,8 @@
 # The installed layout, the same under any prefix: the programs in bin/, the
 # unit's archives, the shipped scenarios and sweeps in share/kestrune/, where
-# kestrune-sim and kestrune-sweep look for them relative to themselves, and
-# the documentation in share/doc/kestrune/.
+# kestrune-sim and kestrune-sweep look for them relative to themselves, the
+# Slurm batch script in share/kestrune/cluster/, and the documentation in
+# share/doc/kestrune/.
 include(GNUInstallDirs)
 install(TARGETS kestrune-sim kestrune-sweep kestrune-record RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
@@ -13,5 +14,7 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/scenarios/ DESTINATION ${KESTRUNE_INSTAL
         FILES_MATCHING PATTERN "*.json")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/sweeps/ DESTINATION ${KESTRUNE_INSTALL_DATADIR}/sweeps
         FILES_MATCHING PATTERN "*.json")
+# The batch script that runs a sweep under Slurm.
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/cluster/sweep.sbatch DESTINATION ${KESTRUNE_INSTALL_DATADIR}/cluster)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kestrune)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kestrune/docs)

@@ -14,6 +14,7 @@ mv "$work/first" "$work/moved"
 sim="$work/moved/bin/kestrune-sim"
 test -f "$work/moved/share/kestrune/Kestrune.fmu"
 test -f "$work/moved/share/doc/kestrune/README.md"
+test -x "$work/moved/share/kestrune/cluster/sweep.sbatch"
 "$sim" --list-scenarios | grep -q '^pair_scr5 '
 cd "$work"
 "$sim" --scenario weak_scr5 --duration 0.01 --no-plot --output-dir out >run.log

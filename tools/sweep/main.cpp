@@ -8,6 +8,7 @@
 
 #include "program_paths.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string_view>
@@ -38,7 +39,7 @@ std::string usage(const kestrune::sweep::SweepOptions &defaults) {
            "Each run gets a verdict (holds, unsettled, oscillating, illegal, diverged,\n"
            "failed) and a row of the table OUT/NAME.csv, written as it arrives; at the end\n"
            "NAME.json summarises, NAME.png plots, and a two-axis sweep prints its boundary.\n"
-           "Under mpirun or srun the runs are spread over the ranks.\n"
+           "Under mpirun or srun --mpi=pmix the runs are spread over the ranks.\n"
            "\n"
            "Options:\n"
            "  --jobs N            workers on this machine (default: every core)\n"
@@ -53,6 +54,30 @@ std::string usage(const kestrune::sweep::SweepOptions &defaults) {
            ")\n"
            "  --scenario-dir DIR  where scenario names are looked up (default: " +
            defaults.scenarioDir + ")\n  --help\n";
+}
+
+// srun starts each task of a step with SLURM_STEP_NUM_TASKS. Tasks that are
+// not the ranks of one MPI job (srun --mpi=none, or a program built without
+// MPI) would each run the whole sweep and write the same table: refuse them,
+// with one message from the first task. Returns the exit status, or -1 to go on.
+int refuseTasksWithoutMpi() {
+    const char *tasks = std::getenv("SLURM_STEP_NUM_TASKS");
+    const std::optional<double> count = tasks != nullptr ? kestrune::sim::parseReal(tasks) : std::nullopt;
+    if (!count || *count < 2.0)
+        return -1;
+#ifdef KESTRUNE_MPI
+    if (kestrune::sweep::launchedByMpi())
+        return -1;
+    const char *how = "start them as MPI ranks (srun --mpi=pmix) or run one task";
+#else
+    const char *how = "this kestrune-sweep was built without MPI: run one task";
+#endif
+    const char *procid = std::getenv("SLURM_PROCID");
+    if (procid == nullptr || std::string_view(procid) == "0")
+        std::cerr << "kestrune-sweep: srun started " << tasks
+                  << " tasks that are not the ranks of one MPI job, and each would write the whole table; "
+                  << how << '\n';
+    return 2;
 }
 
 } // namespace
@@ -120,6 +145,8 @@ int main(int argc, char **argv) {
     }
     if (options.sweep.empty())
         return bad("no sweep given");
+    if (const int refused = refuseTasksWithoutMpi(); refused >= 0)
+        return refused;
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
 #ifdef KESTRUNE_MPI
     if (kestrune::sweep::launchedByMpi())
