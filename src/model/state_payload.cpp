@@ -10,6 +10,7 @@
 #include "model/step.h"
 
 #include <atomic>
+#include <cinttypes>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -199,9 +200,10 @@ GateName gateName(int gate) {
     return {static_cast<char>('A' + gate / 4), gate % 4 + 1};
 }
 
-// The counters a started model derives from its base tick, as its steps
-// leave them: the position within the slow period, the slow ticks (one per
-// slow-rate hit already run) and the slow time.
+// The counters a started model derives from its base tick, as whole base
+// steps leave them: the position within the slow period, the slow ticks (one
+// per slow-rate hit already run) and the slow time. (Run as two partitions,
+// the slow tick may lag behind; such a model takes no state.)
 bool checkTimeKeeping(const StateValues &v, const Problem &problem) {
     // An unstarted model is registered afresh before it steps; a started
     // one steps on from these counters.
@@ -215,13 +217,12 @@ bool checkTimeKeeping(const StateValues &v, const Problem &problem) {
     const std::uint64_t slowTicks = (std::uint64_t{v.ticks[3]} << 32U) | v.ticks[2];
     const std::uint64_t period = SLOW_RATE_RATIO;
     if (v.rateCounter != baseTicks % period) {
-        return problem.say("its rate counter %u does not follow its %llu base steps",
-                           static_cast<unsigned>(v.rateCounter), static_cast<unsigned long long>(baseTicks));
+        return problem.say("its rate counter %u does not follow its %" PRIu64 " base steps",
+                           static_cast<unsigned>(v.rateCounter), baseTicks);
     }
     if (slowTicks != baseTicks / period + (baseTicks % period != 0 ? 1U : 0U)) {
-        return problem.say("its %llu slow steps do not follow its %llu base steps",
-                           static_cast<unsigned long long>(slowTicks),
-                           static_cast<unsigned long long>(baseTicks));
+        return problem.say("its %" PRIu64 " slow steps do not follow its %" PRIu64 " base steps", slowTicks,
+                           baseTicks);
     }
     const double slowTime = slowTickTime(v.ticks[2], v.ticks[3], SLOW_STEP);
     if (!(v.taskTimes[1] == slowTime)) {
