@@ -2,6 +2,7 @@
 #include "children/child_host.h"
 #include "fmu/instance.h"
 #include "fmu/resource.h"
+#include "fmu/shared_lifecycle.h"
 #include "fmu/stepping.h"
 #include "model/initialize.h"
 #include "model/records.h"
@@ -17,17 +18,7 @@ Fmu2Instance *currentInstance = nullptr;
 
 namespace {
 
-constexpr double START_TIME_TOLERANCE = 1e-7;
 constexpr const char *MEMORY_ERROR = "fmi2Instantiate: Memory allocation error.";
-
-char *copyText(const char *text) {
-    const std::size_t size = std::strlen(text) + 1;
-    auto *copy = static_cast<char *>(std::malloc(size));
-    if (copy != nullptr) {
-        std::memcpy(copy, text, size);
-    }
-    return copy;
-}
 
 // A model error other than the normal end of a simulation.
 bool carriesError(const Model *model) {
@@ -227,8 +218,7 @@ fmi2Status fmi2SetupExperiment(fmi2Component c, fmi2Boolean /*toleranceDefined*/
     if (instance == nullptr) {
         return fmi2Error;
     }
-    // Written so that a NaN start time fails the test too.
-    if (!(std::fabs(startTime) <= START_TIME_TOLERANCE)) {
+    if (!acceptsStartTime(startTime)) {
         logError(instance, "start time is not zero.");
         return fmi2Error;
     }

@@ -23,8 +23,7 @@ void advanceSlowTime(ModelRecord &m) {
     if (++m.slowTickLow == 0U) {
         ++m.slowTickHigh;
     }
-    m.taskTimes[1] = static_cast<double>(m.slowTickLow) * m.slowStepSize +
-                     static_cast<double>(m.slowTickHigh) * m.slowStepSize * TWO_POW_32;
+    m.taskTimes[1] = slowTickTime(m.slowTickLow, m.slowTickHigh, m.slowStepSize);
 }
 
 // Counts the completed step: base tick, slow tick and slow time on a hit,
@@ -51,6 +50,10 @@ inline void modulatorOutputs(Model &model) {
 }
 
 } // namespace
+
+double slowTickTime(std::uint32_t low, std::uint32_t high, double slowStepSize) {
+    return static_cast<double>(low) * slowStepSize + static_cast<double>(high) * slowStepSize * TWO_POW_32;
+}
 
 double baseStepTime(const ModelRecord &m) {
     return (static_cast<double>(m.baseTickLow) + static_cast<double>(m.baseTickHigh) * TWO_POW_32) *

@@ -1,6 +1,8 @@
 // One base step of the controller and its 20:1 rate schedule.
 #pragma once
 
+#include <cstdint>
+
 namespace kestrune {
 
 struct Model;
@@ -22,6 +24,11 @@ void restoreOutputs(Model &model);
 // Moves the 20:1 counter one base step on and flags whether the coming step
 // is a slow-rate hit.
 void advanceRateCounter(ModelRecord &m);
+
+// Time of the slow step that comes after a count of completed slow steps
+// (64 bits in two words) [s]: the slow time both the whole step and the slow
+// partition keep.
+double slowTickTime(std::uint32_t low, std::uint32_t high, double slowStepSize);
 
 // Time at the start of the present base step, from the 64-bit base tick [s].
 double baseStepTime(const ModelRecord &m);

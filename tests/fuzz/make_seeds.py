@@ -5,6 +5,11 @@ The targets decode their input with libFuzzer's FuzzedDataProvider: integers
 are taken from the end of the input (most significant byte first), strings
 from the front. Encoder mirrors that, so each seed below reads as the call
 sequence it stands for. Run it again after changing how a target decodes.
+
+fuzz_fmi3_state's seeds are state images, which only the built library can
+make: that target writes them itself,
+  KESTRUNE_WRITE_SEEDS=tests/fuzz/corpus/fuzz_fmi3_state \
+    build/fuzz/tests/fuzz/fuzz_fmi3_state -runs=0 tests/fuzz/corpus/fuzz_fmi3_state
 """
 import pathlib
 

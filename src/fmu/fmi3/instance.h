@@ -131,7 +131,7 @@ fmi3Status refuse(const Instance *instance, const char *function, const char *re
 void freeAllStates(Instance *instance);
 
 // A lock for the few short sections that instances on different threads
-// share (the registry, the one-time measurement of the delay lines). It
+// share (the registry). It
 // spins: the sections are a handful of instructions, and it needs nothing
 // from the C++ runtime library, which the unit does not link.
 class SpinLock {

@@ -3,6 +3,7 @@
 #include "children/child_host.h"
 #include "fmu/base_steps.h"
 #include "fmu/fmi3/instance.h"
+#include "fmu/shared_lifecycle.h"
 #include "model/records.h"
 
 #include <atomic>
@@ -17,7 +18,6 @@ namespace kestrune::fmi3 {
 
 namespace {
 
-constexpr double START_TIME_TOLERANCE = 1e-7;
 constexpr std::size_t MESSAGE_CAPACITY = 1024;
 
 // The live instances, newest first. Instances on different threads look
@@ -60,15 +60,6 @@ const char *categoryName(fmi3Status status, LogCategory category) {
         return "logStatusError";
     }
     return category == LOG_STEP ? "logStep" : category == LOG_ACCESS ? "logAccess" : "logStatusError";
-}
-
-char *copyText(const char *text) {
-    const std::size_t size = std::strlen(text) + 1;
-    auto *copy = static_cast<char *>(std::malloc(size));
-    if (copy != nullptr) {
-        std::memcpy(copy, text, size);
-    }
-    return copy;
 }
 
 // The instance as fmi3InstantiateCoSimulation left it: a fresh model with
@@ -311,8 +302,7 @@ fmi3Status fmi3EnterInitializationMode(fmi3Instance handle, fmi3Boolean /*tolera
     if (instance->mode != Mode::Instantiated) {
         return wrongState(instance, "fmi3EnterInitializationMode");
     }
-    // Written so that a NaN start time fails the test too.
-    if (!(std::fabs(startTime) <= START_TIME_TOLERANCE)) {
+    if (!kestrune::acceptsStartTime(startTime)) {
         logMessage(instance, fmi3Error, LOG_STATUS_ERROR,
                    "fmi3EnterInitializationMode: start time %.17g is not zero", startTime);
         return fmi3Error;

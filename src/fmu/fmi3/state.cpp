@@ -1,6 +1,7 @@
 // Getting, setting, freeing, serializing and deserializing the FMU state of
-// an FMI 3.0 instance. A state is a payload of the instance's values
-// (fmu/fmi3/state_image.h) kept in a list per instance, so that any state
+// an FMI 3.0 instance. A state is a payload of the model's and the
+// instance's values (model/state_payload.h, framed as an image by
+// fmu/fmi3/state_image.h) kept in a list per instance, so that any state
 // pointer a master passes is checked against the states it really holds.
 #include "fmu/fmi3/instance.h"
 #include "fmu/fmi3/state_image.h"

@@ -1,8 +1,7 @@
-// An FMI 3.0 instance's state as bytes: the payload holds every value that
-// stepping reads or changes (never an address), so that it can be restored
-// into any instance of this build; the image wraps the payload in a header
-// (format version, instantiation token, memory layout, size) and a checksum
-// for storing it outside the process.
+// An FMI 3.0 instance's state as bytes: the payload (model/state_payload.h)
+// holds the model's values and the instance's beside them; the image wraps
+// it in a header (format version, memory layout, instantiation token, size)
+// and a checksum for storing it outside the process.
 #pragma once
 
 #include "fmu/fmi3/instance.h"
@@ -21,14 +20,10 @@ std::size_t statePayloadSize(const Instance &instance);
 // statePayloadSize(instance) bytes.
 void writeStatePayload(const Instance &instance, unsigned char *payload);
 
-// Null when payload is a sound state of this build, else what is wrong with
-// it. Nothing in a payload that passes can make stepping read or write out
-// of bounds.
-const char *checkStatePayload(const unsigned char *payload, std::size_t size);
-
-// Makes a checked payload the instance's state: starts the model first when
-// the state is of a started model and the instance's is not. False, with the
-// instance failed, only when that start fails.
+// Makes a payload that an image or the instance gave the instance's state:
+// starts the model first when the state is of a started model and the
+// instance's is not. False when that start fails, which leaves the instance
+// failed, or for a payload that is not sound, which changes nothing.
 bool applyStatePayload(Instance &instance, const unsigned char *payload, std::size_t size);
 
 // Image = header, payload, checksum.
@@ -37,7 +32,8 @@ void writeStateImage(const unsigned char *payload, std::size_t payloadSize, unsi
 
 // Finds the payload inside an image. Returns false, with what is wrong in
 // problem (problemCapacity bytes), for an image that is truncated, foreign,
-// of another format version, or corrupted.
+// of another format version, corrupted, or that holds values this unit's
+// writes and steps refuse.
 bool openStateImage(const unsigned char *image, std::size_t size, const unsigned char *&payload,
                     std::size_t &payloadSize, char *problem, std::size_t problemCapacity);
 

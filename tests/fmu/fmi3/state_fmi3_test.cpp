@@ -3,8 +3,12 @@
 // damaged image or a state of another instance is refused and changes
 // nothing.
 #include "fmi3_fixture.h"
+#include "model/records.h"
 
+#include <cmath>
+#include <cstdint>
 #include <functional>
+#include <limits>
 
 namespace kestrune::fmi3test {
 namespace {
@@ -106,6 +110,91 @@ TEST_F(StateFmi3Test, DamagedImagesAreRefusedWithTheReasonAndChangeNothing) {
         EXPECT_EQ(fmi().fmi3DeserializeFMUState(target, damaged.data(), damaged.size(), &refused), fmi3Error);
         EXPECT_EQ(refused, nullptr);
         EXPECT_TRUE(oneError(std::string("fmi3DeserializeFMUState: the image is ") + k.why));
+        EXPECT_EQ(firstDifference(run(target, first, 50, disturbedGrid), run(twin, first, 50, disturbedGrid)),
+                  -1);
+        first += 50;
+    }
+}
+
+// Where an image holds the values that the forged images below change: the
+// payload follows the 64-byte header, its fixed part first.
+namespace at {
+constexpr std::size_t PAYLOAD = 64;
+constexpr std::size_t RATE_COUNTER = PAYLOAD + 6;
+constexpr std::size_t TIME = PAYLOAD + 15;
+constexpr std::size_t SLOW_TICK = PAYLOAD + 31;
+constexpr std::size_t SLOW_TIME = PAYLOAD + 71;
+constexpr std::size_t MEAN_SAMPLE_TIME = PAYLOAD + 79;
+constexpr std::size_t GATES = MEAN_SAMPLE_TIME + 8 + sizeof(ModelSignals) + sizeof(ModulationWork) +
+                              sizeof(ControlWork) + sizeof(ModelInputs);
+constexpr std::size_t PUBLISHED = GATES + sizeof(ModelOutputs);
+} // namespace at
+
+void putDouble(std::vector<fmi3Byte> &image, std::size_t where, double value) {
+    std::memcpy(image.data() + where, &value, sizeof value);
+}
+
+// Recomputes the closing checksum (FNV-1a, 64 bits) as a forger would.
+void reseal(std::vector<fmi3Byte> &image) {
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (std::size_t i = 0; i + sizeof hash < image.size(); ++i) {
+        hash = (hash ^ image[i]) * 1099511628211ULL;
+    }
+    std::memcpy(image.data() + image.size() - sizeof hash, &hash, sizeof hash);
+}
+
+// Images edited and resealed: each value that the unit's writes or steps
+// would never leave is refused, naming it, and the instance steps on as an
+// untouched twin does; values they could leave pass.
+TEST_F(StateFmi3Test, ForgedImagesWithValuesTheUnitRefusesAreRefused) {
+    fmi3Instance source = runningInstance(*this, initialized());
+    fmi3FMUState state = nullptr;
+    ASSERT_EQ(fmi().fmi3GetFMUState(source, &state), fmi3OK);
+    const std::vector<fmi3Byte> image = serialize(fmi(), source, state);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const char *refusal; // what the message names after "corrupted: "; null: accepted
+        std::function<void(std::vector<fmi3Byte> &)> forge;
+    };
+    const Case cases[] = {
+        {"its meanSampleTime 0 is not finite and positive",
+         [](auto &b) { putDouble(b, at::MEAN_SAMPLE_TIME, 0.0); }},
+        {"its meanSampleTime -0.0001", [](auto &b) { putDouble(b, at::MEAN_SAMPLE_TIME, -1e-4); }},
+        {"its meanSampleTime", [&](auto &b) { putDouble(b, at::MEAN_SAMPLE_TIME, nan); }},
+        {"its time", [&](auto &b) { putDouble(b, at::TIME, nan); }},
+        {"its time -1 is not finite or lies before", [](auto &b) { putDouble(b, at::TIME, -1.0); }},
+        {"its time -2e-07 is not finite or lies before the earliest start time -1e-07",
+         [](auto &b) { putDouble(b, at::TIME, -2e-7); }},
+        {"its gateA4 ", [](auto &b) { putDouble(b, at::GATES + 3 * sizeof(double), 5.4e-312); }},
+        {"its published gateC4 0.5", [](auto &b) { putDouble(b, at::PUBLISHED + 11 * sizeof(double), 0.5); }},
+        {"its rate counter 2 does not follow its 4001 base steps", [](auto &b) { ++b[at::RATE_COUNTER]; }},
+        {"its 202 slow steps do not follow its 4001 base steps", [](auto &b) { ++b[at::SLOW_TICK]; }},
+        {"its slow-step time", [](auto &b) { putDouble(b, at::SLOW_TIME, 1.0); }},
+        // A master may write this parameter, and start up to 1e-7 s early.
+        {nullptr, [](auto &b) { putDouble(b, at::MEAN_SAMPLE_TIME, 2e-4); }},
+        {nullptr, [](auto &b) { putDouble(b, at::TIME, -1e-7); }},
+    };
+    fmi3Instance target = runningInstance(*this, initialized());
+    fmi3Instance twin = runningInstance(*this, initialized());
+    int first = TAKEN_AT;
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.refusal != nullptr ? k.refusal : "accepted");
+        std::vector<fmi3Byte> forged = image;
+        k.forge(forged);
+        reseal(forged);
+        logger.clear();
+        fmi3FMUState read = nullptr;
+        const fmi3Status status = fmi().fmi3DeserializeFMUState(target, forged.data(), forged.size(), &read);
+        if (k.refusal != nullptr) {
+            EXPECT_EQ(status, fmi3Error);
+            EXPECT_EQ(read, nullptr);
+            EXPECT_TRUE(
+                oneError(std::string("fmi3DeserializeFMUState: the image is corrupted: ") + k.refusal));
+        } else {
+            EXPECT_EQ(status, fmi3OK);
+            EXPECT_TRUE(errors().empty());
+            EXPECT_EQ(fmi().fmi3FreeFMUState(target, &read), fmi3OK);
+        }
         EXPECT_EQ(firstDifference(run(target, first, 50, disturbedGrid), run(twin, first, 50, disturbedGrid)),
                   -1);
         first += 50;
