@@ -15,6 +15,8 @@
 // instances.
 #include "fmu/fmi3/fmi3.h"
 #include "fmu/fmi3/state_image.h"
+#include "fmu/variables.h"
+#include "identity.h"
 
 #include <cmath>
 #include <cstdint>
@@ -27,11 +29,11 @@
 
 namespace {
 
-constexpr double BASE_STEP = 5e-6;
-constexpr fmi3ValueReference TIME_VR = 19;
-constexpr fmi3ValueReference FIRST_GATE_VR = 7;
-constexpr std::size_t GATE_COUNT = 12;
-constexpr const char *TOKEN = kestrune::fmi3::INSTANTIATION_TOKEN;
+using kestrune::BASE_STEP;
+constexpr fmi3ValueReference TIME_VR = kestrune::VR_TIME;
+constexpr fmi3ValueReference FIRST_GATE_VR = kestrune::VR_FIRST_GATE;
+constexpr std::size_t GATE_COUNT = kestrune::GATE_COUNT;
+constexpr const char *TOKEN = kestrune::INSTANTIATION_TOKEN;
 
 #define CHECK(condition)                                                                                     \
     do {                                                                                                     \

@@ -99,7 +99,7 @@ Session3::~Session3() {
 
 VariableBindings Session3::fmi3Bindings() {
     VariableBindings bindings;
-    bindings.guid = KESTRUNE_FMI3_TOKEN;
+    bindings.guid = INSTANTIATION_TOKEN;
     return bindings;
 }
 
@@ -216,9 +216,9 @@ fmi2Status ScheduledSession::initialize(double startTime, const Inputs *inputs) 
 
 fmi2Status ScheduledSession::activateTick(long long k) {
     const double t = static_cast<double>(k) * BASE_STEP;
-    fmi3Status status = fmi().fmi3ActivateModelPartition(instance_, BASE_RATE_CLOCK_VR, t);
+    fmi3Status status = fmi().fmi3ActivateModelPartition(instance_, VR_BASE_RATE_CLOCK, t);
     if (status == fmi3OK && k % SLOW_RATE_RATIO == 0)
-        status = fmi().fmi3ActivateModelPartition(instance_, SLOW_RATE_CLOCK_VR, t);
+        status = fmi().fmi3ActivateModelPartition(instance_, VR_SLOW_RATE_CLOCK, t);
     if (status == fmi3OK)
         lastTick_ = k;
     return static_cast<fmi2Status>(status);

@@ -4,7 +4,9 @@
 // behind one interface (UnitSession).
 #pragma once
 
+#include "fmu/variables.h"
 #include "fmu_library.h"
+#include "identity.h"
 #include "recording_logger.h"
 
 #include <array>
@@ -14,15 +16,6 @@
 
 namespace kestrune::master {
 
-inline constexpr const char *KESTRUNE_GUID = "{5c0f3a91-7e2d-4b68-9d14-a2c7e85f0b36}";
-inline constexpr const char *KESTRUNE_FMI3_TOKEN = "{9b4e6d27-3c81-4f5a-b0d2-6e1a7c94f358}";
-inline constexpr double BASE_STEP = 5e-6;
-inline constexpr int INPUT_COUNT = 7;
-inline constexpr int GATE_COUNT = 12;
-inline constexpr fmi2ValueReference FIRST_GATE_VR = 7;
-inline constexpr fmi2ValueReference TIME_VR = 19;
-inline constexpr fmi2ValueReference MEAN_SAMPLE_TIME_VR = 20;
-
 using Inputs = std::array<double, INPUT_COUNT>;
 using Gates = std::array<double, GATE_COUNT>;
 
@@ -31,10 +24,10 @@ using Gates = std::array<double, GATE_COUNT>;
 // 2.0 unit's own; a master that read a model description binds the variables
 // it found there by name.
 struct VariableBindings {
-    std::string guid = KESTRUNE_GUID;
+    std::string guid = MODEL_GUID;
     std::array<fmi2ValueReference, INPUT_COUNT> inputs{0, 1, 2, 3, 4, 5, 6};
     std::array<fmi2ValueReference, GATE_COUNT> gates{7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
-    fmi2ValueReference time = TIME_VR;
+    fmi2ValueReference time = VR_TIME;
 };
 
 // What a master does with one instance, whichever edition it drives. The
@@ -138,12 +131,6 @@ class Session3 : public UnitSession {
     bool terminateRequested_ = false;
     double lastSuccessfulTime_ = 0.0;
 };
-
-// Value references and periods of the FMI 3.0 edition's two input clocks of
-// scheduled execution; the base-rate clock is the more urgent.
-inline constexpr fmi3ValueReference BASE_RATE_CLOCK_VR = 21;
-inline constexpr fmi3ValueReference SLOW_RATE_CLOCK_VR = 22;
-inline constexpr int SLOW_RATE_RATIO = 20;
 
 // Drives an FMI 3.0 library through fmi3InstantiateScheduledExecution and
 // fmi3ActivateModelPartition, with a scheduler of its own on the caller's

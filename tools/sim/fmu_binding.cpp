@@ -5,13 +5,13 @@
 
 namespace kestrune::sim {
 
-const std::array<const char *, master::INPUT_COUNT> INPUT_NAMES{
+const std::array<const char *, INPUT_COUNT> INPUT_NAMES{
     "gridVoltageA",      "gridVoltageB",      "gridVoltageC", "converterCurrentA",
     "converterCurrentB", "converterCurrentC", "dcVoltage"};
 
-const std::array<const char *, master::GATE_COUNT> GATE_NAMES{"gateA1", "gateA2", "gateA3", "gateA4",
-                                                              "gateB1", "gateB2", "gateB3", "gateB4",
-                                                              "gateC1", "gateC2", "gateC3", "gateC4"};
+const std::array<const char *, GATE_COUNT> GATE_NAMES{"gateA1", "gateA2", "gateA3", "gateA4",
+                                                      "gateB1", "gateB2", "gateB3", "gateB4",
+                                                      "gateC1", "gateC2", "gateC3", "gateC4"};
 
 namespace {
 
@@ -31,7 +31,7 @@ std::string findReal(const master::ModelDescription &description, const char *na
 } // namespace
 
 std::string bindVariables(const master::ModelDescription &description, master::VariableBindings &bindings) {
-    const char *expected = description.isFmi3() ? master::KESTRUNE_FMI3_TOKEN : master::KESTRUNE_GUID;
+    const char *expected = description.isFmi3() ? INSTANTIATION_TOKEN : MODEL_GUID;
     if (description.guid != expected)
         return std::string("modelDescription.xml has ") +
                (description.isFmi3() ? "instantiation token " : "GUID ") + description.guid +

@@ -11,8 +11,8 @@
 namespace kestrune::sim {
 
 // The seven input names in the order of master::Inputs, and the twelve gates.
-extern const std::array<const char *, master::INPUT_COUNT> INPUT_NAMES;
-extern const std::array<const char *, master::GATE_COUNT> GATE_NAMES;
+extern const std::array<const char *, INPUT_COUNT> INPUT_NAMES;
+extern const std::array<const char *, GATE_COUNT> GATE_NAMES;
 
 // Checks that the description is Kestrune's (its GUID, or the FMI 3.0
 // edition's instantiation token) and finds the inputs,
