@@ -4,31 +4,15 @@
 // behind one interface (UnitSession).
 #pragma once
 
-#include "fmu/variables.h"
 #include "fmu_library.h"
-#include "identity.h"
 #include "recording_logger.h"
+#include "variable_bindings.h"
 
-#include <array>
 #include <cstddef>
 #include <memory>
 #include <string>
 
 namespace kestrune::master {
-
-using Inputs = std::array<double, INPUT_COUNT>;
-using Gates = std::array<double, GATE_COUNT>;
-
-// Where the session finds the unit's variables and which GUID (or FMI 3.0
-// instantiation token) it passes at instantiation. The defaults are the FMI
-// 2.0 unit's own; a master that read a model description binds the variables
-// it found there by name.
-struct VariableBindings {
-    std::string guid = MODEL_GUID;
-    std::array<fmi2ValueReference, INPUT_COUNT> inputs{0, 1, 2, 3, 4, 5, 6};
-    std::array<fmi2ValueReference, GATE_COUNT> gates{7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
-    fmi2ValueReference time = VR_TIME;
-};
 
 // What a master does with one instance, whichever edition it drives. The
 // statuses of both editions are numbered alike and come back as fmi2Status.
@@ -136,9 +120,10 @@ class Session3 : public UnitSession {
 // fmi3ActivateModelPartition, with a scheduler of its own on the caller's
 // thread: each communication step activates the partitions of the ticks it
 // covers in time order, and at an instant where both clocks tick, the
-// base-rate partition first. Its figures are those of Session3 stepping
-// the same way. With nothing preempting anything, its preemption lock does
-// nothing.
+// base-rate partition first. The clocks and their periods are those of the
+// bindings; instantiation fails without both. Its figures are those of
+// Session3 stepping the same way. With nothing preempting anything, its
+// preemption lock does nothing.
 class ScheduledSession final : public Session3 {
   public:
     ScheduledSession(const FmuLibrary &library, RecordingLogger &logger,
@@ -153,16 +138,17 @@ class ScheduledSession final : public Session3 {
     fmi2Status initialize(double startTime = 0.0, const Inputs *inputs = nullptr) override;
 
     // Activates the ticks in (currentTime, currentTime + stepSize]; the step
-    // must start where the last one ended and span whole base steps.
+    // must start where the last one ended and span whole base-rate periods.
     fmi2Status doStep(double currentTime, double stepSize) override;
     void freeInstance() override;
 
   private:
     // The activations of base tick k: the base-rate clock, then on every
-    // 20th tick the slow-rate clock.
+    // slowRatio_-th tick the slow-rate clock.
     fmi2Status activateTick(long long k);
 
     long long lastTick_ = -1; // the last base tick activated
+    long long slowRatio_ = 1; // slow-rate period / base-rate period
 };
 
 // A session of the edition the library was loaded with.
