@@ -201,7 +201,10 @@ bool ScheduledSession::instantiate(const std::string &instanceName, const char *
     if (!library_.loaded() || library_.edition() != FmiEdition::Fmi3 || !bindings_.baseRateClock ||
         !bindings_.slowRateClock)
         return false;
-    slowRatio_ = std::llround(bindings_.slowRateClock->period / bindings_.baseRateClock->period);
+    const double ratio = std::nearbyint(bindings_.slowRateClock->period / bindings_.baseRateClock->period);
+    if (!(bindings_.baseRateClock->period > 0.0 && ratio >= 1.0 && ratio < 2147483648.0))
+        return false;
+    slowRatio_ = static_cast<long long>(ratio);
     instance_ = fmi().fmi3InstantiateScheduledExecution(
         instanceName.c_str(), bindings_.guid.c_str(), resourceLocation, fmi3False, loggingOn, &logger_,
         RecordingLogger::fmi3Callback(), nullptr, noPreemptionLock, noPreemptionLock);

@@ -121,7 +121,8 @@ class Session3 : public UnitSession {
 // thread: each communication step activates the partitions of the ticks it
 // covers in time order, and at an instant where both clocks tick, the
 // base-rate partition first. The clocks and their periods are those of the
-// bindings; instantiation fails without both. Its figures are those of
+// bindings; instantiation fails without both, or unless the slow-rate period
+// is a whole number (from 1) of positive base-rate periods. Its figures are those of
 // Session3 stepping the same way. With nothing preempting anything, its
 // preemption lock does nothing.
 class ScheduledSession final : public Session3 {

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace kestrune::fmi3test {
 namespace {
@@ -75,6 +76,31 @@ TEST_F(ScheduledFmi3Test, PartitionsInTimeAndPriorityOrderGiveTheCoSimulationGat
         EXPECT_EQ(schedule.readTime(), coSimulation.readTime());
     }
     EXPECT_TRUE(errors().empty());
+}
+
+// A scheduler without both clocks, or whose slow rate is no whole number of
+// base-rate ticks, does not instantiate rather than activate out of time.
+TEST_F(ScheduledFmi3Test, SessionWithoutUsableClocksDoesNotInstantiate) {
+    const master::ClockBinding base{VR_BASE_RATE_CLOCK, BASE_STEP};
+    struct Case {
+        const char *what;
+        std::optional<master::ClockBinding> base;
+        std::optional<master::ClockBinding> slow;
+    };
+    const Case cases[] = {
+        {"no slow-rate clock", base, std::nullopt},
+        {"slow rate faster than the base rate", base, master::ClockBinding{VR_SLOW_RATE_CLOCK, 2e-6}},
+        {"no base-rate period", master::ClockBinding{VR_BASE_RATE_CLOCK, 0.0},
+         master::ClockBinding{VR_SLOW_RATE_CLOCK, SLOW_STEP}},
+    };
+    for (const Case &c : cases) {
+        master::VariableBindings bindings = master::Session3::fmi3Bindings();
+        bindings.baseRateClock = c.base;
+        bindings.slowRateClock = c.slow;
+        master::ScheduledSession schedule(library, logger, bindings);
+        EXPECT_FALSE(schedule.instantiate()) << c.what;
+        EXPECT_EQ(schedule.doStep(0.0, BASE_STEP), fmi2Error) << c.what;
+    }
 }
 
 // Each wrong use answers fmi3Error with a message, and an instance that saw
