@@ -33,7 +33,7 @@ double threadSeconds() {
 
 constexpr double RUN_SECONDS = 0.6;
 constexpr long RUN_STEPS = 120000;
-constexpr double STEP = 5e-6;
+constexpr double STEP = BASE_STEP;
 
 // The unit alone: the inputs of a balanced grid with an in-phase current of
 // about 0.4 pu (200 kW), as the plant gives them in steady state.

@@ -18,7 +18,7 @@
 
 namespace kestrune::bench {
 
-inline constexpr double BASE_STEP_SECONDS = 5e-6;
+inline constexpr double BASE_STEP_SECONDS = BASE_STEP;
 // Three 60 Hz cycles are exactly 10,000 base steps, so a table of that
 // length repeats without a phase jump and stays in the second-level cache.
 inline constexpr std::size_t INPUT_TABLE_STEPS = 10000;
@@ -58,8 +58,8 @@ inline bool isSlowRateHitNext() {
 class ModelDrive {
   public:
     ModelDrive() : inputs_(gridInputTable()) {
-        component_ = fmi2Instantiate("bench", fmi2CoSimulation, "{5c0f3a91-7e2d-4b68-9d14-a2c7e85f0b36}",
-                                     nullptr, &QUIET_CALLBACKS, fmi2False, fmi2False);
+        component_ = fmi2Instantiate("bench", fmi2CoSimulation, MODEL_GUID, nullptr, &QUIET_CALLBACKS,
+                                     fmi2False, fmi2False);
         if (component_ == nullptr ||
             fmi2SetupExperiment(component_, fmi2False, 0.0, 0.0, fmi2False, 0.0) != fmi2OK ||
             fmi2EnterInitializationMode(component_) != fmi2OK) {

@@ -210,8 +210,8 @@ LibraryRun &libraryRun() {
             std::exit(1);
         }
         const master::Fmi2Functions &f = r.library.fmi();
-        r.component = f.instantiate("bench", fmi2CoSimulation, master::KESTRUNE_GUID, nullptr,
-                                    &bench::QUIET_CALLBACKS, fmi2False, fmi2False);
+        r.component = f.instantiate("bench", fmi2CoSimulation, MODEL_GUID, nullptr, &bench::QUIET_CALLBACKS,
+                                    fmi2False, fmi2False);
         if (r.component == nullptr ||
             f.setupExperiment(r.component, fmi2False, 0.0, 0.0, fmi2False, 0.0) != fmi2OK ||
             f.enterInitializationMode(r.component) != fmi2OK ||
@@ -274,7 +274,7 @@ Library3Run &library3Run() {
         }
         const master::Fmi3Functions &f = r.library.fmi3();
         r.instance =
-            f.fmi3InstantiateCoSimulation("bench", master::KESTRUNE_FMI3_TOKEN, nullptr, fmi3False, fmi3False,
+            f.fmi3InstantiateCoSimulation("bench", INSTANTIATION_TOKEN, nullptr, fmi3False, fmi3False,
                                           fmi3False, fmi3False, nullptr, 0, nullptr, nullptr, nullptr);
         if (r.instance == nullptr ||
             f.fmi3EnterInitializationMode(r.instance, fmi3False, 0.0, 0.0, fmi3False, 0.0) != fmi3OK ||
@@ -318,15 +318,15 @@ struct ScheduledRun {
         const fmi3Status set = f.fmi3SetFloat64(
             instance, vr, 7, inputs[static_cast<std::size_t>(step) % bench::INPUT_TABLE_STEPS].data(), 7);
         const fmi3Status done = f.fmi3ActivateModelPartition(
-            instance, master::BASE_RATE_CLOCK_VR, static_cast<double>(step) * bench::BASE_STEP_SECONDS);
+            instance, VR_BASE_RATE_CLOCK, static_cast<double>(step) * bench::BASE_STEP_SECONDS);
         ++step;
         return set == fmi3OK && done == fmi3OK;
     }
     // The slow-rate activation of the last base-rate tick.
     bool activateSlowRate() {
         return library3Run().library.fmi3().fmi3ActivateModelPartition(
-                   instance, master::SLOW_RATE_CLOCK_VR,
-                   static_cast<double>(step - 1) * bench::BASE_STEP_SECONDS) == fmi3OK;
+                   instance, VR_SLOW_RATE_CLOCK, static_cast<double>(step - 1) * bench::BASE_STEP_SECONDS) ==
+               fmi3OK;
     }
     // The base-rate activations after a slow-rate tick, up to and without
     // the next one.
@@ -346,8 +346,8 @@ ScheduledRun &scheduledRun() {
     static ScheduledRun run = [] {
         ScheduledRun r;
         const master::Fmi3Functions &f = library3Run().library.fmi3();
-        r.instance = f.fmi3InstantiateScheduledExecution("bench", master::KESTRUNE_FMI3_TOKEN, nullptr,
-                                                         fmi3False, fmi3False, nullptr, nullptr, nullptr,
+        r.instance = f.fmi3InstantiateScheduledExecution("bench", INSTANTIATION_TOKEN, nullptr, fmi3False,
+                                                         fmi3False, nullptr, nullptr, nullptr,
                                                          noPreemptionLock, noPreemptionLock);
         if (r.instance == nullptr ||
             f.fmi3EnterInitializationMode(r.instance, fmi3False, 0.0, 0.0, fmi3False, 0.0) != fmi3OK ||

@@ -12,7 +12,7 @@ namespace {
 
 // The period's whole-sample count is taken at the slow step itself, not at
 // meanSampleTime, which only scales the count into the delay [s].
-constexpr double SLOW_STEP_FOR_PERIOD = 0.0001;
+constexpr double SLOW_STEP_FOR_PERIOD = SLOW_STEP;
 
 // Trapezoidal integrator output: the state, plus half a step of the present
 // input once the integrator has run.

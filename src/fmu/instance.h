@@ -4,6 +4,7 @@
 #pragma once
 
 #include "fmu/fmi2.h"
+#include "identity.h"
 
 #include <cstdint>
 
@@ -11,7 +12,6 @@ namespace kestrune {
 
 struct Model;
 
-inline constexpr const char *MODEL_GUID = "{5c0f3a91-7e2d-4b68-9d14-a2c7e85f0b36}";
 inline constexpr int REAL_VARIABLE_COUNT = 21;
 inline constexpr int OUTPUT_COUNT = 12;
 inline constexpr int FIRST_OUTPUT_VR = 7;

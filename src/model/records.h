@@ -6,17 +6,12 @@
 
 #include "children/child_host.h"
 #include "control/control_records.h"
+#include "identity.h"
 #include "modulation/modulation_records.h"
 
 #include <cstdint>
 
 namespace kestrune {
-
-inline constexpr double BASE_STEP = 5e-6;
-inline constexpr double SLOW_STEP = 1e-4;
-inline constexpr int SLOW_RATE_RATIO = 20;
-inline constexpr int INPUT_COUNT = 7;
-inline constexpr int GATE_COUNT = 12;
 
 struct ModelParameters {
     // Sample time that turns a whole number of samples into a delay in the

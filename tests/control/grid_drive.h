@@ -15,7 +15,7 @@ namespace kestrune::testing {
 // Phase peak of a 600 V line-to-line grid [V].
 inline constexpr double GRID_PEAK = 489.89794855663564;
 inline constexpr double TWO_PI = 6.283185307179586;
-inline constexpr int BASE_STEPS_PER_SLOW_STEP = 20;
+inline constexpr int BASE_STEPS_PER_SLOW_STEP = SLOW_RATE_RATIO;
 
 struct GridDrive {
     double amplitude = GRID_PEAK;  // [V] phase peak

@@ -57,7 +57,7 @@ TEST_F(PhaseLockedLoopTest, PullsInFromItsStartAngleAndLocksToA60HzGrid) {
     ASSERT_GT(firstWrap, 0);
 
     // Locked: the next 0.1 s, six grid cycles.
-    const double offset = angleOffset(grid.gridAngle - TWO_PI * 60.0 * BASE_STEP * 20);
+    const double offset = angleOffset(grid.gridAngle - TWO_PI * 60.0 * BASE_STEP * SLOW_RATE_RATIO);
     int wraps = 0;
     for (int k = 0; k < 1000; ++k) {
         const double gridAngle = grid.gridAngle;

@@ -5,6 +5,8 @@
 #pragma once
 
 #include "fmu/fmi2.h"
+#include "fmu/variables.h"
+#include "identity.h"
 #include "master/fmu_library.h"
 #include "master/recording_logger.h"
 #include "master/session.h"
@@ -24,16 +26,15 @@
 
 namespace kestrune::fmitest {
 
-using master::BASE_STEP;
-using master::MEAN_SAMPLE_TIME_VR;
-using master::TIME_VR;
-inline constexpr const char *GUID = master::KESTRUNE_GUID;
+inline constexpr fmi2ValueReference MEAN_SAMPLE_TIME_VR = VR_MEAN_SAMPLE_TIME;
+inline constexpr fmi2ValueReference TIME_VR = VR_TIME;
+inline constexpr const char *GUID = MODEL_GUID;
 inline constexpr const char *INSTANCE_NAME = "kestrune";
-inline constexpr fmi2ValueReference FIRST_INPUT_VR = 0;
-inline constexpr fmi2ValueReference INPUT_COUNT = master::INPUT_COUNT;
-inline constexpr fmi2ValueReference FIRST_GATE_VR = master::FIRST_GATE_VR;
-inline constexpr fmi2ValueReference GATE_COUNT = master::GATE_COUNT;
-inline constexpr fmi2ValueReference REAL_COUNT = 21;
+inline constexpr fmi2ValueReference FIRST_INPUT_VR = VR_GRID_VOLTAGE_A;
+inline constexpr fmi2ValueReference INPUT_COUNT = kestrune::INPUT_COUNT;
+inline constexpr fmi2ValueReference FIRST_GATE_VR = VR_FIRST_GATE;
+inline constexpr fmi2ValueReference GATE_COUNT = kestrune::GATE_COUNT;
+inline constexpr fmi2ValueReference REAL_COUNT = VARIABLE_COUNT;
 
 inline const double NaN = std::numeric_limits<double>::quiet_NaN();
 inline const double INF = std::numeric_limits<double>::infinity();

@@ -215,9 +215,9 @@ TEST_F(NoAllocationFmi3Test, ActivationsMakeNoHeapCallsAfterInitialization) {
         const double t = static_cast<double>(k) * BASE_STEP;
         allOk = writeInputs(i, runningGrid(t)) == fmi3OK && allOk;
         HeapCallCount count;
-        allOk = fmi().fmi3ActivateModelPartition(i, master::BASE_RATE_CLOCK_VR, t) == fmi3OK && allOk;
-        if (k % master::SLOW_RATE_RATIO == 0) {
-            allOk = fmi().fmi3ActivateModelPartition(i, master::SLOW_RATE_CLOCK_VR, t) == fmi3OK && allOk;
+        allOk = fmi().fmi3ActivateModelPartition(i, VR_BASE_RATE_CLOCK, t) == fmi3OK && allOk;
+        if (k % SLOW_RATE_RATIO == 0) {
+            allOk = fmi().fmi3ActivateModelPartition(i, VR_SLOW_RATE_CLOCK, t) == fmi3OK && allOk;
         }
         calls += count.stop();
     }

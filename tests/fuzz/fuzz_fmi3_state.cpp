@@ -24,6 +24,8 @@
 // prints at exit how many images it refused for each reason.
 #include "fmu/fmi3/fmi3.h"
 #include "fmu/fmi3/state_image.h"
+#include "fmu/variables.h"
+#include "identity.h"
 #include "model/records.h"
 
 #include <algorithm>
@@ -38,13 +40,13 @@
 
 namespace {
 
-constexpr double BASE_STEP = 5e-6;
-constexpr fmi3ValueReference TIME_VR = 19;
-constexpr fmi3ValueReference FIRST_GATE_VR = 7;
-constexpr fmi3ValueReference MEAN_SAMPLE_TIME_VR = 20;
+using kestrune::BASE_STEP;
+constexpr fmi3ValueReference TIME_VR = kestrune::VR_TIME;
+constexpr fmi3ValueReference FIRST_GATE_VR = kestrune::VR_FIRST_GATE;
+constexpr fmi3ValueReference MEAN_SAMPLE_TIME_VR = kestrune::VR_MEAN_SAMPLE_TIME;
 constexpr double EARLIEST_START = -1e-7;
-constexpr std::size_t GATE_COUNT = 12;
-constexpr const char *TOKEN = kestrune::fmi3::INSTANTIATION_TOKEN;
+constexpr std::size_t GATE_COUNT = kestrune::GATE_COUNT;
+constexpr const char *TOKEN = kestrune::INSTANTIATION_TOKEN;
 
 #define CHECK(condition)                                                                                     \
     do {                                                                                                     \

@@ -17,6 +17,7 @@
 #include "fmu/instance.h"
 #include "fmu/resource.h"
 #include "fmu/stepping.h"
+#include "fmu/variables.h"
 #include "model/records.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -43,15 +44,15 @@ extern "C" fmi2Component instantiateWithIntType(fmi2String instanceName, int fmu
 
 namespace {
 
-constexpr double BASE_STEP = 5e-6;
-constexpr fmi2ValueReference REAL_COUNT = 21;
-constexpr fmi2ValueReference FIRST_GATE_VR = 7;
-constexpr fmi2ValueReference GATE_COUNT = 12;
-constexpr fmi2ValueReference TIME_VR = 19;
+using kestrune::BASE_STEP;
+constexpr fmi2ValueReference REAL_COUNT = kestrune::VARIABLE_COUNT;
+constexpr fmi2ValueReference FIRST_GATE_VR = kestrune::VR_FIRST_GATE;
+constexpr fmi2ValueReference GATE_COUNT = kestrune::GATE_COUNT;
+constexpr fmi2ValueReference TIME_VR = kestrune::VR_TIME;
 constexpr std::size_t SLOTS = 4;
 constexpr std::size_t MAX_COUNT = 40;
 constexpr int MAX_CALLS = 64;
-constexpr const char *GUID = "{5c0f3a91-7e2d-4b68-9d14-a2c7e85f0b36}";
+constexpr const char *GUID = kestrune::MODEL_GUID;
 constexpr double SENTINEL = -12345.678;
 const double NaN = std::numeric_limits<double>::quiet_NaN();
 const double INF = std::numeric_limits<double>::infinity();

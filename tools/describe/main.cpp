@@ -5,10 +5,8 @@
 // The FMI 2.0 description lists the SOURCE files (relative to the archive's
 // sources folder) in <SourceFiles>; the FMI 3.0 archive lists them in its
 // sources/buildDescription.xml instead.
-#include "fmu/fmi3/instance.h"
-#include "fmu/instance.h"
 #include "fmu/variables.h"
-#include "model/records.h"
+#include "identity.h"
 
 #include <charconv>
 #include <fstream>
@@ -202,7 +200,7 @@ std::string describeFmi3(const std::string &generationDateAndTime) {
       << "<fmiModelDescription\n"
       << "  fmiVersion=\"3.0\"\n"
       << "  modelName=\"Kestrune\"\n"
-      << "  instantiationToken=\"" << fmi3::INSTANTIATION_TOKEN << "\"\n";
+      << "  instantiationToken=\"" << INSTANTIATION_TOKEN << "\"\n";
     commonAttributes(x, generationDateAndTime);
     x << ">\n";
     // Every instance owns its model, so any number of them share a process
@@ -251,7 +249,7 @@ std::string describeFmi3(const std::string &generationDateAndTime) {
           << escaped(v.description) << "\" causality=\"" << causalityName(v.causality) << "\" variability=\""
           << variabilityName(clocked ? Variability::Discrete : v.variability) << '"';
         if (clocked)
-            x << " clocks=\"" << fmi3::VR_BASE_RATE_CLOCK << '"';
+            x << " clocks=\"" << VR_BASE_RATE_CLOCK << '"';
         if (const char *initial = initialName(v.initial))
             x << " initial=\"" << initial << '"';
         if (*v.unit != '\0')
@@ -266,11 +264,11 @@ std::string describeFmi3(const std::string &generationDateAndTime) {
     }
     // Priorities by rate: the faster clock is the more urgent (smaller is
     // more urgent).
-    x << "    <Clock name=\"baseRateClock\" valueReference=\"" << fmi3::VR_BASE_RATE_CLOCK
+    x << "    <Clock name=\"baseRateClock\" valueReference=\"" << VR_BASE_RATE_CLOCK
       << "\" description=\"activates the base-rate partition: measurement filters, modulator and gates\" "
          "causality=\"input\" intervalVariability=\"constant\" intervalDecimal=\""
       << real(BASE_STEP) << "\" priority=\"0\"/>\n";
-    x << "    <Clock name=\"slowRateClock\" valueReference=\"" << fmi3::VR_SLOW_RATE_CLOCK
+    x << "    <Clock name=\"slowRateClock\" valueReference=\"" << VR_SLOW_RATE_CLOCK
       << "\" description=\"activates the slow-rate partition: phase-locked loop, means and regulators\" "
          "causality=\"input\" intervalVariability=\"constant\" intervalDecimal=\""
       << real(SLOW_STEP) << "\" priority=\"1\"/>\n";

@@ -130,6 +130,25 @@ std::string parseModelDescription(const std::string &xml, ModelDescription &desc
                     return "variable \"" + variable.name + "\" has a start value that is no number";
             }
         }
+        if (fmi3 && std::string(node.name()) == "Clock") {
+            variable.isClock = true;
+            variable.intervalVariability = node.attribute("intervalVariability").value();
+            const pugi::xml_attribute decimal = node.attribute("intervalDecimal");
+            const pugi::xml_attribute counter = node.attribute("intervalCounter");
+            const pugi::xml_attribute resolution = node.attribute("resolution");
+            if (decimal) {
+                variable.interval = parseDouble(decimal.value());
+                if (!variable.interval)
+                    return "clock \"" + variable.name + "\" has an intervalDecimal that is no number";
+            } else if (counter && resolution) {
+                const std::optional<double> count = parseDouble(counter.value());
+                const std::optional<double> perSecond = parseDouble(resolution.value());
+                if (!count || !perSecond)
+                    return "clock \"" + variable.name +
+                           "\" has an intervalCounter or resolution that is no number";
+                variable.interval = *count / *perSecond;
+            }
+        }
         description.variables.push_back(std::move(variable));
     }
     return "";

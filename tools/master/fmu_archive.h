@@ -20,6 +20,11 @@ struct DescribedVariable {
     std::string initial;     // as written, "" when absent
     bool isReal = false;
     std::optional<double> start;
+    // An FMI 3.0 Clock, with its intervalVariability as written and its
+    // period: the intervalDecimal, else intervalCounter / resolution.
+    bool isClock = false;
+    std::string intervalVariability;
+    std::optional<double> interval;
 };
 
 struct ModelDescription {

@@ -99,7 +99,7 @@ Session3::~Session3() {
 
 VariableBindings Session3::fmi3Bindings() {
     VariableBindings bindings;
-    bindings.guid = KESTRUNE_FMI3_TOKEN;
+    bindings.guid = INSTANTIATION_TOKEN;
     return bindings;
 }
 
@@ -198,8 +198,13 @@ ScheduledSession::~ScheduledSession() {
 bool ScheduledSession::instantiate(const std::string &instanceName, const char *resourceLocation,
                                    bool loggingOn) {
     freeInstance();
-    if (!library_.loaded() || library_.edition() != FmiEdition::Fmi3)
+    if (!library_.loaded() || library_.edition() != FmiEdition::Fmi3 || !bindings_.baseRateClock ||
+        !bindings_.slowRateClock)
         return false;
+    const double ratio = std::nearbyint(bindings_.slowRateClock->period / bindings_.baseRateClock->period);
+    if (!(bindings_.baseRateClock->period > 0.0 && ratio >= 1.0 && ratio < 2147483648.0))
+        return false;
+    slowRatio_ = static_cast<long long>(ratio);
     instance_ = fmi().fmi3InstantiateScheduledExecution(
         instanceName.c_str(), bindings_.guid.c_str(), resourceLocation, fmi3False, loggingOn, &logger_,
         RecordingLogger::fmi3Callback(), nullptr, noPreemptionLock, noPreemptionLock);
@@ -215,10 +220,10 @@ fmi2Status ScheduledSession::initialize(double startTime, const Inputs *inputs) 
 }
 
 fmi2Status ScheduledSession::activateTick(long long k) {
-    const double t = static_cast<double>(k) * BASE_STEP;
-    fmi3Status status = fmi().fmi3ActivateModelPartition(instance_, BASE_RATE_CLOCK_VR, t);
-    if (status == fmi3OK && k % SLOW_RATE_RATIO == 0)
-        status = fmi().fmi3ActivateModelPartition(instance_, SLOW_RATE_CLOCK_VR, t);
+    const double t = static_cast<double>(k) * bindings_.baseRateClock->period;
+    fmi3Status status = fmi().fmi3ActivateModelPartition(instance_, bindings_.baseRateClock->vr, t);
+    if (status == fmi3OK && k % slowRatio_ == 0)
+        status = fmi().fmi3ActivateModelPartition(instance_, bindings_.slowRateClock->vr, t);
     if (status == fmi3OK)
         lastTick_ = k;
     return static_cast<fmi2Status>(status);
@@ -227,11 +232,12 @@ fmi2Status ScheduledSession::activateTick(long long k) {
 fmi2Status ScheduledSession::doStep(double currentTime, double stepSize) {
     if (instance_ == nullptr || lastTick_ < 0)
         return fmi2Error;
-    // Whole base steps from the last tick, within a millionth of a base step.
-    const double steps = std::nearbyint(stepSize / BASE_STEP);
-    const double start = static_cast<double>(lastTick_) * BASE_STEP;
-    const double tolerance = BASE_STEP * 1e-6;
-    if (!(steps >= 0.0 && steps < 2147483648.0) || !(std::fabs(stepSize - steps * BASE_STEP) <= tolerance) ||
+    // Whole base-rate periods from the last tick, within a millionth of one.
+    const double period = bindings_.baseRateClock->period;
+    const double steps = std::nearbyint(stepSize / period);
+    const double start = static_cast<double>(lastTick_) * period;
+    const double tolerance = period * 1e-6;
+    if (!(steps >= 0.0 && steps < 2147483648.0) || !(std::fabs(stepSize - steps * period) <= tolerance) ||
         !(std::fabs(currentTime - start) <= tolerance + std::fabs(start) * 1e-15))
         return fmi2Error;
     const long long last = lastTick_ + static_cast<long long>(steps);

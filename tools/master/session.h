@@ -6,36 +6,13 @@
 
 #include "fmu_library.h"
 #include "recording_logger.h"
+#include "variable_bindings.h"
 
-#include <array>
 #include <cstddef>
 #include <memory>
 #include <string>
 
 namespace kestrune::master {
-
-inline constexpr const char *KESTRUNE_GUID = "{5c0f3a91-7e2d-4b68-9d14-a2c7e85f0b36}";
-inline constexpr const char *KESTRUNE_FMI3_TOKEN = "{9b4e6d27-3c81-4f5a-b0d2-6e1a7c94f358}";
-inline constexpr double BASE_STEP = 5e-6;
-inline constexpr int INPUT_COUNT = 7;
-inline constexpr int GATE_COUNT = 12;
-inline constexpr fmi2ValueReference FIRST_GATE_VR = 7;
-inline constexpr fmi2ValueReference TIME_VR = 19;
-inline constexpr fmi2ValueReference MEAN_SAMPLE_TIME_VR = 20;
-
-using Inputs = std::array<double, INPUT_COUNT>;
-using Gates = std::array<double, GATE_COUNT>;
-
-// Where the session finds the unit's variables and which GUID (or FMI 3.0
-// instantiation token) it passes at instantiation. The defaults are the FMI
-// 2.0 unit's own; a master that read a model description binds the variables
-// it found there by name.
-struct VariableBindings {
-    std::string guid = KESTRUNE_GUID;
-    std::array<fmi2ValueReference, INPUT_COUNT> inputs{0, 1, 2, 3, 4, 5, 6};
-    std::array<fmi2ValueReference, GATE_COUNT> gates{7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
-    fmi2ValueReference time = TIME_VR;
-};
 
 // What a master does with one instance, whichever edition it drives. The
 // statuses of both editions are numbered alike and come back as fmi2Status.
@@ -139,19 +116,15 @@ class Session3 : public UnitSession {
     double lastSuccessfulTime_ = 0.0;
 };
 
-// Value references and periods of the FMI 3.0 edition's two input clocks of
-// scheduled execution; the base-rate clock is the more urgent.
-inline constexpr fmi3ValueReference BASE_RATE_CLOCK_VR = 21;
-inline constexpr fmi3ValueReference SLOW_RATE_CLOCK_VR = 22;
-inline constexpr int SLOW_RATE_RATIO = 20;
-
 // Drives an FMI 3.0 library through fmi3InstantiateScheduledExecution and
 // fmi3ActivateModelPartition, with a scheduler of its own on the caller's
 // thread: each communication step activates the partitions of the ticks it
 // covers in time order, and at an instant where both clocks tick, the
-// base-rate partition first. Its figures are those of Session3 stepping
-// the same way. With nothing preempting anything, its preemption lock does
-// nothing.
+// base-rate partition first. The clocks and their periods are those of the
+// bindings; instantiation fails without both, or unless the slow-rate period
+// is a whole number (from 1) of positive base-rate periods. Its figures are those of
+// Session3 stepping the same way. With nothing preempting anything, its
+// preemption lock does nothing.
 class ScheduledSession final : public Session3 {
   public:
     ScheduledSession(const FmuLibrary &library, RecordingLogger &logger,
@@ -166,16 +139,17 @@ class ScheduledSession final : public Session3 {
     fmi2Status initialize(double startTime = 0.0, const Inputs *inputs = nullptr) override;
 
     // Activates the ticks in (currentTime, currentTime + stepSize]; the step
-    // must start where the last one ended and span whole base steps.
+    // must start where the last one ended and span whole base-rate periods.
     fmi2Status doStep(double currentTime, double stepSize) override;
     void freeInstance() override;
 
   private:
     // The activations of base tick k: the base-rate clock, then on every
-    // 20th tick the slow-rate clock.
+    // slowRatio_-th tick the slow-rate clock.
     fmi2Status activateTick(long long k);
 
     long long lastTick_ = -1; // the last base tick activated
+    long long slowRatio_ = 1; // slow-rate period / base-rate period
 };
 
 // A session of the edition the library was loaded with.

@@ -4,10 +4,13 @@
 // Each converter has a series R-L on its 600 V side, an ideal transformer,
 // the three-level bridge driven by its unit's gates, a DC link (one
 // capacitor, or two halves to watch the midpoint) and a resistive DC load.
-// Classical fourth-order Runge-Kutta, one step per 5 us base step for the
-// whole state, with every converter's levels held over the step, the grid
-// evaluated at the stage times and the PCC voltage solved at every stage.
+// Classical fourth-order Runge-Kutta, one step per 5 us base step of the unit
+// (BASE_STEP, from identity.h) for the whole state, with every converter's
+// levels held over the step, the grid evaluated at the stage times and the
+// PCC voltage solved at every stage.
 #pragma once
+
+#include "identity.h"
 
 #include <array>
 #include <cstdint>
@@ -16,7 +19,6 @@
 
 namespace kestrune::plant {
 
-inline constexpr double BASE_STEP = 5e-6;                 // [s] one integration step
 inline constexpr double PHASE_PEAK = 489.89794855663564;  // [V] 600 V line to line
 inline constexpr double CURRENT_BASE = 680.4138174397717; // [A] 1 pu peak current
 inline constexpr double DC_VOLTAGE_REFERENCE = 500.0;     // [V] the unit's DC reference

@@ -50,11 +50,11 @@ bool writeFile(const std::string &path, const void *data, std::size_t size) {
 }
 
 int writeInputs(const std::string &path, double seconds) {
-    const auto steps = static_cast<std::size_t>(std::llround(seconds / master::BASE_STEP));
-    std::vector<double> rows(steps * master::INPUT_COUNT, 0.0);
+    const auto steps = static_cast<std::size_t>(std::llround(seconds / BASE_STEP));
+    std::vector<double> rows(steps * INPUT_COUNT, 0.0);
     for (std::size_t k = 0; k < steps; ++k) {
-        const master::Inputs inputs = master::gridInputs({}, static_cast<double>(k) * master::BASE_STEP);
-        std::copy(inputs.begin(), inputs.end(), &rows[k * master::INPUT_COUNT]);
+        const master::Inputs inputs = master::gridInputs({}, static_cast<double>(k) * BASE_STEP);
+        std::copy(inputs.begin(), inputs.end(), &rows[k * INPUT_COUNT]);
     }
     if (!writeFile(path, rows.data(), rows.size() * sizeof(double))) {
         std::cerr << "kestrune-record: cannot write " << path << '\n';
@@ -66,11 +66,11 @@ int writeInputs(const std::string &path, double seconds) {
 int recordGates(const std::string &libraryPath, const std::string &inputsPath, const std::string &outPath,
                 bool fmi3) {
     std::vector<char> bytes;
-    if (!readFile(inputsPath, bytes) || bytes.size() % (sizeof(double) * master::INPUT_COUNT) != 0) {
+    if (!readFile(inputsPath, bytes) || bytes.size() % (sizeof(double) * INPUT_COUNT) != 0) {
         std::cerr << "kestrune-record: cannot read inputs from " << inputsPath << '\n';
         return 1;
     }
-    const std::size_t steps = bytes.size() / (sizeof(double) * master::INPUT_COUNT);
+    const std::size_t steps = bytes.size() / (sizeof(double) * INPUT_COUNT);
     std::vector<master::Inputs> inputs(steps);
     for (std::size_t k = 0; k < steps; ++k)
         std::memcpy(inputs[k].data(), &bytes[k * sizeof(master::Inputs)], sizeof(master::Inputs));
@@ -113,8 +113,8 @@ int recordGates(const std::string &libraryPath, const std::string &inputsPath, c
     if (!record())
         return 1;
     for (std::size_t k = 0; k < steps; ++k) {
-        const double t = static_cast<double>(k) * master::BASE_STEP;
-        if (session.setInputs(inputs[k]) != fmi2OK || session.doStep(t, master::BASE_STEP) != fmi2OK) {
+        const double t = static_cast<double>(k) * BASE_STEP;
+        if (session.setInputs(inputs[k]) != fmi2OK || session.doStep(t, BASE_STEP) != fmi2OK) {
             std::cerr << "kestrune-record: the step from t = " << t << " failed\n";
             return 1;
         }
@@ -164,7 +164,7 @@ int compare(const std::string &a, const std::string &b) {
         return 0;
     // Record k is the state after k base steps.
     std::cout << "first difference after base step " << firstDifference
-              << " (t = " << static_cast<double>(firstDifference) * master::BASE_STEP << " s)\n";
+              << " (t = " << static_cast<double>(firstDifference) * BASE_STEP << " s)\n";
     return 1;
 }
 

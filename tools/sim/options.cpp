@@ -9,8 +9,6 @@ namespace kestrune::sim {
 
 namespace {
 
-using plant::BASE_STEP;
-
 // How far a step may be from a whole number of base steps: a millionth of a
 // base step, the same tolerance the unit applies to fmi2DoStep.
 constexpr double STEP_TOLERANCE = BASE_STEP * 1e-6;

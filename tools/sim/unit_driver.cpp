@@ -91,9 +91,6 @@ std::string UnitSet::open(const std::string &fmuPath, std::size_t count, master:
     fmu_ = std::make_unique<master::UnpackedFmu>();
     if (!fmu_->open(fmuPath))
         return fmu_->error();
-    master::VariableBindings bindings;
-    if (const std::string problem = bindVariables(fmu_->description(), bindings); !problem.empty())
-        return fmuPath + ": " + problem;
     // The FMI 3.0 edition gives every instance its own model: one library
     // serves every converter. The FMI 2.0 edition binds one model per loaded
     // library: the archive's own file serves the first converter, a private
@@ -105,6 +102,10 @@ std::string UnitSet::open(const std::string &fmuPath, std::size_t count, master:
                ": --interface scheduled needs an FMI 3.0 archive whose ScheduledExecution uses the "
                "co-simulation library; this one " +
                (fmi3 ? "offers none" : "is of FMI 2.0");
+    master::VariableBindings bindings;
+    if (const std::string problem = master::bindVariables(fmu_->description(), bindings, scheduled);
+        !problem.empty())
+        return fmuPath + ": " + problem;
     const master::FmiEdition edition = fmi3 ? master::FmiEdition::Fmi3 : master::FmiEdition::Fmi2;
     std::shared_ptr<master::FmuLibrary> library;
     for (std::size_t j = 0; j < count; ++j) {

@@ -3,14 +3,13 @@
 #pragma once
 
 #include "fmu/fmi3/fmi3.h"
+#include "identity.h"
 #include "model/records.h"
 
 #include <atomic>
 #include <cstdint>
 
 namespace kestrune::fmi3 {
-
-inline constexpr const char *INSTANTIATION_TOKEN = "{9b4e6d27-3c81-4f5a-b0d2-6e1a7c94f358}";
 
 // Where an instance stands in its life cycle. Failed is the state after an
 // initialization that did not start the model: only a reset or freeing the
@@ -35,10 +34,12 @@ inline constexpr unsigned ALL_LOG_CATEGORIES = LOG_STATUS_ERROR | LOG_STEP | LOG
 
 struct SavedState;
 
-// Value references of the two input clocks of scheduled execution, one per
-// rate, after the variables' 0 to 20.
-inline constexpr fmi3ValueReference VR_BASE_RATE_CLOCK = 21;
-inline constexpr fmi3ValueReference VR_SLOW_RATE_CLOCK = 22;
+// The edition's identity (identity.h) under this namespace too: the layer's
+// functions outside namespace kestrune reach it through
+// `using namespace kestrune::fmi3`.
+using kestrune::INSTANTIATION_TOKEN;
+using kestrune::VR_BASE_RATE_CLOCK;
+using kestrune::VR_SLOW_RATE_CLOCK;
 
 // What the two partitions of a scheduled-execution instance hand each other,
 // and the importer's side of them. The fast partition writes the sample and

@@ -5,6 +5,8 @@
 #pragma once
 
 #include "fmu/fmi3/fmi3.h"
+#include "fmu/variables.h"
+#include "identity.h"
 #include "master/fmu_library.h"
 #include "master/grid.h"
 #include "master/recording_logger.h"
@@ -23,13 +25,12 @@
 
 namespace kestrune::fmi3test {
 
-using master::BASE_STEP;
 using master::Gates;
 using master::Inputs;
-inline constexpr const char *TOKEN = master::KESTRUNE_FMI3_TOKEN;
-inline constexpr fmi3ValueReference FIRST_GATE_VR = 7;
-inline constexpr fmi3ValueReference TIME_VR = 19;
-inline constexpr fmi3ValueReference MEAN_SAMPLE_TIME_VR = 20;
+inline constexpr const char *TOKEN = INSTANTIATION_TOKEN;
+inline constexpr fmi3ValueReference FIRST_GATE_VR = VR_FIRST_GATE;
+inline constexpr fmi3ValueReference TIME_VR = VR_TIME;
+inline constexpr fmi3ValueReference MEAN_SAMPLE_TIME_VR = VR_MEAN_SAMPLE_TIME;
 inline constexpr double DEFAULT_MEAN_SAMPLE_TIME = 1e-4;
 inline constexpr int BASE_STEPS_PER_SECOND = 200000;
 
@@ -127,8 +128,8 @@ class Fmi3Driver {
     }
     Gates gates(fmi3Instance i) {
         Gates g{};
-        fmi3ValueReference vr[master::GATE_COUNT];
-        for (fmi3ValueReference k = 0; k < master::GATE_COUNT; ++k) {
+        fmi3ValueReference vr[GATE_COUNT];
+        for (fmi3ValueReference k = 0; k < GATE_COUNT; ++k) {
             vr[k] = FIRST_GATE_VR + k;
         }
         fmi().fmi3GetFloat64(i, vr, g.size(), g.data(), g.size());

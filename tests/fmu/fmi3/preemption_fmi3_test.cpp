@@ -14,10 +14,6 @@
 namespace kestrune::fmi3test {
 namespace {
 
-using master::BASE_RATE_CLOCK_VR;
-using master::SLOW_RATE_CLOCK_VR;
-using master::SLOW_RATE_RATIO;
-
 // Base-rate activations that pass inside a slow activation after each of
 // its two exchanges; together well below the 19 before its next tick.
 constexpr int ACTIVATIONS_INSIDE = 4;
@@ -93,7 +89,7 @@ class PreemptionFmi3Test : public Fmi3Test {
                 const int k = done * SLOW_RATE_RATIO;
                 slowUnlocks = 0;
                 const int before = baseActivationsNow();
-                if (fmi().fmi3ActivateModelPartition(i, SLOW_RATE_CLOCK_VR,
+                if (fmi().fmi3ActivateModelPartition(i, VR_SLOW_RATE_CLOCK,
                                                      static_cast<double>(k) * BASE_STEP) != fmi3OK) {
                     ++slowFailures;
                 }
@@ -116,7 +112,7 @@ class PreemptionFmi3Test : public Fmi3Test {
             if (k > 0 && writeInputs(i, source(static_cast<double>(k - 1) * BASE_STEP)) != fmi3OK) {
                 break;
             }
-            if (fmi().fmi3ActivateModelPartition(i, BASE_RATE_CLOCK_VR, static_cast<double>(k) * BASE_STEP) !=
+            if (fmi().fmi3ActivateModelPartition(i, VR_BASE_RATE_CLOCK, static_cast<double>(k) * BASE_STEP) !=
                 fmi3OK) {
                 break;
             }

@@ -5,12 +5,10 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace kestrune::fmi3test {
 namespace {
-
-using master::BASE_RATE_CLOCK_VR;
-using master::SLOW_RATE_CLOCK_VR;
 
 void noLock() {}
 
@@ -31,8 +29,8 @@ class ScheduledFmi3Test : public Fmi3Test {
     // The activations of base tick k, base rate first; false on a refusal.
     bool tick(fmi3Instance i, int k) {
         const double t = static_cast<double>(k) * BASE_STEP;
-        return activate(i, BASE_RATE_CLOCK_VR, t) == fmi3OK &&
-               (k % master::SLOW_RATE_RATIO != 0 || activate(i, SLOW_RATE_CLOCK_VR, t) == fmi3OK);
+        return activate(i, VR_BASE_RATE_CLOCK, t) == fmi3OK &&
+               (k % SLOW_RATE_RATIO != 0 || activate(i, VR_SLOW_RATE_CLOCK, t) == fmi3OK);
     }
     // Ticks first to first + count - 1 after writing source's inputs of the
     // previous base step, as run() writes them before each fmi3DoStep.
@@ -80,6 +78,31 @@ TEST_F(ScheduledFmi3Test, PartitionsInTimeAndPriorityOrderGiveTheCoSimulationGat
     EXPECT_TRUE(errors().empty());
 }
 
+// A scheduler without both clocks, or whose slow rate is no whole number of
+// base-rate ticks, does not instantiate rather than activate out of time.
+TEST_F(ScheduledFmi3Test, SessionWithoutUsableClocksDoesNotInstantiate) {
+    const master::ClockBinding base{VR_BASE_RATE_CLOCK, BASE_STEP};
+    struct Case {
+        const char *what;
+        std::optional<master::ClockBinding> base;
+        std::optional<master::ClockBinding> slow;
+    };
+    const Case cases[] = {
+        {"no slow-rate clock", base, std::nullopt},
+        {"slow rate faster than the base rate", base, master::ClockBinding{VR_SLOW_RATE_CLOCK, 2e-6}},
+        {"no base-rate period", master::ClockBinding{VR_BASE_RATE_CLOCK, 0.0},
+         master::ClockBinding{VR_SLOW_RATE_CLOCK, SLOW_STEP}},
+    };
+    for (const Case &c : cases) {
+        master::VariableBindings bindings = master::Session3::fmi3Bindings();
+        bindings.baseRateClock = c.base;
+        bindings.slowRateClock = c.slow;
+        master::ScheduledSession schedule(library, logger, bindings);
+        EXPECT_FALSE(schedule.instantiate()) << c.what;
+        EXPECT_EQ(schedule.doStep(0.0, BASE_STEP), fmi2Error) << c.what;
+    }
+}
+
 // Each wrong use answers fmi3Error with a message, and an instance that saw
 // them all still gives the gates of one that saw none.
 TEST_F(ScheduledFmi3Test, WrongUseIsRefusedAndChangesNothing) {
@@ -96,39 +119,39 @@ TEST_F(ScheduledFmi3Test, WrongUseIsRefusedAndChangesNothing) {
     const std::string activation = "fmi3ActivateModelPartition: ";
 
     logger.clear();
-    refused(activate(i, BASE_RATE_CLOCK_VR, 0.0), activation, "not allowed in the instantiated state");
+    refused(activate(i, VR_BASE_RATE_CLOCK, 0.0), activation, "not allowed in the instantiated state");
     ASSERT_EQ(enterInitialization(i), fmi3OK);
-    refused(activate(i, BASE_RATE_CLOCK_VR, 0.0), activation, "not allowed in initialization mode");
+    refused(activate(i, VR_BASE_RATE_CLOCK, 0.0), activation, "not allowed in initialization mode");
     ASSERT_EQ(fmi().fmi3ExitInitializationMode(i), fmi3OK);
     ASSERT_TRUE(enterInitialization(clean) == fmi3OK && fmi().fmi3ExitInitializationMode(clean) == fmi3OK);
 
     refused(activate(i, FIRST_GATE_VR, 0.0), activation, "7 is not an input clock");
-    refused(activate(i, BASE_RATE_CLOCK_VR, BASE_STEP), activation, "ticks next at 0, not at");
-    refused(activate(i, SLOW_RATE_CLOCK_VR, 0.0), activation, "needs the base-rate clock");
-    refused(activate(i, BASE_RATE_CLOCK_VR, nan), activation, "ticks next at 0, not at nan");
+    refused(activate(i, VR_BASE_RATE_CLOCK, BASE_STEP), activation, "ticks next at 0, not at");
+    refused(activate(i, VR_SLOW_RATE_CLOCK, 0.0), activation, "needs the base-rate clock");
+    refused(activate(i, VR_BASE_RATE_CLOCK, nan), activation, "ticks next at 0, not at nan");
     // The co-simulation interface on this instance, and the reverse.
     refused(step(i, 0.0, BASE_STEP).status, "fmi3DoStep: ", "made for scheduled execution");
     fmi3FMUState state = nullptr;
     refused(fmi().fmi3GetFMUState(i, &state), "fmi3GetFMUState: ", "co-simulation only");
     EXPECT_EQ(state, nullptr);
-    refused(activate(coSimulation, BASE_RATE_CLOCK_VR, BASE_STEP), activation, "made for co-simulation");
+    refused(activate(coSimulation, VR_BASE_RATE_CLOCK, BASE_STEP), activation, "made for co-simulation");
 
     ASSERT_TRUE(tick(i, 0) && tick(clean, 0));
-    refused(activate(i, BASE_RATE_CLOCK_VR, 0.0), activation, "does not increase");
-    refused(activate(i, SLOW_RATE_CLOCK_VR, 0.0), activation, "does not increase");
-    refused(activate(i, SLOW_RATE_CLOCK_VR, -1.0), activation, "does not increase");
+    refused(activate(i, VR_BASE_RATE_CLOCK, 0.0), activation, "does not increase");
+    refused(activate(i, VR_SLOW_RATE_CLOCK, 0.0), activation, "does not increase");
+    refused(activate(i, VR_SLOW_RATE_CLOCK, -1.0), activation, "does not increase");
     const std::vector<Gates> early = ticks(i, 1, 19, disturbedGrid);
     ASSERT_EQ(ticks(clean, 1, 19, disturbedGrid), early);
     // The slow tick at 1e-4 before the base-rate tick at that instant.
-    refused(activate(i, SLOW_RATE_CLOCK_VR, 20 * BASE_STEP), activation, "needs the base-rate clock");
-    refused(activate(i, SLOW_RATE_CLOCK_VR, 40 * BASE_STEP), activation, "ticks next at 0.0001");
+    refused(activate(i, VR_SLOW_RATE_CLOCK, 20 * BASE_STEP), activation, "needs the base-rate clock");
+    refused(activate(i, VR_SLOW_RATE_CLOCK, 40 * BASE_STEP), activation, "ticks next at 0.0001");
 
     const std::vector<Gates> expected = ticks(clean, 20, 4000, disturbedGrid);
     EXPECT_EQ(firstDifference(ticks(i, 20, 4000, disturbedGrid), expected), -1);
     EXPECT_EQ(read(i, TIME_VR), read(clean, TIME_VR));
 
     ASSERT_EQ(fmi().fmi3Terminate(i), fmi3OK);
-    refused(activate(i, BASE_RATE_CLOCK_VR, 4020 * BASE_STEP), activation,
+    refused(activate(i, VR_BASE_RATE_CLOCK, 4020 * BASE_STEP), activation,
             "not allowed in the terminated state");
     // After a reset the instance runs as a fresh one.
     ASSERT_EQ(fmi().fmi3Reset(i), fmi3OK);

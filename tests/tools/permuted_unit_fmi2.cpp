@@ -1,0 +1,35 @@
+// The FMI 2.0 edition with its value references permuted: the library's own
+// fmi2GetReal and fmi2SetReal, built under other names, behind these two,
+// which map the described references back to the unit's own.
+#include "fmu/fmi2.h"
+#include "permuted_references.h"
+
+#include <array>
+
+extern "C" {
+fmi2GetRealTYPE kestrune_own_fmi2GetReal;
+fmi2SetRealTYPE kestrune_own_fmi2SetReal;
+}
+
+namespace {
+
+// The own references of vr[0..nvr), or false when there are too many.
+bool ownReferences(const fmi2ValueReference vr[], size_t nvr, std::array<fmi2ValueReference, 64> &own) {
+    if (nvr > own.size() || (nvr > 0 && vr == nullptr))
+        return false;
+    for (size_t i = 0; i < nvr; ++i)
+        own[i] = kestrune::permuted::ownReference(vr[i]);
+    return true;
+}
+
+} // namespace
+
+fmi2Status fmi2GetReal(fmi2Component c, const fmi2ValueReference vr[], size_t nvr, fmi2Real value[]) {
+    std::array<fmi2ValueReference, 64> own{};
+    return ownReferences(vr, nvr, own) ? kestrune_own_fmi2GetReal(c, own.data(), nvr, value) : fmi2Error;
+}
+
+fmi2Status fmi2SetReal(fmi2Component c, const fmi2ValueReference vr[], size_t nvr, const fmi2Real value[]) {
+    std::array<fmi2ValueReference, 64> own{};
+    return ownReferences(vr, nvr, own) ? kestrune_own_fmi2SetReal(c, own.data(), nvr, value) : fmi2Error;
+}
