@@ -3,6 +3,8 @@
 #pragma once
 
 #include "fmu/fmi3/fmi3.h"
+#include "fmu/fmi3/registry.h"
+#include "fmu/variables.h"
 #include "model/records.h"
 
 #include <atomic>
@@ -86,15 +88,12 @@ struct Instance {
     Schedule schedule;
     // The FMU states taken of this instance and not yet freed.
     SavedState *states = nullptr;
-    // The registry's list of live instances.
-    Instance *previous = nullptr;
-    Instance *next = nullptr;
+    // What the master holds (fmu/fmi3/registry.h).
+    fmi3Instance handle = nullptr;
+    // The address of each variable, by value reference; the model and the
+    // time stay where they are for the instance's life.
+    double *variables[VARIABLE_COUNT] = {};
 };
-
-// The live instance behind handle, or null for null, for a freed instance and
-// for anything this library did not make. Every exported function that takes
-// an instance looks it up here and answers anything else with fmi3Error.
-Instance *liveInstance(fmi3Instance handle);
 
 // Whether a message of the category reaches the master: logging is on for
 // it and the master gave a callback. fmi3Error messages count as
