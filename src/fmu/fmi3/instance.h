@@ -1,5 +1,6 @@
 // One instance of the FMI 3.0 edition: its own model, the master's side of
-// it, the registry of live instances, and logging by category.
+// it, and logging by category. The registry of live instances is
+// fmu/fmi3/registry.h.
 #pragma once
 
 #include "fmu/fmi3/fmi3.h"
@@ -83,6 +84,10 @@ struct Instance {
     int lastStepCount = 0;
     // Bit k: the master wrote input k since instantiation or the last reset.
     std::uint32_t writtenInputs = 0;
+    // The address of each variable, by value reference; the model and the
+    // time stay where they are for the instance's life. Beside the fields
+    // above, which every communication step reads too.
+    double *variables[VARIABLE_COUNT] = {};
     // Scheduled execution: the partitions' exchange; inactive for
     // co-simulation.
     Schedule schedule;
@@ -90,9 +95,6 @@ struct Instance {
     SavedState *states = nullptr;
     // What the master holds (fmu/fmi3/registry.h).
     fmi3Instance handle = nullptr;
-    // The address of each variable, by value reference; the model and the
-    // time stay where they are for the instance's life.
-    double *variables[VARIABLE_COUNT] = {};
 };
 
 // Whether a message of the category reaches the master: logging is on for
