@@ -94,8 +94,12 @@ TEST_F(InstancesFmi3Test, HandlesOfNoLiveInstanceAreRefusedWithoutTouchingAnythi
     fmi3Instance ofOtherCopy = otherCopy.instantiate();
     ASSERT_NE(ofOtherCopy, nullptr);
     ASSERT_TRUE(otherCopy.initialize(ofOtherCopy));
-    auto *freedMemory = static_cast<double *>(std::malloc(4096));
-    std::free(freedMemory);
+    // Kept through a volatile so that the compiler does not follow the
+    // address past its release.
+    void *block = std::malloc(4096);
+    const volatile std::uintptr_t blockAddress = reinterpret_cast<std::uintptr_t>(block);
+    std::free(block);
+    const std::uintptr_t freedMemory = blockAddress;
     double onStack[64] = {};
     const std::pair<const char *, fmi3Instance> handles[] = {
         {"null", nullptr},
@@ -103,7 +107,7 @@ TEST_F(InstancesFmi3Test, HandlesOfNoLiveInstanceAreRefusedWithoutTouchingAnythi
         {"freed, its slot reused since", freedLater},
         {"freed, its slot free", afterLive},
         {"of another loaded copy", ofOtherCopy},
-        {"into freed memory", freedMemory},
+        {"into freed memory", reinterpret_cast<fmi3Instance>(freedMemory)},
         {"into the stack", onStack},
         {"the master's logger", &logger},
         {"all ones", reinterpret_cast<fmi3Instance>(~std::uintptr_t{0})},
