@@ -21,8 +21,9 @@ static_assert(INPUT_COUNT == 7 && VARIABLES[INPUT_COUNT - 1].causality == Causal
 // Checks the arrays and every value reference before anything is read or
 // written; logs and returns false on the first problem. On success, bit k
 // of *named is set when value reference k is among vr.
-bool checkReferences(const Instance *instance, const char *function, const fmi3ValueReference vr[],
-                     size_t nvr, const void *values, size_t nValues, std::uint32_t *named) {
+[[gnu::always_inline]] inline bool checkReferences(const Instance *instance, const char *function,
+                                                   const fmi3ValueReference vr[], size_t nvr,
+                                                   const void *values, size_t nValues, std::uint32_t *named) {
     if (nvr != 0 && (vr == nullptr || values == nullptr)) {
         refuse(instance, function, "null value-reference or value array");
         return false;

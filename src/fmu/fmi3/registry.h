@@ -62,7 +62,7 @@ void unregisterInstance(fmi3Instance handle);
 // and for anything this copy of the library did not hand out. Every
 // exported function that takes an instance looks it up here (through
 // enterCall) and answers anything else with fmi3Error.
-inline Instance *liveInstance(fmi3Instance handle) {
+[[gnu::always_inline]] inline Instance *liveInstance(fmi3Instance handle) {
     using namespace registry;
     const std::uint64_t token =
         static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(handle)) ^ tokenKey();
