@@ -2,7 +2,8 @@
 // (co-simulation, scheduled execution) that offer it and a mask of the modes
 // that allow it, in one table. Every function that takes an instance starts
 // with enterCall, which looks the handle up and checks the table; a refusal
-// names the function and the rule it breaks.
+// names the function and the rule it breaks. fmi3DoStep alone logs the step
+// before it checks (liveInstance, then admits).
 #pragma once
 
 #include "fmu/fmi3/instance.h"
