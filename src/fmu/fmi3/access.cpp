@@ -1,20 +1,29 @@
 // Reading and writing the variables of an FMI 3.0 instance. Every variable
 // is a scalar Float64 of the list in fmu/variables.h; the other types have
 // no variable.
-#include "fmu/base_steps.h"
+#include "fmu/fmi3/call_rules.h"
 #include "fmu/fmi3/instance.h"
 #include "fmu/variables.h"
 
 #include <cmath>
+#include <cstdint>
 
 namespace kestrune::fmi3 {
 
 namespace {
 
+static_assert(VARIABLE_COUNT <= 32, "a call's value references are gathered as bits of 32");
+constexpr std::uint32_t INPUT_BITS = (1U << INPUT_COUNT) - 1U;
+static_assert(INPUT_COUNT == 7 && VARIABLES[INPUT_COUNT - 1].causality == Causality::Input &&
+                  VARIABLES[INPUT_COUNT].causality != Causality::Input,
+              "the inputs are the value references below INPUT_COUNT");
+
 // Checks the arrays and every value reference before anything is read or
-// written; logs and returns false on the first problem.
-bool checkReferences(const Instance *instance, const char *function, const fmi3ValueReference vr[],
-                     size_t nvr, const void *values, size_t nValues) {
+// written; logs and returns false on the first problem. On success, bit k
+// of *named is set when value reference k is among vr.
+[[gnu::always_inline]] inline bool checkReferences(const Instance *instance, const char *function,
+                                                   const fmi3ValueReference vr[], size_t nvr,
+                                                   const void *values, size_t nValues, std::uint32_t *named) {
     if (nvr != 0 && (vr == nullptr || values == nullptr)) {
         refuse(instance, function, "null value-reference or value array");
         return false;
@@ -25,13 +34,16 @@ bool checkReferences(const Instance *instance, const char *function, const fmi3V
                    nvr);
         return false;
     }
+    std::uint32_t bits = 0;
     for (size_t i = 0; i < nvr; ++i) {
         if (vr[i] >= static_cast<fmi3ValueReference>(VARIABLE_COUNT)) {
             logMessage(instance, fmi3Error, LOG_STATUS_ERROR, "%s: value reference %u is not a variable",
                        function, static_cast<unsigned>(vr[i]));
             return false;
         }
+        bits |= 1U << vr[i];
     }
+    *named = bits;
     return true;
 }
 
@@ -50,15 +62,30 @@ const char *writeRefusal(const Instance *instance, fmi3ValueReference vr, double
     return nullptr;
 }
 
-fmi3Status noVariablesOfType(fmi3Instance handle, const char *function, size_t nvr) {
-    Instance *instance = liveInstance(handle);
+// Checks every element of a write in order, before any is written: the
+// first that may not be written is refused. Called only when the call names
+// more than inputs or the instance no longer takes writes.
+bool checkWrites(const Instance *instance, const fmi3ValueReference vr[], const double values[], size_t nvr) {
+    for (size_t i = 0; i < nvr; ++i) {
+        if (const char *refusal = writeRefusal(instance, vr[i], values[i]); refusal != nullptr) {
+            logMessage(instance, fmi3Error, LOG_STATUS_ERROR,
+                       "fmi3SetFloat64: %s (value reference %u) %s; %.17g refused", VARIABLES[vr[i]].name,
+                       static_cast<unsigned>(vr[i]), refusal, values[i]);
+            return false;
+        }
+    }
+    return true;
+}
+
+fmi3Status noVariablesOfType(fmi3Instance handle, Call call, size_t nvr) {
+    Instance *instance = enterCall(handle, call);
     if (instance == nullptr) {
         return fmi3Error;
     }
     if (nvr == 0) {
         return fmi3OK;
     }
-    return refuse(instance, function,
+    return refuse(instance, ruleOf(call).function,
                   "this unit has no variable of this type; all its variables are Float64");
 }
 
@@ -72,17 +99,20 @@ fmi3Status fmi3GetFloat64(fmi3Instance handle, const fmi3ValueReference vr[], si
                           fmi3Float64 values[], size_t nValues) {
     using namespace kestrune;
     using namespace kestrune::fmi3;
-    Instance *instance = liveInstance(handle);
-    if (instance == nullptr) {
-        return fmi3Error;
-    }
-    if (!checkReferences(instance, "fmi3GetFloat64", vr, nvr, values, nValues)) {
+    Instance *instance = enterCall(handle, Call::GetFloat64);
+    std::uint32_t named = 0;
+    if (instance == nullptr ||
+        !checkReferences(instance, "fmi3GetFloat64", vr, nvr, values, nValues, &named)) {
         return fmi3Error;
     }
     for (size_t i = 0; i < nvr; ++i) {
-        values[i] = *realVariable(instance->model, instance->time, vr[i]);
-        logMessage(instance, fmi3OK, LOG_ACCESS, "fmi3GetFloat64: %s = %.17g", VARIABLES[vr[i]].name,
-                   values[i]);
+        values[i] = *instance->variables[vr[i]];
+    }
+    if (logs(instance, LOG_ACCESS)) {
+        for (size_t i = 0; i < nvr; ++i) {
+            sendMessage(instance, fmi3OK, LOG_ACCESS, "fmi3GetFloat64: %s = %.17g", VARIABLES[vr[i]].name,
+                        values[i]);
+        }
     }
     return fmi3OK;
 }
@@ -91,40 +121,39 @@ fmi3Status fmi3SetFloat64(fmi3Instance handle, const fmi3ValueReference vr[], si
                           const fmi3Float64 values[], size_t nValues) {
     using namespace kestrune;
     using namespace kestrune::fmi3;
-    Instance *instance = liveInstance(handle);
-    if (instance == nullptr) {
+    Instance *instance = enterCall(handle, Call::SetFloat64);
+    std::uint32_t named = 0;
+    if (instance == nullptr ||
+        !checkReferences(instance, "fmi3SetFloat64", vr, nvr, values, nValues, &named)) {
         return fmi3Error;
     }
-    if (!checkReferences(instance, "fmi3SetFloat64", vr, nvr, values, nValues)) {
+    // Nothing is written unless every element may be. Inputs take any value
+    // until termination: a write of inputs alone is checked once for the
+    // whole call.
+    const bool takesWrites = instance->mode != Mode::Terminated && instance->mode != Mode::Failed;
+    if (((named & ~INPUT_BITS) != 0U || !takesWrites) && !checkWrites(instance, vr, values, nvr)) {
         return fmi3Error;
     }
-    // Nothing is written unless every element may be.
     for (size_t i = 0; i < nvr; ++i) {
-        if (const char *refusal = writeRefusal(instance, vr[i], values[i]); refusal != nullptr) {
-            logMessage(instance, fmi3Error, LOG_STATUS_ERROR,
-                       "fmi3SetFloat64: %s (value reference %u) %s; %.17g refused", VARIABLES[vr[i]].name,
-                       static_cast<unsigned>(vr[i]), refusal, values[i]);
-            return fmi3Error;
-        }
+        *instance->variables[vr[i]] = values[i];
     }
-    for (size_t i = 0; i < nvr; ++i) {
-        *realVariable(instance->model, instance->time, vr[i]) = values[i];
-        if (vr[i] < static_cast<fmi3ValueReference>(INPUT_COUNT)) {
-            instance->writtenInputs |= 1U << vr[i];
+    instance->writtenInputs |= named & INPUT_BITS;
+    if (logs(instance, LOG_ACCESS)) {
+        for (size_t i = 0; i < nvr; ++i) {
+            sendMessage(instance, fmi3OK, LOG_ACCESS, "fmi3SetFloat64: %s = %.17g", VARIABLES[vr[i]].name,
+                        values[i]);
         }
-        logMessage(instance, fmi3OK, LOG_ACCESS, "fmi3SetFloat64: %s = %.17g", VARIABLES[vr[i]].name,
-                   values[i]);
     }
     return fmi3OK;
 }
 
 #define KESTRUNE_NO_VARIABLES(Name, Type)                                                                    \
     fmi3Status fmi3Get##Name(fmi3Instance handle, const fmi3ValueReference[], size_t nvr, Type[], size_t) {  \
-        return kestrune::fmi3::noVariablesOfType(handle, "fmi3Get" #Name, nvr);                              \
+        return kestrune::fmi3::noVariablesOfType(handle, kestrune::fmi3::Call::Get##Name, nvr);              \
     }                                                                                                        \
     fmi3Status fmi3Set##Name(fmi3Instance handle, const fmi3ValueReference[], size_t nvr, const Type[],      \
                              size_t) {                                                                       \
-        return kestrune::fmi3::noVariablesOfType(handle, "fmi3Set" #Name, nvr);                              \
+        return kestrune::fmi3::noVariablesOfType(handle, kestrune::fmi3::Call::Set##Name, nvr);              \
     }
 KESTRUNE_NO_VARIABLES(Float32, fmi3Float32)
 KESTRUNE_NO_VARIABLES(Int8, fmi3Int8)
@@ -141,12 +170,12 @@ KESTRUNE_NO_VARIABLES(String, fmi3String)
 
 fmi3Status fmi3GetBinary(fmi3Instance handle, const fmi3ValueReference[], size_t nvr, size_t[], fmi3Binary[],
                          size_t) {
-    return kestrune::fmi3::noVariablesOfType(handle, "fmi3GetBinary", nvr);
+    return kestrune::fmi3::noVariablesOfType(handle, kestrune::fmi3::Call::GetBinary, nvr);
 }
 
 fmi3Status fmi3SetBinary(fmi3Instance handle, const fmi3ValueReference[], size_t nvr, const size_t[],
                          const fmi3Binary[], size_t) {
-    return kestrune::fmi3::noVariablesOfType(handle, "fmi3SetBinary", nvr);
+    return kestrune::fmi3::noVariablesOfType(handle, kestrune::fmi3::Call::SetBinary, nvr);
 }
 
 } // extern "C"

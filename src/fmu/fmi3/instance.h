@@ -1,8 +1,11 @@
 // One instance of the FMI 3.0 edition: its own model, the master's side of
-// it, the registry of live instances, and logging by category.
+// it, and logging by category. The registry of live instances is
+// fmu/fmi3/registry.h.
 #pragma once
 
 #include "fmu/fmi3/fmi3.h"
+#include "fmu/fmi3/registry.h"
+#include "fmu/variables.h"
 #include "identity.h"
 #include "model/records.h"
 
@@ -82,20 +85,18 @@ struct Instance {
     int lastStepCount = 0;
     // Bit k: the master wrote input k since instantiation or the last reset.
     std::uint32_t writtenInputs = 0;
+    // The address of each variable, by value reference; the model and the
+    // time stay where they are for the instance's life. Beside the fields
+    // above, which every communication step reads too.
+    double *variables[VARIABLE_COUNT] = {};
     // Scheduled execution: the partitions' exchange; inactive for
     // co-simulation.
     Schedule schedule;
     // The FMU states taken of this instance and not yet freed.
     SavedState *states = nullptr;
-    // The registry's list of live instances.
-    Instance *previous = nullptr;
-    Instance *next = nullptr;
+    // What the master holds (fmu/fmi3/registry.h).
+    fmi3Instance handle = nullptr;
 };
-
-// The live instance behind handle, or null for null, for a freed instance and
-// for anything this library did not make. Every exported function that takes
-// an instance looks it up here and answers anything else with fmi3Error.
-Instance *liveInstance(fmi3Instance handle);
 
 // Whether a message of the category reaches the master: logging is on for
 // it and the master gave a callback. fmi3Error messages count as

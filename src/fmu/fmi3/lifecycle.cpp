@@ -1,12 +1,12 @@
 // Creating, initializing, terminating, resetting and destroying instances of
-// the FMI 3.0 edition, the registry of live instances, and logging.
+// the FMI 3.0 edition, and logging.
 #include "children/child_host.h"
 #include "fmu/base_steps.h"
+#include "fmu/fmi3/call_rules.h"
 #include "fmu/fmi3/instance.h"
 #include "fmu/shared_lifecycle.h"
 #include "model/records.h"
 
-#include <atomic>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -19,41 +19,6 @@ namespace kestrune::fmi3 {
 namespace {
 
 constexpr std::size_t MESSAGE_CAPACITY = 1024;
-
-// The live instances, newest first. Instances on different threads look
-// themselves up on every call, so a thread remembers the last instance it
-// found; any removal from the list bumps the generation, which makes every
-// remembered instance be looked up again.
-SpinLock registryLock;
-Instance *newestInstance = nullptr;
-std::atomic<std::uint64_t> registryGeneration{1};
-struct Found {
-    const void *handle;
-    std::uint64_t generation;
-};
-thread_local Found found{nullptr, 0};
-
-void registerInstance(Instance *instance) {
-    const SpinGuard guard(registryLock);
-    instance->next = newestInstance;
-    if (newestInstance != nullptr) {
-        newestInstance->previous = instance;
-    }
-    newestInstance = instance;
-}
-
-void unregisterInstance(Instance *instance) {
-    const SpinGuard guard(registryLock);
-    if (instance->previous != nullptr) {
-        instance->previous->next = instance->next;
-    } else {
-        newestInstance = instance->next;
-    }
-    if (instance->next != nullptr) {
-        instance->next->previous = instance->previous;
-    }
-    registryGeneration.fetch_add(1, std::memory_order_release);
-}
 
 const char *categoryName(fmi3Status status, LogCategory category) {
     if (status == fmi3Error) {
@@ -84,6 +49,15 @@ void resetToInstantiated(Instance *instance) {
     schedule = fresh;
 }
 
+// Releases an instance that holds no slot of the registry (any more).
+void destroyInstance(Instance *instance) {
+    freeAllStates(instance);
+    modelTerminate(instance->model);
+    std::free(instance->name);
+    instance->~Instance();
+    std::free(instance);
+}
+
 // The model failed: its hosted blocks are released and it no longer
 // carries the error, which was reported.
 fmi3Status fail(Instance *instance, const char *function, const char *reason) {
@@ -95,24 +69,6 @@ fmi3Status fail(Instance *instance, const char *function, const char *reason) {
 }
 
 } // namespace
-
-Instance *liveInstance(fmi3Instance handle) {
-    if (handle == nullptr) {
-        return nullptr;
-    }
-    Found &last = found;
-    if (handle == last.handle && registryGeneration.load(std::memory_order_acquire) == last.generation) {
-        return static_cast<Instance *>(handle);
-    }
-    const SpinGuard guard(registryLock);
-    for (Instance *instance = newestInstance; instance != nullptr; instance = instance->next) {
-        if (instance == handle) {
-            last = {handle, registryGeneration.load(std::memory_order_relaxed)};
-            return instance;
-        }
-    }
-    return nullptr;
-}
 
 void sendMessage(const Instance *instance, fmi3Status status, LogCategory category, const char *format, ...) {
     char message[MESSAGE_CAPACITY];
@@ -189,26 +145,25 @@ Instance *makeInstance(const char *function, fmi3String instanceName, fmi3String
     instance->logMessage = log;
     instance->enabledCategories = loggingOn ? ALL_LOG_CATEGORIES : 0U;
     bindSnapshot(instance);
-    registerInstance(instance);
+    for (unsigned vr = 0; vr < static_cast<unsigned>(VARIABLE_COUNT); ++vr) {
+        instance->variables[vr] = realVariable(instance->model, instance->time, vr);
+    }
+    instance->handle = registerInstance(instance);
+    if (instance->handle == nullptr) {
+        destroyInstance(instance);
+        std::snprintf(message, sizeof message, "%s: %u instances live, as many as this unit holds at once",
+                      function, static_cast<unsigned>(registry::CAPACITY));
+        refuseInstantiation(loggingOn, environment, log, message);
+        return nullptr;
+    }
     return instance;
 }
 
 } // namespace kestrune::fmi3
 
+using kestrune::fmi3::Call;
 using kestrune::fmi3::Instance;
 using kestrune::fmi3::Mode;
-
-namespace {
-
-// The refusal of a function called in a state that does not allow it.
-fmi3Status wrongState(const Instance *instance, const char *function) {
-    using namespace kestrune::fmi3;
-    logMessage(instance, fmi3Error, LOG_STATUS_ERROR, "%s: not allowed in %s", function,
-               modeName(instance->mode));
-    return fmi3Error;
-}
-
-} // namespace
 
 extern "C" {
 
@@ -219,7 +174,7 @@ const char *fmi3GetVersion(void) {
 fmi3Status fmi3SetDebugLogging(fmi3Instance handle, fmi3Boolean loggingOn, size_t nCategories,
                                const fmi3String categories[]) {
     using namespace kestrune::fmi3;
-    Instance *instance = liveInstance(handle);
+    Instance *instance = enterCall(handle, Call::SetDebugLogging);
     if (instance == nullptr) {
         return fmi3Error;
     }
@@ -273,34 +228,28 @@ fmi3Instance fmi3InstantiateCoSimulation(
                                    "fmi3InstantiateCoSimulation: this unit offers no intermediate update "
                                    "(nRequiredIntermediateVariables must be 0)");
     }
-    return makeInstance("fmi3InstantiateCoSimulation", instanceName, instantiationToken, loggingOn,
-                        instanceEnvironment, logMessage);
+    const Instance *instance = makeInstance("fmi3InstantiateCoSimulation", instanceName, instantiationToken,
+                                            loggingOn, instanceEnvironment, logMessage);
+    return instance != nullptr ? instance->handle : nullptr;
 }
 
 void fmi3FreeInstance(fmi3Instance handle) {
     using namespace kestrune::fmi3;
-    Instance *instance = liveInstance(handle);
+    Instance *instance = enterCall(handle, Call::FreeInstance);
     if (instance == nullptr) {
         return;
     }
-    unregisterInstance(instance);
-    freeAllStates(instance);
-    kestrune::modelTerminate(instance->model);
-    std::free(instance->name);
-    instance->~Instance();
-    std::free(instance);
+    unregisterInstance(handle);
+    destroyInstance(instance);
 }
 
 fmi3Status fmi3EnterInitializationMode(fmi3Instance handle, fmi3Boolean /*toleranceDefined*/,
                                        fmi3Float64 /*tolerance*/, fmi3Float64 startTime,
                                        fmi3Boolean /*stopTimeDefined*/, fmi3Float64 /*stopTime*/) {
     using namespace kestrune::fmi3;
-    Instance *instance = liveInstance(handle);
+    Instance *instance = enterCall(handle, Call::EnterInitializationMode);
     if (instance == nullptr) {
         return fmi3Error;
-    }
-    if (instance->mode != Mode::Instantiated) {
-        return wrongState(instance, "fmi3EnterInitializationMode");
     }
     if (!kestrune::acceptsStartTime(startTime)) {
         logMessage(instance, fmi3Error, LOG_STATUS_ERROR,
@@ -321,12 +270,9 @@ fmi3Status fmi3EnterInitializationMode(fmi3Instance handle, fmi3Boolean /*tolera
 
 fmi3Status fmi3ExitInitializationMode(fmi3Instance handle) {
     using namespace kestrune::fmi3;
-    Instance *instance = liveInstance(handle);
+    Instance *instance = enterCall(handle, Call::ExitInitializationMode);
     if (instance == nullptr) {
         return fmi3Error;
-    }
-    if (instance->mode != Mode::InitializationMode) {
-        return wrongState(instance, "fmi3ExitInitializationMode");
     }
     if (instance->schedule.active) {
         // The first activation of the base-rate clock runs the first base
@@ -346,12 +292,9 @@ fmi3Status fmi3ExitInitializationMode(fmi3Instance handle) {
 
 fmi3Status fmi3Terminate(fmi3Instance handle) {
     using namespace kestrune::fmi3;
-    Instance *instance = liveInstance(handle);
+    Instance *instance = enterCall(handle, Call::Terminate);
     if (instance == nullptr) {
         return fmi3Error;
-    }
-    if (instance->mode != Mode::StepMode && instance->mode != Mode::ClockActivationMode) {
-        return wrongState(instance, "fmi3Terminate");
     }
     // The hosted blocks release their memory; the outputs stay readable.
     kestrune::modelTerminate(instance->model);
@@ -361,7 +304,7 @@ fmi3Status fmi3Terminate(fmi3Instance handle) {
 
 fmi3Status fmi3Reset(fmi3Instance handle) {
     using namespace kestrune::fmi3;
-    Instance *instance = liveInstance(handle);
+    Instance *instance = enterCall(handle, Call::Reset);
     if (instance == nullptr) {
         return fmi3Error;
     }

@@ -13,6 +13,7 @@
 // activations preempt therefore computes from the values of its own tick,
 // and its reference reaches the modulator only at the next slow-rate hit.
 #include "fmu/base_steps.h"
+#include "fmu/fmi3/call_rules.h"
 #include "fmu/fmi3/instance.h"
 #include "model/records.h"
 #include "model/step.h"
@@ -153,32 +154,20 @@ fmi3Instance fmi3InstantiateScheduledExecution(
     }
     Instance *instance = makeInstance("fmi3InstantiateScheduledExecution", instanceName, instantiationToken,
                                       loggingOn, instanceEnvironment, logMessage);
-    if (instance != nullptr) {
-        instance->schedule.active = true;
-        instance->schedule.lockPreemption = lockPreemption;
-        instance->schedule.unlockPreemption = unlockPreemption;
+    if (instance == nullptr) {
+        return nullptr;
     }
-    return instance;
+    instance->schedule.active = true;
+    instance->schedule.lockPreemption = lockPreemption;
+    instance->schedule.unlockPreemption = unlockPreemption;
+    return instance->handle;
 }
 
 fmi3Status fmi3ActivateModelPartition(fmi3Instance handle, fmi3ValueReference clockReference,
                                       fmi3Float64 activationTime) {
     using namespace kestrune::fmi3;
-    Instance *instance = liveInstance(handle);
+    Instance *instance = enterCall(handle, Call::ActivateModelPartition);
     if (instance == nullptr) {
-        return fmi3Error;
-    }
-    if (!instance->schedule.active) {
-        return refuse(
-            instance, ACTIVATE,
-            "this instance was made for co-simulation; partitions are activated only on an instance "
-            "from fmi3InstantiateScheduledExecution");
-    }
-    if (instance->mode != Mode::ClockActivationMode) {
-        logMessage(instance, fmi3Error, LOG_STATUS_ERROR,
-                   "%s: not allowed in %s; activate partitions only after fmi3ExitInitializationMode and "
-                   "before fmi3Terminate",
-                   ACTIVATE, modeName(instance->mode));
         return fmi3Error;
     }
     const Schedule &schedule = instance->schedule;

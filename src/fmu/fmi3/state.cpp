@@ -3,6 +3,7 @@
 // instance's values (model/state_payload.h, framed as an image by
 // fmu/fmi3/state_image.h) kept in a list per instance, so that any state
 // pointer a master passes is checked against the states it really holds.
+#include "fmu/fmi3/call_rules.h"
 #include "fmu/fmi3/instance.h"
 #include "fmu/fmi3/state_image.h"
 
@@ -79,35 +80,20 @@ void freeAllStates(Instance *instance) {
 
 } // namespace kestrune::fmi3
 
+using kestrune::fmi3::Call;
 using kestrune::fmi3::Instance;
 using kestrune::fmi3::SavedState;
-
-namespace {
-
-// A state of a scheduled-execution instance would have to hold a partition
-// in the middle of its work and the values in transit between the two; the
-// unit does not offer it.
-constexpr const char *SCHEDULED_STATE =
-    "FMU states are offered for co-simulation only, not for scheduled execution";
-
-} // namespace
 
 extern "C" {
 
 fmi3Status fmi3GetFMUState(fmi3Instance handle, fmi3FMUState *FMUState) {
     using namespace kestrune::fmi3;
-    Instance *instance = liveInstance(handle);
+    Instance *instance = enterCall(handle, Call::GetFMUState);
     if (instance == nullptr) {
         return fmi3Error;
     }
-    if (instance->schedule.active) {
-        return refuse(instance, "fmi3GetFMUState", SCHEDULED_STATE);
-    }
     if (FMUState == nullptr) {
         return refuse(instance, "fmi3GetFMUState", "FMUState is null");
-    }
-    if (instance->mode == Mode::Failed) {
-        return refuse(instance, "fmi3GetFMUState", "the instance failed; reset it first");
     }
     const std::size_t size = statePayloadSize(*instance);
     auto *payload = static_cast<unsigned char *>(std::malloc(size));
@@ -122,12 +108,9 @@ fmi3Status fmi3GetFMUState(fmi3Instance handle, fmi3FMUState *FMUState) {
 
 fmi3Status fmi3SetFMUState(fmi3Instance handle, fmi3FMUState FMUState) {
     using namespace kestrune::fmi3;
-    Instance *instance = liveInstance(handle);
+    Instance *instance = enterCall(handle, Call::SetFMUState);
     if (instance == nullptr) {
         return fmi3Error;
-    }
-    if (instance->schedule.active) {
-        return refuse(instance, "fmi3SetFMUState", SCHEDULED_STATE);
     }
     const SavedState *state = findState(instance, "fmi3SetFMUState", FMUState);
     if (state == nullptr) {
@@ -141,7 +124,7 @@ fmi3Status fmi3SetFMUState(fmi3Instance handle, fmi3FMUState FMUState) {
 
 fmi3Status fmi3FreeFMUState(fmi3Instance handle, fmi3FMUState *FMUState) {
     using namespace kestrune::fmi3;
-    Instance *instance = liveInstance(handle);
+    Instance *instance = enterCall(handle, Call::FreeFMUState);
     if (instance == nullptr) {
         return fmi3Error;
     }
@@ -166,7 +149,7 @@ fmi3Status fmi3FreeFMUState(fmi3Instance handle, fmi3FMUState *FMUState) {
 
 fmi3Status fmi3SerializedFMUStateSize(fmi3Instance handle, fmi3FMUState FMUState, size_t *size) {
     using namespace kestrune::fmi3;
-    Instance *instance = liveInstance(handle);
+    Instance *instance = enterCall(handle, Call::SerializedFMUStateSize);
     if (instance == nullptr) {
         return fmi3Error;
     }
@@ -184,7 +167,7 @@ fmi3Status fmi3SerializedFMUStateSize(fmi3Instance handle, fmi3FMUState FMUState
 fmi3Status fmi3SerializeFMUState(fmi3Instance handle, fmi3FMUState FMUState, fmi3Byte serializedState[],
                                  size_t size) {
     using namespace kestrune::fmi3;
-    Instance *instance = liveInstance(handle);
+    Instance *instance = enterCall(handle, Call::SerializeFMUState);
     if (instance == nullptr) {
         return fmi3Error;
     }
@@ -207,12 +190,9 @@ fmi3Status fmi3SerializeFMUState(fmi3Instance handle, fmi3FMUState FMUState, fmi
 fmi3Status fmi3DeserializeFMUState(fmi3Instance handle, const fmi3Byte serializedState[], size_t size,
                                    fmi3FMUState *FMUState) {
     using namespace kestrune::fmi3;
-    Instance *instance = liveInstance(handle);
+    Instance *instance = enterCall(handle, Call::DeserializeFMUState);
     if (instance == nullptr) {
         return fmi3Error;
-    }
-    if (instance->schedule.active) {
-        return refuse(instance, "fmi3DeserializeFMUState", SCHEDULED_STATE);
     }
     if (FMUState == nullptr || (serializedState == nullptr && size != 0)) {
         return refuse(instance, "fmi3DeserializeFMUState", "null argument");

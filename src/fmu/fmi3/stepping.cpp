@@ -1,5 +1,6 @@
 // Advancing an FMI 3.0 instance in whole base steps.
 #include "fmu/base_steps.h"
+#include "fmu/fmi3/call_rules.h"
 #include "fmu/fmi3/instance.h"
 
 extern "C" fmi3Status fmi3DoStep(fmi3Instance handle, fmi3Float64 currentCommunicationPoint,
@@ -18,16 +19,11 @@ extern "C" fmi3Status fmi3DoStep(fmi3Instance handle, fmi3Float64 currentCommuni
     fmi3Status status = fmi3OK;
     bool stopRequested = false;
 
+    // The step is logged before the call's rules are checked, and a refused
+    // step still answers through its output arguments.
     logMessage(instance, fmi3OK, LOG_STEP, "CommunicationStepSize=%.16g, LocalSolverStepSize=%.16g", h,
                BASE_STEP);
-    if (instance->schedule.active) {
-        status = refuse(instance, "fmi3DoStep",
-                        "this instance was made for scheduled execution; it advances only through "
-                        "fmi3ActivateModelPartition");
-    } else if (instance->mode != Mode::StepMode) {
-        logMessage(instance, fmi3Error, LOG_STATUS_ERROR,
-                   "fmi3DoStep: not allowed in %s; step only after fmi3ExitInitializationMode",
-                   modeName(instance->mode));
+    if (!admits(instance, Call::DoStep)) {
         status = fmi3Error;
     } else {
         const StepPlan plan = planCommunicationStep(instance->time, instance->lastStepCount, t, h);

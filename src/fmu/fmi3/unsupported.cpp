@@ -2,32 +2,16 @@
 // exchange, event mode, clock access, configuration mode,
 // variable dependencies and derivatives. Each answers fmi3Error with a message
 // that names it, and touches neither the instance nor its output arguments.
-#include "fmu/fmi3/instance.h"
+#include "fmu/fmi3/call_rules.h"
 
-namespace {
-
-constexpr const char *MODEL_EXCHANGE = "model exchange is not supported; this is a co-simulation unit";
-constexpr const char *NO_EVENT_MODE = "this unit has no event mode";
-constexpr const char *NO_CLOCKS =
-    "the clocks are periodic input clocks of scheduled execution, activated only through "
-    "fmi3ActivateModelPartition";
-constexpr const char *NO_CONFIGURATION = "this unit has no structural parameters to configure";
-constexpr const char *NO_DEPENDENCIES = "variable dependencies are not provided";
-constexpr const char *NO_DERIVATIVES = "derivatives are not provided";
-
-fmi3Status unsupported(fmi3Instance handle, const char *function, const char *reason) {
-    const kestrune::fmi3::Instance *instance = kestrune::fmi3::liveInstance(handle);
-    if (instance != nullptr) {
-        kestrune::fmi3::refuse(instance, function, reason);
-    }
-    return fmi3Error;
-}
-
-} // namespace
-
-#define KESTRUNE_UNSUPPORTED(Name, Reason, ...)                                                              \
+// Refused by the table of where each function may be called: no interface
+// of this unit offers them.
+#define KESTRUNE_UNSUPPORTED(Name, ...)                                                                      \
     fmi3Status fmi3##Name(fmi3Instance handle __VA_OPT__(, ) __VA_ARGS__) {                                  \
-        return unsupported(handle, "fmi3" #Name, Reason);                                                    \
+        static_assert(kestrune::fmi3::ruleOf(kestrune::fmi3::Call::Name).interfaces ==                       \
+                      kestrune::fmi3::NO_INTERFACE);                                                         \
+        kestrune::fmi3::enterCall(handle, kestrune::fmi3::Call::Name);                                       \
+        return fmi3Error;                                                                                    \
     }
 
 extern "C" {
@@ -41,50 +25,49 @@ fmi3Instance fmi3InstantiateModelExchange(fmi3String, fmi3String, fmi3String, fm
         "co-simulation unit");
 }
 
-KESTRUNE_UNSUPPORTED(EnterEventMode, NO_EVENT_MODE)
-KESTRUNE_UNSUPPORTED(EnterStepMode, NO_EVENT_MODE)
-KESTRUNE_UNSUPPORTED(EvaluateDiscreteStates, NO_EVENT_MODE)
-KESTRUNE_UNSUPPORTED(UpdateDiscreteStates, NO_EVENT_MODE, fmi3Boolean *, fmi3Boolean *, fmi3Boolean *,
-                     fmi3Boolean *, fmi3Boolean *, fmi3Float64 *)
+KESTRUNE_UNSUPPORTED(EnterEventMode)
+KESTRUNE_UNSUPPORTED(EnterStepMode)
+KESTRUNE_UNSUPPORTED(EvaluateDiscreteStates)
+KESTRUNE_UNSUPPORTED(UpdateDiscreteStates, fmi3Boolean *, fmi3Boolean *, fmi3Boolean *, fmi3Boolean *,
+                     fmi3Boolean *, fmi3Float64 *)
 
-KESTRUNE_UNSUPPORTED(GetClock, NO_CLOCKS, const fmi3ValueReference[], size_t, fmi3Clock[])
-KESTRUNE_UNSUPPORTED(SetClock, NO_CLOCKS, const fmi3ValueReference[], size_t, const fmi3Clock[])
-KESTRUNE_UNSUPPORTED(GetIntervalDecimal, NO_CLOCKS, const fmi3ValueReference[], size_t, fmi3Float64[],
+KESTRUNE_UNSUPPORTED(GetClock, const fmi3ValueReference[], size_t, fmi3Clock[])
+KESTRUNE_UNSUPPORTED(SetClock, const fmi3ValueReference[], size_t, const fmi3Clock[])
+KESTRUNE_UNSUPPORTED(GetIntervalDecimal, const fmi3ValueReference[], size_t, fmi3Float64[],
                      fmi3IntervalQualifier[])
-KESTRUNE_UNSUPPORTED(GetIntervalFraction, NO_CLOCKS, const fmi3ValueReference[], size_t, fmi3UInt64[],
-                     fmi3UInt64[], fmi3IntervalQualifier[])
-KESTRUNE_UNSUPPORTED(GetShiftDecimal, NO_CLOCKS, const fmi3ValueReference[], size_t, fmi3Float64[])
-KESTRUNE_UNSUPPORTED(GetShiftFraction, NO_CLOCKS, const fmi3ValueReference[], size_t, fmi3UInt64[],
-                     fmi3UInt64[])
-KESTRUNE_UNSUPPORTED(SetIntervalDecimal, NO_CLOCKS, const fmi3ValueReference[], size_t, const fmi3Float64[])
-KESTRUNE_UNSUPPORTED(SetIntervalFraction, NO_CLOCKS, const fmi3ValueReference[], size_t, const fmi3UInt64[],
+KESTRUNE_UNSUPPORTED(GetIntervalFraction, const fmi3ValueReference[], size_t, fmi3UInt64[], fmi3UInt64[],
+                     fmi3IntervalQualifier[])
+KESTRUNE_UNSUPPORTED(GetShiftDecimal, const fmi3ValueReference[], size_t, fmi3Float64[])
+KESTRUNE_UNSUPPORTED(GetShiftFraction, const fmi3ValueReference[], size_t, fmi3UInt64[], fmi3UInt64[])
+KESTRUNE_UNSUPPORTED(SetIntervalDecimal, const fmi3ValueReference[], size_t, const fmi3Float64[])
+KESTRUNE_UNSUPPORTED(SetIntervalFraction, const fmi3ValueReference[], size_t, const fmi3UInt64[],
                      const fmi3UInt64[])
-KESTRUNE_UNSUPPORTED(SetShiftDecimal, NO_CLOCKS, const fmi3ValueReference[], size_t, const fmi3Float64[])
-KESTRUNE_UNSUPPORTED(SetShiftFraction, NO_CLOCKS, const fmi3ValueReference[], size_t, const fmi3UInt64[],
+KESTRUNE_UNSUPPORTED(SetShiftDecimal, const fmi3ValueReference[], size_t, const fmi3Float64[])
+KESTRUNE_UNSUPPORTED(SetShiftFraction, const fmi3ValueReference[], size_t, const fmi3UInt64[],
                      const fmi3UInt64[])
 
-KESTRUNE_UNSUPPORTED(EnterConfigurationMode, NO_CONFIGURATION)
-KESTRUNE_UNSUPPORTED(ExitConfigurationMode, NO_CONFIGURATION)
+KESTRUNE_UNSUPPORTED(EnterConfigurationMode)
+KESTRUNE_UNSUPPORTED(ExitConfigurationMode)
 
-KESTRUNE_UNSUPPORTED(GetNumberOfVariableDependencies, NO_DEPENDENCIES, fmi3ValueReference, size_t *)
-KESTRUNE_UNSUPPORTED(GetVariableDependencies, NO_DEPENDENCIES, fmi3ValueReference, size_t[],
-                     fmi3ValueReference[], size_t[], fmi3DependencyKind[], size_t)
-KESTRUNE_UNSUPPORTED(GetDirectionalDerivative, NO_DERIVATIVES, const fmi3ValueReference[], size_t,
-                     const fmi3ValueReference[], size_t, const fmi3Float64[], size_t, fmi3Float64[], size_t)
-KESTRUNE_UNSUPPORTED(GetAdjointDerivative, NO_DERIVATIVES, const fmi3ValueReference[], size_t,
-                     const fmi3ValueReference[], size_t, const fmi3Float64[], size_t, fmi3Float64[], size_t)
-KESTRUNE_UNSUPPORTED(GetOutputDerivatives, NO_DERIVATIVES, const fmi3ValueReference[], size_t,
-                     const fmi3Int32[], fmi3Float64[], size_t)
+KESTRUNE_UNSUPPORTED(GetNumberOfVariableDependencies, fmi3ValueReference, size_t *)
+KESTRUNE_UNSUPPORTED(GetVariableDependencies, fmi3ValueReference, size_t[], fmi3ValueReference[], size_t[],
+                     fmi3DependencyKind[], size_t)
+KESTRUNE_UNSUPPORTED(GetDirectionalDerivative, const fmi3ValueReference[], size_t, const fmi3ValueReference[],
+                     size_t, const fmi3Float64[], size_t, fmi3Float64[], size_t)
+KESTRUNE_UNSUPPORTED(GetAdjointDerivative, const fmi3ValueReference[], size_t, const fmi3ValueReference[],
+                     size_t, const fmi3Float64[], size_t, fmi3Float64[], size_t)
+KESTRUNE_UNSUPPORTED(GetOutputDerivatives, const fmi3ValueReference[], size_t, const fmi3Int32[],
+                     fmi3Float64[], size_t)
 
-KESTRUNE_UNSUPPORTED(EnterContinuousTimeMode, MODEL_EXCHANGE)
-KESTRUNE_UNSUPPORTED(CompletedIntegratorStep, MODEL_EXCHANGE, fmi3Boolean, fmi3Boolean *, fmi3Boolean *)
-KESTRUNE_UNSUPPORTED(SetTime, MODEL_EXCHANGE, fmi3Float64)
-KESTRUNE_UNSUPPORTED(SetContinuousStates, MODEL_EXCHANGE, const fmi3Float64[], size_t)
-KESTRUNE_UNSUPPORTED(GetContinuousStateDerivatives, MODEL_EXCHANGE, fmi3Float64[], size_t)
-KESTRUNE_UNSUPPORTED(GetEventIndicators, MODEL_EXCHANGE, fmi3Float64[], size_t)
-KESTRUNE_UNSUPPORTED(GetContinuousStates, MODEL_EXCHANGE, fmi3Float64[], size_t)
-KESTRUNE_UNSUPPORTED(GetNominalsOfContinuousStates, MODEL_EXCHANGE, fmi3Float64[], size_t)
-KESTRUNE_UNSUPPORTED(GetNumberOfEventIndicators, MODEL_EXCHANGE, size_t *)
-KESTRUNE_UNSUPPORTED(GetNumberOfContinuousStates, MODEL_EXCHANGE, size_t *)
+KESTRUNE_UNSUPPORTED(EnterContinuousTimeMode)
+KESTRUNE_UNSUPPORTED(CompletedIntegratorStep, fmi3Boolean, fmi3Boolean *, fmi3Boolean *)
+KESTRUNE_UNSUPPORTED(SetTime, fmi3Float64)
+KESTRUNE_UNSUPPORTED(SetContinuousStates, const fmi3Float64[], size_t)
+KESTRUNE_UNSUPPORTED(GetContinuousStateDerivatives, fmi3Float64[], size_t)
+KESTRUNE_UNSUPPORTED(GetEventIndicators, fmi3Float64[], size_t)
+KESTRUNE_UNSUPPORTED(GetContinuousStates, fmi3Float64[], size_t)
+KESTRUNE_UNSUPPORTED(GetNominalsOfContinuousStates, fmi3Float64[], size_t)
+KESTRUNE_UNSUPPORTED(GetNumberOfEventIndicators, size_t *)
+KESTRUNE_UNSUPPORTED(GetNumberOfContinuousStates, size_t *)
 
 } // extern "C"

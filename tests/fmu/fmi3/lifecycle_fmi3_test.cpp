@@ -167,6 +167,33 @@ TEST_F(LifecycleFmi3Test, RefusedWritesChangeNothing) {
     EXPECT_EQ(read(i, MEAN_SAMPLE_TIME_VR), 2e-4);
 }
 
+// After termination nothing is written, inputs included, whatever else the
+// call names; the value first named is the one refused.
+TEST_F(LifecycleFmi3Test, NothingIsWrittenAfterTermination) {
+    fmi3Instance i = initialized();
+    ASSERT_EQ(write(i, 0, 100.0), fmi3OK);
+    ASSERT_EQ(step(i, 0.0, 1e-4).status, fmi3OK);
+    ASSERT_EQ(fmi().fmi3Terminate(i), fmi3OK);
+    struct Case {
+        std::vector<fmi3ValueReference> vr;
+        const char *refused;
+    };
+    const Case cases[] = {
+        {{0}, "gridVoltageA (value reference 0) cannot be written after termination"},
+        {{6, 0, 3}, "dcVoltage (value reference 6) cannot be written after termination"},
+        {{0, MEAN_SAMPLE_TIME_VR}, "gridVoltageA (value reference 0) cannot be written"},
+        {{FIRST_GATE_VR, 0}, "gateA1 (value reference 7) is not an input or a parameter"},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.refused);
+        const std::vector<double> values(k.vr.size(), 230.0);
+        logger.clear();
+        EXPECT_EQ(fmi().fmi3SetFloat64(i, k.vr.data(), k.vr.size(), values.data(), values.size()), fmi3Error);
+        EXPECT_TRUE(oneError(std::string("fmi3SetFloat64: ") + k.refused));
+        EXPECT_EQ(read(i, 0), 100.0);
+    }
+}
+
 // The "logStep" messages (two for a step, one for a refused one) only while
 // logging is on and that category enabled; errors under "logStatusError"
 // while it is enabled.
