@@ -76,7 +76,7 @@ Stepped made(const char *name) {
     const master::Fmi3Functions &f = library().fmi3();
     Stepped s;
     s.instance =
-        f.fmi3InstantiateCoSimulation(name, master::KESTRUNE_FMI3_TOKEN, nullptr, fmi3False, fmi3False,
+        f.fmi3InstantiateCoSimulation(name, INSTANTIATION_TOKEN, nullptr, fmi3False, fmi3False,
                                       fmi3False, fmi3False, nullptr, 0, nullptr, nullptr, nullptr);
     if (s.instance == nullptr ||
         f.fmi3EnterInitializationMode(s.instance, fmi3False, 0.0, 0.0, fmi3False, 0.0) != fmi3OK ||
