@@ -2,11 +2,15 @@
 // the variable list both libraries are built from (fmu/variables.h), so the
 // descriptions and the libraries agree by construction.
 // Usage: kestrune-describe [--fmi3 | --fmi3-scheduled] OUTPUT GENERATION-DATE-AND-TIME [SOURCE...]
+//        kestrune-describe --check FILE...
 // The FMI 2.0 description lists the SOURCE files (relative to the archive's
 // sources folder) in <SourceFiles>; the FMI 3.0 archives list them in their
 // sources/buildDescription.xml instead. The FMI 3.0 library offers
 // co-simulation and scheduled execution; each of its two archives describes
 // one of them (--fmi3 co-simulation, --fmi3-scheduled scheduled execution).
+// --check checks descriptions against the standard's rules that a schema
+// cannot express (check.h).
+#include "check.h"
 #include "fmu/fmi3/instance.h"
 #include "fmu/instance.h"
 #include "fmu/variables.h"
@@ -311,11 +315,20 @@ std::string describeFmi3(const std::string &generationDateAndTime, Fmi3Interface
 
 int main(int argc, char **argv) {
     const std::string_view mode = argc >= 2 ? std::string_view(argv[1]) : std::string_view();
+    if (mode == "--check") {
+        if (argc < 3) {
+            std::cerr << "usage: kestrune-describe --check FILE...\n";
+            return 2;
+        }
+        return kestrune::describe::checkFiles(std::vector<std::string>(argv + 2, argv + argc), std::cout,
+                                              std::cerr);
+    }
     const bool fmi3 = mode == "--fmi3" || mode == "--fmi3-scheduled";
     const int first = fmi3 ? 2 : 1;
     if (argc < first + 2) {
         std::cerr << "usage: kestrune-describe [--fmi3 | --fmi3-scheduled] OUTPUT GENERATION-DATE-AND-TIME "
-                     "[SOURCE...]\n";
+                     "[SOURCE...]\n"
+                     "       kestrune-describe --check FILE...\n";
         return 2;
     }
     const char *path = argv[first];
