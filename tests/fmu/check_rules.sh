@@ -37,6 +37,10 @@ elif grep -q '<ScheduledExecution' "$description"; then
   check clocks-without-event-mode \
     's|<ScheduledExecution|<CoSimulation modelIdentifier="Kestrune_fmi3" hasEventMode="false"/>&|' \
     "the FMU has clocks ('baseRateClock') but <CoSimulation> does not have hasEventMode=\"true\""
+  check interval-zero 's/intervalDecimal="5e-06"/intervalDecimal="0"/' \
+    "Clock 'baseRateClock' has intervalDecimal=\"0\"; it must be > 0"
+  check output-clock 's/causality="input" intervalVariability="constant" intervalDecimal="0.0001"/causality="output" intervalVariability="constant" intervalDecimal="0.0001"/' \
+    "output Clock 'slowRateClock' must be triggered and have no priority"
 else
   check input-with-initial 's/causality="input" variability="continuous"/& initial="exact"/' ""
   check value-reference-twice 's/valueReference="20"/valueReference="19"/' \
@@ -47,6 +51,10 @@ else
   check output-twice 's|<Output valueReference="8"/>|<Output valueReference="7"/>|' "Output lists 'gateA1' twice"
   check initial-unknown-missing '/<InitialUnknown valueReference="18"\/>/d' \
     "the output 'gateC4' (initial calculated) is not listed among the InitialUnknowns"
+  check continuous-parameter 's/variability="tunable"/variability="continuous"/' \
+    "'meanSampleTime': causality parameter with variability continuous is not an allowed combination"
+  check second-independent 's/causality="parameter"/causality="independent"/' \
+    "2 independent variables; an FMU has exactly one"
   check clock-that-is-no-clock '0,/initial="calculated"/s//& clocks="19"/' \
     "'gateA1' has clocks=\"19\": 19 names 'time', no Clock"
 fi
