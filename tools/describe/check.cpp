@@ -21,10 +21,10 @@ using Names = std::set<std::string_view>;
 struct Variable {
     std::string name;
     std::string type; // the element's name: Float64, Clock, ... (FMI 2.0: Real, Integer, ...)
-    unsigned long long vr = 0;
-    std::string causality;   // as written, else the standard's default
-    std::string variability; // as written, else the standard's default
-    std::string initial;     // as written, "" when absent
+    std::optional<unsigned long long> vr; // none when not a whole number
+    std::string causality;                // as written, else the standard's default
+    std::string variability;              // as written, else the standard's default
+    std::string initial;                  // as written, "" when absent
     bool hasStart = false;
     std::optional<std::string> clocks; // FMI 3.0: the clocks= list as written
     bool derivative = false;           // has a derivative= attribute
@@ -133,11 +133,9 @@ class Checker {
             v.name = node.attribute("name").value();
             const pugi::xml_node typed = fmi3_ ? node : firstElement(node);
             v.type = typed.name();
-            const std::optional<unsigned long long> vr =
-                wholeNumber(node.attribute("valueReference").value());
-            if (!vr)
+            v.vr = wholeNumber(node.attribute("valueReference").value());
+            if (!v.vr)
                 fail("variable '" + v.name + "' has no valid valueReference");
-            v.vr = vr.value_or(0);
             v.causality = node.attribute("causality").as_string("local");
             const bool parameter = v.causality == "parameter" || v.causality == "calculatedParameter" ||
                                    v.causality == "structuralParameter";
@@ -151,8 +149,10 @@ class Checker {
             v.derivative = static_cast<bool>(typed.attribute("derivative"));
             variables_.push_back(std::move(v));
         }
-        for (std::size_t i = 0; i < variables_.size(); ++i)
-            byVr_.emplace(variables_[i].vr, i);
+        for (std::size_t i = 0; i < variables_.size(); ++i) {
+            if (variables_[i].vr)
+                byVr_.emplace(*variables_[i].vr, i);
+        }
     }
 
     // FMI 3.0 value references name one variable each; in FMI 2.0, variables
@@ -162,9 +162,11 @@ class Checker {
             return;
         std::map<unsigned long long, const Variable *> seen;
         for (const Variable &v : variables_) {
-            const auto [at, fresh] = seen.emplace(v.vr, &v);
+            if (!v.vr)
+                continue;
+            const auto [at, fresh] = seen.emplace(*v.vr, &v);
             if (!fresh)
-                fail("value reference " + std::to_string(v.vr) + " is used by both " + quoted(*at->second) +
+                fail("value reference " + std::to_string(*v.vr) + " is used by both " + quoted(*at->second) +
                      " and " + quoted(v));
         }
     }
