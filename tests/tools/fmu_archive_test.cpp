@@ -436,7 +436,7 @@ TEST_F(FmuArchiveTest, UnitWithPermutedValueReferencesRunsAsTheRealOne) {
         entries["modelDescription.xml"] = permutedDescription(entries.at("modelDescription.xml"));
         std::ifstream library(c.permutedLibrary, std::ios::binary);
         entries[std::string("binaries/") + master::platformFolder(described.isFmi3()) + "/" +
-                described.modelIdentifier + master::librarySuffix()] =
+                described.libraryIdentifier() + master::librarySuffix()] =
             std::string(std::istreambuf_iterator<char>(library), std::istreambuf_iterator<char>());
         const std::string permutedArchive = write("permuted.fmu", entries);
 
