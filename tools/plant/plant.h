@@ -10,10 +10,10 @@
 // PCC voltage solved at every stage.
 #pragma once
 
+#include "grid_source.h"
 #include "identity.h"
 
 #include <array>
-#include <complex>
 #include <cstdint>
 #include <numbers>
 #include <vector>
@@ -69,47 +69,6 @@ struct GridImpedance {
 GridImpedance gridImpedance(double scr, double xOverR, std::size_t converters);
 
 enum class EventKind { Frequency, PhaseJump, Sag, Load, Dip, Profile, Harmonics, FrequencyRamp };
-
-// The seven types of voltage dip, as unbalanced dips are classified when
-// seen through transformers (A three-phase, B single-phase to ground, C and D
-// phase to phase, E to G two-phase to ground seen through one or two
-// transformers).
-enum class DipType { A, B, C, D, E, F, G };
-
-using Phasor = std::complex<double>;
-
-// The source's fundamental phasors of a dip of retained voltage h, in pu of
-// the nominal phase voltage, phase a at angle 0 for h = 1 (phase b at -120,
-// c at +120 degrees). special: the phase the dip singles out, 0 (a), 1 (b)
-// or 2 (c): the set of phase a's case turned by -120 degrees per phase.
-// Every type at h = 1 is the balanced positive sequence.
-std::array<Phasor, 3> dipPhasors(DipType type, double depth, int special = 0);
-
-// Zero, positive and negative sequence of three phasors:
-// X0 = (Xa + Xb + Xc) / 3, X1 = (Xa + a Xb + a^2 Xc) / 3, X2 = (Xa + a^2 Xb + a Xc) / 3
-// with a = exp(j 120 deg).
-struct SequenceComponents {
-    Phasor zero;
-    Phasor positive;
-    Phasor negative;
-};
-SequenceComponents sequenceComponents(const std::array<Phasor, 3> &phasors);
-
-// A point of a dip's voltage-time profile: the retained voltage h at a time
-// from the profile's start.
-struct ProfilePoint {
-    double time; // [s] from the event
-    double depth;
-};
-
-// One harmonic of the source: phase k carries
-// A * magnitude * sin(order * (theta - k * 120 deg) + phase), a positive,
-// negative or zero sequence as order mod 3 is 1, 2 or 0.
-struct Harmonic {
-    int order;        // >= 2
-    double magnitude; // of the nominal fundamental
-    double phase;     // [rad]
-};
 
 // A grid or load change. value: the new frequency [Hz], the angle added to
 // theta [rad], the amplitude as a factor of the nominal peak, the new load
