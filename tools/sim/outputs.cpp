@@ -65,8 +65,8 @@ std::string eventText(const ScenarioEvent &event, bool several) {
         return "harmonics " + orders;
     }
     case plant::EventKind::FrequencyRamp:
-        return std::string("ramp ") + (event.value >= 0.0 ? "+" : "") + numberText(event.value, 6) +
-               " Hz/s to " + numberText(event.target, 6) + " Hz";
+        return std::string(event.value >= 0.0 ? "+" : "") + numberText(event.value, 6) + " Hz/s to " +
+               numberText(event.target, 6) + " Hz";
     }
     return "?";
 }
