@@ -1,6 +1,8 @@
 // The plant the runner closes the loop with: a three-phase grid with
-// scheduled events, stiff or behind an impedance (from a short-circuit ratio
-// and X/R), and one or more converters on its point of common coupling (PCC).
+// scheduled events (balanced or unbalanced dips, profiles, harmonics,
+// frequency steps and ramps, phase jumps, loads), stiff or behind an
+// impedance (from a short-circuit ratio and X/R), and one or more converters
+// on its point of common coupling (PCC), each on three wires.
 // Each converter has a series R-L on its 600 V side, an ideal transformer,
 // the three-level bridge driven by its unit's gates, a DC link (one
 // capacitor, or two halves to watch the midpoint) and a resistive DC load.

@@ -327,6 +327,7 @@ class Reader {
                         return false;
                     haveTime = true;
                 } else if (key == "kind") {
+                    // read above
                 } else if (key == "converter") {
                     if (!value.is_number_integer() || value.get<std::int64_t>() < 0 ||
                         value.get<std::int64_t>() > 1000000) {
