@@ -288,8 +288,32 @@ TEST(SeveralConverters, IdenticalConvertersDrawIdenticalCurrentsAndEachHoldsItsL
     }
 }
 
+// A phase-to-phase dip: the source's negative sequence reaches the loop as
+// a 120 Hz ripple on the link while the dip lasts; the unit rides through
+// and settles once the grid is back.
+TEST(ShippedScenarios, ATypeCDipRidesThroughWithTheRippleOfItsNegativeSequence) {
+    Scenario scenario;
+    const ClosedLoopResult result = runShipped("dip_c50", scenario);
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_FALSE(result.stopped) << result.stopReason;
+    EXPECT_EQ(result.illegalPatterns, 0);
+    EXPECT_EQ(result.directChanges, 0);
+    ASSERT_EQ(result.figures.size(), 3u);
+    const plant::SegmentFigures &before = result.figures[0];
+    const plant::SegmentFigures &dip = result.figures[1];
+    const plant::SegmentFigures &after = result.figures[2];
+    EXPECT_LT(before.vdcRipple, 5.0);
+    EXPECT_GT(dip.vdcRipple, 20.0);
+    EXPECT_LT(after.vdcRipple, 5.0);
+    EXPECT_LE(dip.peakCurrentPu, 2.0);
+    EXPECT_GE(dip.vdcMin, 440.0);
+    EXPECT_LE(dip.vdcMax, 560.0);
+    EXPECT_TRUE(after.settled);
+    EXPECT_LE(after.settlingTime, 0.1);
+}
+
 TEST(ShippedScenarios, EveryScenarioFileHasItsAcceptanceCase) {
-    std::vector<std::string> covered{"pair_scr5", "pair_stiff", "weak_scr3", "weak_scr5"};
+    std::vector<std::string> covered{"dip_c50", "pair_scr5", "pair_stiff", "weak_scr3", "weak_scr5"};
     for (const Acceptance &a : ACCEPTANCE)
         covered.emplace_back(a.scenario);
     std::sort(covered.begin(), covered.end());
