@@ -41,6 +41,7 @@ struct PlantParameters {
     double loadPower = 200e3;                                            // [W]: R_load = 500^2 / P
     double precharge = 500.0;                                            // [V] Vdc at t = 0
     bool splitLink = false;                                              // two halves of 2C each
+    bool operator==(const PlantParameters &) const = default;
 };
 
 // The grid's series impedance on the 600 V side, seen from the PCC.
@@ -48,6 +49,7 @@ struct GridImpedance {
     double resistance = 0.0; // [ohm]
     double inductance = 0.0; // [H]
     bool stiff() const { return resistance == 0.0 && inductance == 0.0; }
+    bool operator==(const GridImpedance &) const = default;
 };
 
 // The impedance for a short-circuit ratio relative to the rating of
@@ -165,12 +167,20 @@ class Plant {
     // 50-1500 V (or either is no longer a number).
     bool diverged() const;
 
+    // Takes over the state of `past`, a plant of the same parameters that
+    // ran some steps, keeping this plant's events: those past applied must
+    // be this plant's first, and none of the others due by then. The plant
+    // then continues as if it had run those steps itself. False (and this
+    // plant unchanged) when past is not such a plant.
+    bool continueFrom(const Plant &past);
+
   private:
     struct ScheduledEvent {
         std::int64_t step;
         EventKind kind;
         double value;
         int converter;
+        bool operator==(const ScheduledEvent &) const = default;
     };
     struct Converter {
         PlantParameters parameters;

@@ -63,6 +63,10 @@ class FmuUnit : public UnitDriver {
         session_->terminate();
         session_->freeInstance();
     }
+    void terminateKeeping() override { session_->terminate(); }
+    bool reset() override { return session_->holdsInstance() && session_->reset() == fmi2OK; }
+    bool keepState() override { return session_->keepState() == fmi2OK; }
+    bool restoreState() override { return session_->restoreState() == fmi2OK; }
 
   private:
     bool check(const char *call, fmi2Status status) {
@@ -99,6 +103,8 @@ std::string UnitSet::open(const std::string &fmuPath, std::size_t count, master:
     // library: the archive's own file serves the first converter, a private
     // copy each further one.
     const bool fmi3 = fmu_->description().isFmi3();
+    fmi3_ = fmi3;
+    scheduled_ = scheduled;
     if (scheduled &&
         (!fmi3 || fmu_->description().scheduledModelIdentifier != fmu_->description().modelIdentifier))
         return fmuPath +

@@ -19,6 +19,7 @@ constexpr int TAG_WORK = 2; // rank 0 to worker: a run index, or -1 to stop
 
 // Runs what rank 0 sends until it says stop.
 void worker(const SweepPlan &plan) {
+    Runner runner(plan);
     std::string row;
     for (;;) {
         MPI_Send(row.data(), static_cast<int>(row.size()), MPI_CHAR, 0, TAG_ROW, MPI_COMM_WORLD);
@@ -26,7 +27,7 @@ void worker(const SweepPlan &plan) {
         MPI_Recv(&run, 1, MPI_LONG_LONG, 0, TAG_WORK, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
         if (run < 0)
             return;
-        row = runRow(plan, static_cast<std::size_t>(run));
+        row = runner.row(static_cast<std::size_t>(run));
     }
 }
 
@@ -89,6 +90,8 @@ int runMpiSweep(const SweepOptions &options, std::ostream &out, std::ostream &er
         if (!fmu.open(options.fmu)) {
             problems << "kestrune-sweep: " << fmu.error() << '\n';
             status = 1;
+        } else if (!fmu.description().isFmi3()) {
+            plan.sharedSteps = 0; // no FMU state: every run from zero
         }
     }
     int worst = 0;
@@ -116,7 +119,7 @@ int runMpiSweep(const SweepOptions &options, std::ostream &out, std::ostream &er
             dispatch(collector.pending(), ranks, collector);
             result = finishSweep(plan, options, collector,
                                  std::to_string(ranks) + " ranks (" + std::to_string(ranks - 1) + " running)",
-                                 out, err);
+                                 static_cast<std::size_t>(ranks - 1), out, err);
         }
     } else {
         worker(plan);

@@ -267,8 +267,9 @@ std::string runOnThreads(const SweepPlan &plan, const std::vector<std::size_t> &
                          Collector &collector) {
     std::atomic<std::size_t> next{0};
     auto work = [&] {
+        Runner runner(plan);
         for (std::size_t i = next++; i < runs.size(); i = next++)
-            collector.add(runRow(plan, runs[i]));
+            collector.add(runner.row(runs[i]));
     };
     std::vector<std::thread> threads;
     for (unsigned j = 1; j < jobs && j < runs.size(); ++j)
@@ -293,8 +294,9 @@ struct Child {
 
 [[noreturn]] void childLoop(const SweepPlan &plan, int in, int out) {
     std::uint64_t run = 0;
+    Runner runner(plan);
     while (readAll(in, &run, sizeof run)) {
-        const std::string row = runRow(plan, static_cast<std::size_t>(run));
+        const std::string row = runner.row(static_cast<std::size_t>(run));
         const auto length = static_cast<std::uint32_t>(row.size());
         if (!writeAll(out, &length, sizeof length) || !writeAll(out, row.data(), row.size()))
             break;
@@ -591,7 +593,7 @@ std::string plotScript(const SweepPlan &plan, const Collector &collector, const 
 } // namespace
 
 int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &collector,
-                const std::string &workers, std::ostream &out, std::ostream &err) {
+                const std::string &workers, std::size_t workerCount, std::ostream &out, std::ostream &err) {
     const double seconds = collector.seconds();
     int status = 0;
     if (std::string problem = collector.finish(); !problem.empty()) {
@@ -668,6 +670,15 @@ int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &c
                        {"resumed", collector.resumed()},
                        {"verdicts", counts}};
     summary["session"] = {{"workers", workers}, {"wallSeconds", seconds}, {"runsPerSecond", rate}};
+    // Each worker computes the shared steps once, with its first run.
+    const std::size_t keptBy = std::min(workerCount, ranNow);
+    const std::size_t continued = ranNow - keptBy;
+    if (plan.sharedSteps > 0)
+        summary["branch"] = {{"sharedSeconds", plan.sharedSeconds},
+                             {"sharedSteps", plan.sharedSteps},
+                             {"computedTimes", keptBy},
+                             {"runsContinued", continued},
+                             {"simulatedSecondsSaved", plan.sharedSeconds * static_cast<double>(continued)}};
     if (tally.figureCount > 0)
         summary["figure"] = {{"name", collector.figureName()},
                              {"runs", tally.figureCount},
@@ -708,6 +719,17 @@ int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &c
     char rateText[64];
     std::snprintf(rateText, sizeof rateText, "%.1f s, %.2f runs/s", seconds, rate);
     out << "; this session " << ranNow << " runs on " << workers << " in " << rateText << '\n';
+    if (plan.sharedSteps > 0) {
+        char line[200];
+        std::snprintf(
+            line, sizeof line,
+            "Branched: every run shares its first %.6g s, computed %zu time%s instead of %zu: %.6g s of "
+            "%.6g s simulated saved\n",
+            plan.sharedSeconds, keptBy, keptBy == 1 ? "" : "s", ranNow,
+            plan.sharedSeconds * static_cast<double>(continued),
+            definition.base.duration * static_cast<double>(ranNow));
+        out << line;
+    }
     for (std::size_t v = 0; v < VERDICT_COUNT; ++v)
         if (tally.counts[v] > 0)
             out << "  " << verdictName(static_cast<Verdict>(v))
@@ -738,7 +760,7 @@ int prepareSweep(const SweepOptions &options, SweepPlan &plan, std::ostream &err
         err << "kestrune-sweep: " << problem << '\n';
         return 2;
     }
-    planSweep(definition, options.fmu, plan);
+    planSweep(definition, options.fmu, plan, options.branch);
     return 0;
 }
 
@@ -754,6 +776,8 @@ int runLocalSweep(const SweepOptions &options, std::ostream &out, std::ostream &
         return 1;
     }
     const bool fmi3 = fmu.description().isFmi3();
+    if (!fmi3)
+        plan.sharedSteps = 0; // no FMU state: every run from zero
 
     std::error_code ec;
     fs::create_directories(options.outputDir, ec);
@@ -778,7 +802,7 @@ int runLocalSweep(const SweepOptions &options, std::ostream &out, std::ostream &
     }
     const std::string workers = std::to_string(jobs) + (fmi3 ? (jobs == 1 ? " thread" : " threads")
                                                              : (jobs == 1 ? " process" : " processes"));
-    return finishSweep(plan, options, collector, workers, out, err);
+    return finishSweep(plan, options, collector, workers, jobs, out, err);
 }
 
 } // namespace kestrune::sweep

@@ -24,6 +24,7 @@ struct SweepOptions {
     unsigned jobs = 0; // 0: every core
     bool resume = false;
     bool plot = true;
+    bool branch = true; // runs that share their first steps continue from them
 };
 
 // Takes the rows as they come: appends each to the CSV at once, counts the
@@ -102,9 +103,10 @@ std::vector<BoundaryRow> boundary(const SweepPlan &plan, const Collector::Tally 
 std::vector<std::string> boundaryLines(const SweepPlan &plan, const Collector::Tally &tally);
 
 // Writes NAME.json, NAME.gp and draws NAME.png, prints the summary to out.
-// workers: "2 threads", "3 ranks". Returns the exit status.
+// workers: "2 threads", "3 ranks"; workerCount: those that ran runs.
+// Returns the exit status.
 int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &collector,
-                const std::string &workers, std::ostream &out, std::ostream &err);
+                const std::string &workers, std::size_t workerCount, std::ostream &out, std::ostream &err);
 
 // The whole sweep on this machine. Returns the exit status: 0 done, 1 when
 // the archive or an output fails, 2 for a sweep file or option that is not

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <sstream>
 
 namespace kestrune::sweep {
@@ -116,6 +117,21 @@ void SwingWatch::row(const plant::Plant &plant) {
     }
 }
 
+bool SwingWatch::continueFrom(const SwingWatch &past) {
+    const std::size_t begun = past.started_ ? past.segment_ + 1 : 0;
+    if (converters_ != past.converters_ || begun > ends_.size())
+        return false;
+    for (std::size_t k = 0; k < begun; ++k)
+        if (starts_[k] != past.starts_[k] || ends_[k] != past.ends_[k])
+            return false;
+    std::vector<double> starts = std::move(starts_);
+    std::vector<double> ends = std::move(ends_);
+    *this = past;
+    starts_ = std::move(starts);
+    ends_ = std::move(ends);
+    return true;
+}
+
 void SwingWatch::finish() {
     if (started_ && swings_.front().size() <= segment_)
         closeSegment();
@@ -166,7 +182,91 @@ Verdict judge(const sim::ClosedLoopResult &result, const SwingWatch &watch, std:
     return Verdict::Holds;
 }
 
-std::string planSweep(const SweepDefinition &definition, const std::string &fmu, SweepPlan &plan) {
+std::string runPlanOf(const SweepPlan &plan, std::size_t run, sim::RunPlan &runPlan) {
+    const std::vector<double> values = plan.definition.values(run);
+    const std::vector<std::string> keys = plan.definition.keys();
+    sim::Options options;
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        options.overrides.emplace_back(keys[i], valueText(values[i]));
+    // A row of the loop every 25 us: the link's swing is read from them.
+    options.outputInterval = 25e-6;
+    return sim::planRun(options, plan.definition.base, runPlan);
+}
+
+namespace {
+
+// The base step of each of a run's plant events, in the order the plant
+// applies them.
+struct EventStep {
+    std::int64_t step;
+    plant::GridEvent event;
+};
+std::vector<EventStep> eventSteps(const sim::Scenario &scenario) {
+    std::vector<EventStep> steps;
+    for (const plant::GridEvent &event : sim::plantEvents(scenario))
+        steps.push_back({plant::stepIndexAtOrAfter(event.time), event});
+    std::stable_sort(steps.begin(), steps.end(),
+                     [](const EventStep &a, const EventStep &b) { return a.step < b.step; });
+    return steps;
+}
+
+bool sameEvent(const EventStep &a, const EventStep &b) {
+    return a.step == b.step && a.event.kind == b.event.kind && a.event.value == b.event.value &&
+           a.event.converter == b.event.converter;
+}
+
+} // namespace
+
+std::int64_t sharedSteps(const std::vector<sim::RunPlan> &runs) {
+    if (runs.size() < 2)
+        return 0;
+    const sim::RunPlan &first = runs.front();
+    const sim::Scenario &base = first.scenario;
+    const std::vector<EventStep> baseEvents = eventSteps(base);
+    const std::vector<double> baseStarts = sim::segmentStarts(base);
+    constexpr std::int64_t NEVER = std::numeric_limits<std::int64_t>::max();
+    // The first base step at which some run's events differ, and the last
+    // segment start all runs have in common before theirs differ.
+    std::int64_t differs = NEVER;
+    std::int64_t lastCommonStart = NEVER;
+    for (const sim::RunPlan &run : runs) {
+        const sim::Scenario &scenario = run.scenario;
+        if (run.step != first.step || run.baseStepsPerStep != first.baseStepsPerStep ||
+            run.stepCount != first.stepCount || run.stepsPerRow != first.stepsPerRow ||
+            run.scheduled != first.scheduled || scenario.duration != base.duration ||
+            !(scenario.parameters == base.parameters) ||
+            !(sim::scenarioImpedance(scenario) == sim::scenarioImpedance(base)) ||
+            sim::converterParameters(scenario) != sim::converterParameters(base))
+            return 0;
+        const std::vector<EventStep> events = eventSteps(scenario);
+        std::size_t e = 0;
+        while (e < events.size() && e < baseEvents.size() && sameEvent(events[e], baseEvents[e]))
+            ++e;
+        if (e < events.size())
+            differs = std::min(differs, events[e].step);
+        if (e < baseEvents.size())
+            differs = std::min(differs, baseEvents[e].step);
+        const std::vector<double> starts = sim::segmentStarts(scenario);
+        std::size_t k = 0;
+        while (k < starts.size() && k < baseStarts.size() && starts[k] == baseStarts[k])
+            ++k;
+        if (k < starts.size() || k < baseStarts.size())
+            lastCommonStart =
+                std::min(lastCommonStart, k == 0 ? 0 : plant::stepIndexAtOrAfter(starts[k - 1]));
+    }
+    // Shared: the base steps before the first that differs, and before the
+    // end of the last common segment, so that the segment the branch lies
+    // in ends alike in every run.
+    const std::int64_t baseSteps = std::min(differs == NEVER ? NEVER : differs - 1,
+                                            lastCommonStart == NEVER ? NEVER : lastCommonStart - 1);
+    if (baseSteps <= 0)
+        return 0;
+    const std::int64_t steps = baseSteps / first.baseStepsPerStep;
+    return steps < first.stepCount ? steps : 0;
+}
+
+std::string planSweep(const SweepDefinition &definition, const std::string &fmu, SweepPlan &plan,
+                      bool branch) {
     plan.definition = definition;
     plan.fmu = fmu;
     plan.converters = sim::converterCount(definition.base);
@@ -181,6 +281,16 @@ std::string planSweep(const SweepDefinition &definition, const std::string &fmu,
                 column.append("s").append(std::to_string(k)).append("_").append(name);
                 plan.figureColumns.push_back(std::move(column));
             }
+    plan.sharedSteps = 0;
+    plan.sharedSeconds = 0.0;
+    if (branch && definition.runCount() > 1) {
+        std::vector<sim::RunPlan> runs(definition.runCount());
+        for (std::size_t r = 0; r < runs.size(); ++r)
+            if (!runPlanOf(plan, r, runs[r]).empty())
+                return "";
+        plan.sharedSteps = sharedSteps(runs);
+        plan.sharedSeconds = static_cast<double>(plan.sharedSteps) * runs.front().step;
+    }
     return "";
 }
 
@@ -195,43 +305,23 @@ std::string csvHeader(const SweepPlan &plan) {
     return header;
 }
 
-std::string runRow(const SweepPlan &plan, std::size_t run) {
-    const std::vector<double> values = plan.definition.values(run);
-    const std::vector<std::string> keys = plan.definition.keys();
+std::string tableRow(const SweepPlan &plan, std::size_t run, Verdict verdict,
+                     const sim::ClosedLoopResult *result, const SwingWatch *watch,
+                     const std::string &reason) {
     std::string row = std::to_string(run);
-    for (const double v : values)
+    for (const double v : plan.definition.values(run))
         row.append(",").append(valueText(v));
-
-    sim::Options options;
-    for (std::size_t i = 0; i < keys.size(); ++i)
-        options.overrides.emplace_back(keys[i], valueText(values[i]));
-    // A row of the loop every 25 us: the link's swing is read from them.
-    options.outputInterval = 25e-6;
-    sim::RunPlan runPlan;
-    sim::ClosedLoopResult result;
-    std::string problem = sim::planRun(options, plan.definition.base, runPlan);
-    SwingWatch watch(sim::segmentStarts(runPlan.scenario), runPlan.scenario.duration, plan.converters);
-    if (problem.empty()) {
-        std::ostringstream unitMessages; // kept in the result; not printed per run
-        result = sim::runClosedLoop(plan.fmu, runPlan, false, &watch, nullptr, unitMessages);
-        watch.finish();
-    } else {
-        result.ok = false;
-        result.error = problem;
-    }
-    std::string reason;
-    const Verdict verdict = judge(result, watch, reason);
     row += ',';
     row += verdictName(verdict);
-
+    const bool ok = result != nullptr && result->ok;
     for (std::size_t j = 0; j < plan.converters; ++j)
         for (std::size_t k = 0; k < plan.segments; ++k) {
             const bool have =
-                result.ok && j < result.converterFigures.size() && k < result.converterFigures[j].size();
-            const plant::SegmentFigures f = have ? result.converterFigures[j][k] : plant::SegmentFigures{};
-            const bool swingMeasured = have && j < watch.swings().size() && k < watch.swings()[j].size() &&
-                                       watch.swings()[j][k].measured;
-            const double swing = swingMeasured ? watch.swings()[j][k].last : 0.0;
+                ok && j < result->converterFigures.size() && k < result->converterFigures[j].size();
+            const plant::SegmentFigures f = have ? result->converterFigures[j][k] : plant::SegmentFigures{};
+            const bool swingMeasured = have && watch != nullptr && j < watch->swings().size() &&
+                                       k < watch->swings()[j].size() && watch->swings()[j][k].measured;
+            const double swing = swingMeasured ? watch->swings()[j][k].last : 0.0;
             const struct {
                 double value;
                 bool present;
@@ -256,6 +346,54 @@ std::string runRow(const SweepPlan &plan, std::size_t run) {
     row += ',';
     appendQuoted(row, reason);
     return row;
+}
+
+Runner::Runner(const SweepPlan &plan) : plan_(plan), units_(plan.fmu) {}
+Runner::~Runner() = default;
+
+std::string Runner::row(std::size_t run) {
+    sim::RunPlan runPlan;
+    sim::ClosedLoopResult result;
+    const std::string problem = runPlanOf(plan_, run, runPlan);
+    SwingWatch watch(sim::segmentStarts(runPlan.scenario), runPlan.scenario.duration, plan_.converters);
+    if (problem.empty()) {
+        // With steps to share: the first run keeps its state (and the
+        // watch's) at their end, every later one continues from there.
+        if (plan_.sharedSteps > 0 && branch_ == nullptr)
+            branch_ = std::make_unique<sim::LoopBranch>(plan_.sharedSteps);
+        sim::LoopBranch *branch = branch_ != nullptr && branch_->steps() > 0 ? branch_.get() : nullptr;
+        std::ostringstream unitMessages; // kept in the result; not printed per run
+        bool done = false;
+        if (branch != nullptr && branch->kept() && keptWatch_ != nullptr && watch.continueFrom(*keptWatch_)) {
+            result = sim::runClosedLoop(units_, runPlan, false, &watch, nullptr, unitMessages, branch);
+            done = result.continuedAt > 0;
+            if (done)
+                ++branched_;
+            else // it ran from zero after all, its watch not: once more
+                watch = SwingWatch(sim::segmentStarts(runPlan.scenario), runPlan.scenario.duration,
+                                   plan_.converters);
+        }
+        if (!done) {
+            if (branch != nullptr && !branch->kept())
+                branch->onKeep = [this, &watch] { keptWatch_ = std::make_unique<SwingWatch>(watch); };
+            else
+                branch = nullptr;
+            result = sim::runClosedLoop(units_, runPlan, false, &watch, nullptr, unitMessages, branch);
+            if (branch != nullptr)
+                branch->onKeep = nullptr;
+        }
+        watch.finish();
+    } else {
+        result.ok = false;
+        result.error = problem;
+    }
+    std::string reason;
+    const Verdict verdict = judge(result, watch, reason);
+    return tableRow(plan_, run, verdict, &result, &watch, reason);
+}
+
+std::string runRow(const SweepPlan &plan, std::size_t run) {
+    return Runner(plan).row(run);
 }
 
 std::string_view rowField(std::string_view row, std::size_t column) {

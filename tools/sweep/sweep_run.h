@@ -6,6 +6,8 @@
 #include "sweep_file.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,10 @@ class SwingWatch : public sim::RowSink {
     void row(const plant::Plant &plant) override;
     // Closes the segment the last row was in, once the run is over.
     void finish();
+    // Takes over what `past` has watched, keeping this watch's later
+    // segments; false (and this watch unchanged) when the segments past has
+    // begun are not this watch's.
+    bool continueFrom(const SwingWatch &past);
 
     struct Swing {
         double last = 0.0;     // [V] over the last CYCLES cycles
@@ -85,16 +91,60 @@ struct SweepPlan {
     std::size_t converters = 1;
     std::size_t segments = 1;
     std::vector<std::string> figureColumns; // after the verdict, before the reason
+    // The communication steps every run shares (0: none): the plant's
+    // parameters and the step are the same in every run, and so are the
+    // events and segments up to there.
+    std::int64_t sharedSteps = 0;
+    double sharedSeconds = 0.0; // [s] the time they cover
 };
 
-std::string planSweep(const SweepDefinition &definition, const std::string &fmu, SweepPlan &plan);
+// Lays out the table; with branch, finds the steps every run shares.
+std::string planSweep(const SweepDefinition &definition, const std::string &fmu, SweepPlan &plan,
+                      bool branch = true);
+
+// The run's plan: the base scenario with the run's values, a row of the
+// loop every 25 us. "" or what is wrong with the run's values.
+std::string runPlanOf(const SweepPlan &plan, std::size_t run, sim::RunPlan &runPlan);
+// The communication steps that every one of the runs shares with the
+// first, as planSweep finds them.
+std::int64_t sharedSteps(const std::vector<sim::RunPlan> &runs);
 
 // The CSV's header: run, the swept keys, verdict, the figures per converter
 // and segment, reason.
 std::string csvHeader(const SweepPlan &plan);
 
-// Runs one run and returns its row (without the line end). A run that
-// cannot be completed is a row too, with the verdict failed and the reason.
+// A row of the table (without the line end): the run's index and values,
+// the verdict, the figures of the result and the swing of the watch (every
+// figure empty without them), and the reason.
+std::string tableRow(const SweepPlan &plan, std::size_t run, Verdict verdict,
+                     const sim::ClosedLoopResult *result, const SwingWatch *watch, const std::string &reason);
+
+// A worker's runs: its units, opened by its first run and reset for every
+// later one; with a plan whose runs share steps and an archive that offers
+// FMU state, the shared steps computed by its first run and every later run
+// continued from there.
+class Runner {
+  public:
+    explicit Runner(const SweepPlan &plan);
+    ~Runner();
+    Runner(const Runner &) = delete;
+    Runner &operator=(const Runner &) = delete;
+
+    // Runs one run and returns its row. A run that cannot be completed is a
+    // row too, with the verdict failed and the reason.
+    std::string row(std::size_t run);
+    // Runs that continued from the shared steps.
+    std::size_t branched() const { return branched_; }
+
+  private:
+    const SweepPlan &plan_;
+    sim::LoopUnits units_;
+    std::unique_ptr<sim::LoopBranch> branch_;
+    std::unique_ptr<SwingWatch> keptWatch_;
+    std::size_t branched_ = 0;
+};
+
+// One run on units of its own (a Runner of one run).
 std::string runRow(const SweepPlan &plan, std::size_t run);
 
 // The run index and verdict a row starts with; false for a row that is not
