@@ -333,8 +333,9 @@ Scenario:
   --set KEY=VALUE           replaces a plant parameter; repeatable. KEY sets
                             it for every converter, converters[J].KEY for
                             converter J only (from 0); grid.scr=R and
-                            grid.xOverR=X put the grid behind an impedance.
-                            Keys:
+                            grid.xOverR=X put the grid behind an impedance;
+                            events[I].time=T and events[I].value=V change
+                            the scenario's event I (from 0). Keys:
 )";
     for (const ParameterKey &key : parameterKeys()) {
         std::string line = "                              ";
