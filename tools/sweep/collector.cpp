@@ -62,44 +62,55 @@ std::string Collector::open(const std::string &path, bool resume) {
     path_ = path;
     const std::string header = csvHeader(plan_) + '\n';
     std::error_code ec;
-    if (resume && fs::exists(path, ec)) {
+    bool fresh = !resume || !fs::exists(path, ec);
+    if (!fresh) {
         // Keeps the complete rows of this sweep's table (a row cut short by
-        // the interruption goes), rewritten beside it and renamed.
+        // the interruption goes), rewritten beside it and renamed; a table
+        // stopped before its header was whole starts afresh.
         std::ifstream in(path, std::ios::binary);
         std::string line;
-        if (!std::getline(in, line) || line + '\n' != header)
+        const bool headerWhole = std::getline(in, line) && !in.eof();
+        if (!headerWhole && header.starts_with(line)) {
+            fresh = true;
+        } else if (!headerWhole || line + '\n' != header) {
             return path +
                    " holds no table of this sweep (its header differs); remove it or run without --resume";
-        const std::string kept = path + ".resume";
-        std::ofstream outFile(kept, std::ios::binary | std::ios::trunc);
-        outFile << header;
-        const std::size_t keys = plan_.definition.keys().size();
-        while (std::getline(in, line)) {
-            if (in.eof())
-                break; // no line end: cut short
-            std::size_t run = 0;
-            Verdict verdict{};
-            if (!parseRow(line, keys, run, verdict) || run >= done_.size() || done_[run])
-                continue;
-            done_[run] = 1;
-            count(line, run, verdict);
-            ++resumed_;
-            outFile << line << '\n';
+        } else {
+            const std::string kept = path + ".resume";
+            std::ofstream outFile(kept, std::ios::binary | std::ios::trunc);
+            outFile << header;
+            const std::size_t keys = plan_.definition.keys().size();
+            while (std::getline(in, line)) {
+                if (in.eof())
+                    break; // no line end: cut short
+                std::size_t run = 0;
+                Verdict verdict{};
+                if (!parseRow(line, keys, run, verdict) || run >= done_.size() || done_[run])
+                    continue;
+                done_[run] = 1;
+                count(line, run, verdict);
+                ++resumed_;
+                outFile << line << '\n';
+            }
+            outFile.close();
+            if (!outFile) {
+                const std::string reason = std::strerror(errno);
+                fs::remove(kept, ec);
+                return "cannot write " + kept + " (" + reason + "); " + path + " is as it was";
+            }
+            fs::rename(kept, path, ec);
+            if (ec)
+                return "cannot rename " + kept + " to " + path + ": " + ec.message();
+            fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
         }
-        outFile.close();
-        if (!outFile)
-            return "cannot write " + kept;
-        fs::rename(kept, path, ec);
-        if (ec)
-            return "cannot rename " + kept + " to " + path + ": " + ec.message();
-        fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    } else {
+    }
+    if (fresh) {
         fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
         if (fd_ >= 0 && !writeAll(fd_, header.data(), header.size()))
-            return "cannot write " + path;
+            return "cannot write the table " + path + ": " + std::strerror(errno);
     }
     if (fd_ < 0)
-        return "cannot open " + path + " for writing: " + std::strerror(errno);
+        return "cannot open the table " + path + " for writing: " + std::strerror(errno);
     return "";
 }
 
@@ -136,11 +147,18 @@ void Collector::add(const std::string &row) {
     Verdict verdict{};
     if (!parseRow(row, plan_.definition.keys().size(), run, verdict) || run >= done_.size() || done_[run])
         return;
+    if (failed_)
+        return;
     done_[run] = 1;
-    // One write per row: the table on disk always ends with a whole row.
+    // One write per row: the table on disk always ends with a whole row,
+    // unless the disk fills within one; nothing is written after a failure,
+    // so that such a row stays the last and --resume drops it.
     const std::string line = row + '\n';
-    if (!writeAll(fd_, line.data(), line.size()))
-        err_ << "kestrune-sweep: writing " << path_ << " failed: " << std::strerror(errno) << '\n';
+    if (!writeAll(fd_, line.data(), line.size())) {
+        failure_ = "writing the table " + path_ + " failed: " + std::strerror(errno);
+        failed_ = true;
+        return;
+    }
     count(row, run, verdict);
     progress(false);
 }
@@ -163,6 +181,13 @@ void Collector::progress(bool last) {
     else
         err_ << line << '\n';
     shown_ = true;
+}
+
+std::string Collector::failure() const {
+    if (!failed_)
+        return "";
+    return failure_ + "; it keeps the " + std::to_string(tally_.done) +
+           " rows written before: make room (or mend the folder) and run again with --resume to continue";
 }
 
 std::string Collector::finish() {
@@ -209,8 +234,13 @@ std::string Collector::finish() {
         out << row << '\n';
     }
     out.close();
-    if (!out || !in)
-        return "cannot write " + sorted;
+    if (!out || !in) {
+        const std::string reason = std::strerror(errno);
+        std::error_code ec;
+        fs::remove(sorted, ec);
+        return "cannot write " + sorted + " (" + reason + "); " + path_ +
+               " keeps every row, out of run order until a --resume puts them in order";
+    }
     std::error_code ec;
     fs::rename(sorted, path_, ec);
     return ec ? "cannot rename " + sorted + " to " + path_ + ": " + ec.message() : "";

@@ -6,6 +6,7 @@
 #include "sweep_run.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -32,6 +33,12 @@ class Collector {
     std::vector<std::size_t> pending() const;
 
     void add(const std::string &row); // thread-safe
+    // Whether writing a row failed (a full disk, a folder gone): the
+    // workers then stop taking runs. Thread-safe.
+    bool failed() const { return failed_; }
+    // What failed and how to go on, once the workers have stopped; "" when
+    // nothing did.
+    std::string failure() const;
     // Rewrites the CSV with its rows in run order. "" or what failed.
     std::string finish();
 
@@ -62,6 +69,8 @@ class Collector {
     Tally tally_;
     std::size_t resumed_ = 0;
     std::size_t figureColumn_ = 0;
+    std::atomic<bool> failed_{false};
+    std::string failure_;
     std::chrono::steady_clock::time_point start_;
     double lastShown_ = -10.0;
     bool shown_ = false;

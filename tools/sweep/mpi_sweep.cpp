@@ -52,7 +52,7 @@ void dispatch(const std::vector<std::size_t> &runs, int ranks, Collector &collec
         MPI_Recv(row.data(), length, MPI_CHAR, status.MPI_SOURCE, TAG_ROW, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
         if (!row.empty())
             collector.add(row);
-        long long run = next < runs.size() ? static_cast<long long>(runs[next++]) : -1;
+        long long run = next < runs.size() && !collector.failed() ? static_cast<long long>(runs[next++]) : -1;
         if (run < 0)
             ++stopped;
         MPI_Send(&run, 1, MPI_LONG_LONG, status.MPI_SOURCE, TAG_WORK, MPI_COMM_WORLD);

@@ -28,6 +28,11 @@ std::string absolutePath(const fs::path &path) {
 
 int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &collector,
                 const std::string &workers, std::size_t workerCount, std::ostream &out, std::ostream &err) {
+    if (collector.failed()) {
+        // The table stays as written, for --resume; no summary of a part.
+        err << "kestrune-sweep: " << collector.failure() << '\n';
+        return 1;
+    }
     const double seconds = collector.seconds();
     int status = 0;
     if (std::string problem = collector.finish(); !problem.empty()) {

@@ -39,7 +39,8 @@ int runLocalSweep(const SweepOptions &options, std::ostream &out, std::ostream &
     std::error_code ec;
     fs::create_directories(options.outputDir, ec);
     if (ec || !fs::is_directory(options.outputDir)) {
-        err << "kestrune-sweep: cannot create the output folder " << options.outputDir << '\n';
+        err << "kestrune-sweep: cannot create the output folder " << options.outputDir
+            << (ec ? ": " + ec.message() : std::string(": a file of that name is in the way")) << '\n';
         return 1;
     }
     Collector collector(plan, err, errIsTerminal);

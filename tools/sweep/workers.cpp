@@ -22,7 +22,7 @@ std::string runOnThreads(const SweepPlan &plan, const std::vector<std::size_t> &
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         Runner runner(plan);
-        for (std::size_t i = next++; i < runs.size(); i = next++)
+        for (std::size_t i = next++; i < runs.size() && !collector.failed(); i = next++)
             collector.add(runner.row(runs[i]));
     };
     std::vector<std::thread> threads;
@@ -115,7 +115,7 @@ std::string runInProcesses(const SweepPlan &plan, const std::vector<std::size_t>
     std::vector<Child> children(std::min<std::size_t>(jobs, runs.size()));
     std::size_t next = 0;
     auto give = [&](Child &child) {
-        if (next >= runs.size())
+        if (next >= runs.size() || collector.failed())
             return false;
         const std::uint64_t run = runs[next++];
         child.run = static_cast<std::int64_t>(run);
@@ -165,7 +165,7 @@ std::string runInProcesses(const SweepPlan &plan, const std::vector<std::size_t>
             else if (WIFEXITED(status))
                 reason += " with status " + std::to_string(WEXITSTATUS(status));
             collector.add(tableRow(plan, run, Verdict::Failed, nullptr, nullptr, reason));
-            if (next < runs.size() && startChild(plan, child, children))
+            if (next < runs.size() && !collector.failed() && startChild(plan, child, children))
                 give(child);
             else
                 --busy;
