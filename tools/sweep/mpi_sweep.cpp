@@ -4,6 +4,7 @@
 
 #include <mpi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -31,21 +32,26 @@ void worker(const SweepPlan &plan) {
     }
 }
 
-// Hands out the runs and takes the rows. It waits by polling with short
-// sleeps rather than in a blocking receive, which would keep a core busy
-// that the workers need.
+// Hands out the runs and takes the rows, each written to the table as it
+// arrives. It waits by polling with short sleeps rather than in a blocking
+// receive, which would keep a core busy that the workers need; the sleeps
+// start at 20 us after a row and grow to 2 ms while none comes, so that
+// short runs do not wait on them.
 void dispatch(const std::vector<std::size_t> &runs, int ranks, Collector &collector) {
     std::size_t next = 0;
     int stopped = 0;
     std::string row;
+    auto pause = std::chrono::microseconds(20);
     while (stopped < ranks - 1) {
         int flag = 0;
         MPI_Status status;
         MPI_Iprobe(MPI_ANY_SOURCE, TAG_ROW, MPI_COMM_WORLD, &flag, &status);
         if (!flag) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            std::this_thread::sleep_for(pause);
+            pause = std::min(2 * pause, std::chrono::microseconds(2000));
             continue;
         }
+        pause = std::chrono::microseconds(20);
         int length = 0;
         MPI_Get_count(&status, MPI_CHAR, &length);
         row.resize(static_cast<std::size_t>(length));
