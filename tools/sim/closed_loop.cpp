@@ -156,10 +156,6 @@ std::string LoopUnits::open(std::size_t count, bool scheduled) {
     return "";
 }
 
-bool LoopUnits::keepsState() const {
-    return units_ != nullptr && units_->keepsState();
-}
-
 LoopBranch::LoopBranch(std::int64_t steps) : steps_(steps) {}
 LoopBranch::~LoopBranch() = default;
 
@@ -184,16 +180,16 @@ class ClosedLoop {
     // The plant and recorders of the plan at t = 0.
     void freshState() {
         state_ = std::make_unique<detail::LoopState>(
-            detail::LoopState{plant::Plant(scenario_.parameters, scenarioImpedance(scenario_),
-                                           converterParameters(scenario_), plantEvents(scenario_)),
-                              std::vector<plant::FiguresRecorder>(
+            detail::LoopState{.plant = plant::Plant(scenario_.parameters, scenarioImpedance(scenario_),
+                                                    converterParameters(scenario_), plantEvents(scenario_)),
+                              .recorders = std::vector<plant::FiguresRecorder>(
                                   n_, plant::FiguresRecorder(segmentStarts(scenario_), scenario_.duration)),
-                              std::vector<std::array<double, 7>>(n_),
-                              std::vector<plant::Sample>(n_),
-                              0,
-                              0,
-                              {},
-                              false});
+                              .measured = std::vector<std::array<double, 7>>(n_),
+                              .pending = std::vector<plant::Sample>(n_),
+                              .untilRow = 0,
+                              .steps = 0,
+                              .unitMessages = {},
+                              .errorsSeen = false});
     }
     // The units made or reset and initialized, the plant's first samples.
     std::string startFromZero();
@@ -220,8 +216,11 @@ std::string ClosedLoop::startFromZero() {
     detail::LoopState &s = *state_;
     // Units of an earlier run are reset; any that cannot be are made afresh.
     for (std::size_t j = 0; j < n_; ++j) {
-        if (owner_.instantiated_ && owner_.verbose_ == verbose_ && units[j].reset())
-            continue;
+        if (owner_.instantiated_ && owner_.verbose_ == verbose_) {
+            if (units[j].reset())
+                continue;
+            owner_.logger_.clear(); // what the refused reset logged is no error of this run
+        }
         const std::string name = n_ == 1 ? std::string("kestrune") : "kestrune" + std::to_string(j);
         if (std::string problem = units[j].instantiate(name, verbose_); !problem.empty()) {
             owner_.instantiated_ = false;

@@ -74,8 +74,6 @@ class LoopUnits {
     // Opens the archive for `count` units unless these are open already
     // (the same count and interface). "" or what failed.
     std::string open(std::size_t count, bool scheduled);
-    // Whether the units offer their FMU state (the FMI 3.0 archive).
-    bool keepsState() const;
 
   private:
     friend class ClosedLoop;

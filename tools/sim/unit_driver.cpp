@@ -103,8 +103,6 @@ std::string UnitSet::open(const std::string &fmuPath, std::size_t count, master:
     // library: the archive's own file serves the first converter, a private
     // copy each further one.
     const bool fmi3 = fmu_->description().isFmi3();
-    fmi3_ = fmi3;
-    scheduled_ = scheduled;
     if (scheduled &&
         (!fmi3 || fmu_->description().scheduledModelIdentifier != fmu_->description().modelIdentifier))
         return fmuPath +

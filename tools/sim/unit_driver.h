@@ -73,14 +73,10 @@ class UnitSet {
 
     std::size_t size() const { return units_.size(); }
     UnitDriver &operator[](std::size_t converter) { return *units_[converter]; }
-    // Whether the archive is of FMI 3.0, whose units offer their FMU state.
-    bool keepsState() const { return fmi3_ && !scheduled_; }
 
   private:
     std::unique_ptr<master::UnpackedFmu> fmu_;
     std::vector<std::unique_ptr<UnitDriver>> units_;
-    bool fmi3_ = false;
-    bool scheduled_ = false;
 };
 
 } // namespace kestrune::sim

@@ -162,7 +162,7 @@ int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &c
         char line[200];
         std::snprintf(
             line, sizeof line,
-            "Branched: every run shares its first %.6g s, computed %zu time%s instead of %zu: %.6g s of "
+            "Branched: every run shares its first %.4g s, computed %zu time%s instead of %zu: %.6g s of "
             "%.6g s simulated saved\n",
             plan.sharedSeconds, keptBy, keptBy == 1 ? "" : "s", ranNow,
             plan.sharedSeconds * static_cast<double>(continued),
