@@ -261,6 +261,20 @@ TEST(SweepTable, ResumeKeepsWholeRowsAndFinishSortsThem) {
     std::filesystem::remove_all(dir);
 }
 
+// Every shipped sweep reads; sag_depth's runs share their first 0.3 s.
+TEST(SweepFile, ShippedSweepsRead) {
+    for (const char *name : {"scr_load", "tolerances", "sag_depth"}) {
+        SweepDefinition definition;
+        EXPECT_EQ(loadSweep(name, KESTRUNE_SWEEP_DIR, KESTRUNE_SCENARIO_DIR, definition), "") << name;
+    }
+    SweepDefinition definition;
+    ASSERT_EQ(loadSweep("sag_depth", KESTRUNE_SWEEP_DIR, KESTRUNE_SCENARIO_DIR, definition), "");
+    SweepPlan plan;
+    planSweep(definition, "x.fmu", plan);
+    EXPECT_EQ(definition.runCount(), 76u);
+    EXPECT_NEAR(plan.sharedSeconds, 0.3 - 5e-6, 1e-9);
+}
+
 // Runs share their past up to the step before the first event that differs,
 // and never beyond the end of a segment that ends differently.
 TEST(SweepPlan, RunsShareTheStepsBeforeTheirFirstDifference) {
