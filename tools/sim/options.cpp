@@ -186,14 +186,18 @@ class Parser {
             fail("--set: " + problem);
             return;
         }
-        // The value's form, on a scratch scenario; the converter index is
-        // checked against the scenario once it is read.
+        // The value's form, on a scratch scenario; the converter and event
+        // indices are checked against the scenario once it is read.
         Scenario scratch;
         const std::string_view plainKey =
             key.starts_with("converters[") ? key.substr(key.find("].") + 2) : key;
         std::string problem;
         if (key.starts_with("grid."))
             problem = applyOverride(scratch, key, value);
+        else if (key.starts_with("events["))
+            problem = parseReal(value)
+                          ? ""
+                          : std::string(key) + " takes a finite number, not '" + std::string(value) + "'";
         else
             problem = setParameter(scratch.parameters, plainKey, value);
         if (!problem.empty()) {
