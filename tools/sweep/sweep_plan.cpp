@@ -18,15 +18,7 @@ std::string runPlanOf(const SweepPlan &plan, std::size_t run, sim::RunPlan &runP
     return sim::planRun(options, plan.definition.base, runPlan);
 }
 
-namespace {
-
-// The base step of each of a run's plant events, in the order the plant
-// applies them.
-struct EventStep {
-    std::int64_t step;
-    plant::GridEvent event;
-};
-std::vector<EventStep> eventSteps(const sim::Scenario &scenario) {
+std::vector<SharedSteps::EventStep> SharedSteps::eventSteps(const sim::Scenario &scenario) {
     std::vector<EventStep> steps;
     for (const plant::GridEvent &event : sim::plantEvents(scenario))
         steps.push_back({plant::stepIndexAtOrAfter(event.time), event});
@@ -35,59 +27,60 @@ std::vector<EventStep> eventSteps(const sim::Scenario &scenario) {
     return steps;
 }
 
-bool sameEvent(const EventStep &a, const EventStep &b) {
+bool SharedSteps::sameEvent(const EventStep &a, const EventStep &b) {
     return a.step == b.step && a.event.kind == b.event.kind && a.event.value == b.event.value &&
            a.event.converter == b.event.converter;
 }
 
-} // namespace
+SharedSteps::SharedSteps() = default;
 
-std::int64_t sharedSteps(const std::vector<sim::RunPlan> &runs) {
-    if (runs.size() < 2)
-        return 0;
-    const sim::RunPlan &first = runs.front();
-    const sim::Scenario &base = first.scenario;
-    const std::vector<EventStep> baseEvents = eventSteps(base);
-    const std::vector<double> baseStarts = sim::segmentStarts(base);
-    constexpr std::int64_t NEVER = std::numeric_limits<std::int64_t>::max();
-    // The first base step at which some run's events differ, and the last
-    // segment start all runs have in common before theirs differ.
-    std::int64_t differs = NEVER;
-    std::int64_t lastCommonStart = NEVER;
-    for (const sim::RunPlan &run : runs) {
-        const sim::Scenario &scenario = run.scenario;
-        if (run.step != first.step || run.baseStepsPerStep != first.baseStepsPerStep ||
-            run.stepCount != first.stepCount || run.stepsPerRow != first.stepsPerRow ||
-            run.scheduled != first.scheduled || scenario.duration != base.duration ||
-            !(scenario.parameters == base.parameters) ||
-            !(sim::scenarioImpedance(scenario) == sim::scenarioImpedance(base)) ||
-            sim::converterParameters(scenario) != sim::converterParameters(base))
-            return 0;
-        const std::vector<EventStep> events = eventSteps(scenario);
-        std::size_t e = 0;
-        while (e < events.size() && e < baseEvents.size() && sameEvent(events[e], baseEvents[e]))
-            ++e;
-        if (e < events.size())
-            differs = std::min(differs, events[e].step);
-        if (e < baseEvents.size())
-            differs = std::min(differs, baseEvents[e].step);
-        const std::vector<double> starts = sim::segmentStarts(scenario);
-        std::size_t k = 0;
-        while (k < starts.size() && k < baseStarts.size() && starts[k] == baseStarts[k])
-            ++k;
-        if (k < starts.size() || k < baseStarts.size())
-            lastCommonStart =
-                std::min(lastCommonStart, k == 0 ? 0 : plant::stepIndexAtOrAfter(starts[k - 1]));
+void SharedSteps::add(const sim::RunPlan &run) {
+    ++runs_;
+    const sim::Scenario &scenario = run.scenario;
+    if (runs_ == 1) {
+        first_ = run;
+        firstEvents_ = eventSteps(scenario);
+        firstStarts_ = sim::segmentStarts(scenario);
+        return;
     }
+    const sim::Scenario &base = first_.scenario;
+    if (run.step != first_.step || run.baseStepsPerStep != first_.baseStepsPerStep ||
+        run.stepCount != first_.stepCount || run.stepsPerRow != first_.stepsPerRow ||
+        run.scheduled != first_.scheduled || scenario.duration != base.duration ||
+        !(scenario.parameters == base.parameters) ||
+        !(sim::scenarioImpedance(scenario) == sim::scenarioImpedance(base)) ||
+        sim::converterParameters(scenario) != sim::converterParameters(base)) {
+        apart_ = true;
+        return;
+    }
+    const std::vector<EventStep> events = eventSteps(scenario);
+    std::size_t e = 0;
+    while (e < events.size() && e < firstEvents_.size() && sameEvent(events[e], firstEvents_[e]))
+        ++e;
+    if (e < events.size())
+        differs_ = std::min(differs_, events[e].step);
+    if (e < firstEvents_.size())
+        differs_ = std::min(differs_, firstEvents_[e].step);
+    const std::vector<double> starts = sim::segmentStarts(scenario);
+    std::size_t k = 0;
+    while (k < starts.size() && k < firstStarts_.size() && starts[k] == firstStarts_[k])
+        ++k;
+    if (k < starts.size() || k < firstStarts_.size())
+        lastCommonStart_ = std::min(lastCommonStart_, k == 0 ? 0 : plant::stepIndexAtOrAfter(starts[k - 1]));
+}
+
+std::int64_t SharedSteps::steps() const {
+    if (runs_ < 2 || apart_)
+        return 0;
     // Shared: the base steps before the first that differs, and before the
     // end of the last common segment, so that the segment the branch lies
     // in ends alike in every run.
-    const std::int64_t baseSteps = std::min(differs == NEVER ? NEVER : differs - 1,
-                                            lastCommonStart == NEVER ? NEVER : lastCommonStart - 1);
+    const std::int64_t baseSteps = std::min(differs_ == NEVER ? NEVER : differs_ - 1,
+                                            lastCommonStart_ == NEVER ? NEVER : lastCommonStart_ - 1);
     if (baseSteps <= 0)
         return 0;
-    const std::int64_t steps = baseSteps / first.baseStepsPerStep;
-    return steps < first.stepCount ? steps : 0;
+    const std::int64_t steps = baseSteps / first_.baseStepsPerStep;
+    return steps < first_.stepCount ? steps : 0;
 }
 
 std::string planSweep(const SweepDefinition &definition, const std::string &fmu, SweepPlan &plan,
@@ -109,12 +102,18 @@ std::string planSweep(const SweepDefinition &definition, const std::string &fmu,
     plan.sharedSteps = 0;
     plan.sharedSeconds = 0.0;
     if (branch && definition.runCount() > 1) {
-        std::vector<sim::RunPlan> runs(definition.runCount());
-        for (std::size_t r = 0; r < runs.size(); ++r)
-            if (!runPlanOf(plan, r, runs[r]).empty())
+        // One run's plan at a time: nothing per run is kept.
+        SharedSteps shared;
+        double step = 0.0;
+        for (std::size_t r = 0; r < definition.runCount(); ++r) {
+            sim::RunPlan run;
+            if (!runPlanOf(plan, r, run).empty())
                 return "";
-        plan.sharedSteps = sharedSteps(runs);
-        plan.sharedSeconds = static_cast<double>(plan.sharedSteps) * runs.front().step;
+            step = run.step;
+            shared.add(run);
+        }
+        plan.sharedSteps = shared.steps();
+        plan.sharedSeconds = static_cast<double>(plan.sharedSteps) * step;
     }
     return "";
 }
