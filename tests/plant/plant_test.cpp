@@ -697,5 +697,47 @@ TEST(PlantPcc, IdenticalConvertersStayIdenticalAndLoadEventsReachTheirOwn) {
     EXPECT_EQ(plant.loadPower(1), 4e5);
 }
 
+// A plant that takes over another's state after 100 steps continues
+// exactly as that one, with its own later events; one of other parameters,
+// or whose events up to there differ, is refused.
+TEST(PlantEvents, APlantContinuesAnotherOnlyWithTheSamePast) {
+    PlantParameters p;
+    const std::array<double, 12> gates{1, 1, 0, 0, 0, 1, 1, 0, 0, 0, 1, 1};
+    const std::vector<GridEvent> past{{1e-4, EventKind::Sag, 0.8}, {2e-3, EventKind::Sag, 1.0}};
+    Plant ran(p, GridImpedance{0.01, 1e-5}, {p}, past);
+    for (int k = 0; k < 100; ++k)
+        ran.step(gates);
+    PlantParameters heavier = p;
+    heavier.loadPower = 3e5;
+    const struct {
+        PlantParameters parameters;
+        std::vector<GridEvent> events;
+        bool continues;
+    } cases[] = {
+        {p, {{1e-4, EventKind::Sag, 0.8}, {1e-3, EventKind::Sag, 0.6}}, true}, // later events its own
+        {heavier, past, false},
+        {p, {{1e-4, EventKind::Sag, 0.7}, {2e-3, EventKind::Sag, 1.0}}, false}, // applied: 0.8
+        {p, {{1e-4, EventKind::Sag, 0.8}, {3e-4, EventKind::Sag, 0.6}}, false}, // due by step 100
+    };
+    for (const auto &c : cases) {
+        Plant plant(p, GridImpedance{0.01, 1e-5}, {c.parameters}, c.events);
+        ASSERT_EQ(plant.continueFrom(ran), c.continues);
+        if (!c.continues) {
+            EXPECT_EQ(plant.stepCount(), 0);
+            continue;
+        }
+        Plant alone(p, GridImpedance{0.01, 1e-5}, {p}, c.events);
+        for (int k = 0; k < 400; ++k) {
+            alone.step(gates);
+            if (k >= 100)
+                plant.step(gates);
+        }
+        EXPECT_EQ(plant.stepCount(), alone.stepCount());
+        EXPECT_EQ(plant.gridAmplitude(), alone.gridAmplitude());
+        EXPECT_EQ(plant.state().vdc, alone.state().vdc);
+        EXPECT_EQ(plant.state().current, alone.state().current);
+    }
+}
+
 } // namespace
 } // namespace kestrune::plant

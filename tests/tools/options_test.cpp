@@ -108,7 +108,10 @@ TEST(SimOptions, NumbersAndOverridesAreValidatedFully) {
     expectError({"--set", "converters[0].gridAngle=3"}, "the grid's");
     expectError({"--set", "converters[1].loadPower=x"}, "finite number");
     expectError({"--set", "grid.scr=soft"}, "finite number");
+    expectError({"--set", "events[0].value=deep"}, "finite number");
+    expectError({"--set", "events[0].kind=sag"}, "events[I].time or events[I].value");
     EXPECT_EQ(parse({"--set", "converters[1].loadPower=300e3", "--set", "grid.scr=2"}).action, Action::Run);
+    EXPECT_EQ(parse({"--set", "events[1].time=0.5"}).action, Action::Run);
 }
 
 TEST(SimOptions, MalformedCommandLines) {

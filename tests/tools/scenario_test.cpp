@@ -243,6 +243,37 @@ TEST(Scenario, ConvertersStartFromTheParametersAndOverridesReachOneOrAll) {
     EXPECT_NE(validateScenario(s).find("converters[1].loadPower must not be negative"), std::string::npos);
 }
 
+// An event's time and value set like a parameter, and refused where the
+// scenario would no longer be valid.
+TEST(Scenario, EventOverridesKeepTheEventsValid) {
+    Scenario s;
+    ASSERT_EQ(loadScenario("sag20", KESTRUNE_SCENARIO_DIR, s), "");
+    EXPECT_EQ(applyOverride(s, "events[0].value", "0.5"), "");
+    EXPECT_EQ(applyOverride(s, "events[1].time", "0.55"), "");
+    EXPECT_EQ(s.events[0].value, 0.5);
+    EXPECT_EQ(s.events[1].time, 0.55);
+    EXPECT_EQ(validateScenario(s), "");
+    const struct {
+        const char *key;
+        const char *value;
+        const char *problem; // from applyOverride, or else validateScenario
+    } bad[] = {
+        {"events[2].time", "0.5", "the scenario has 2 events"},
+        {"events[0].kind", "sag", "is not of the form events[I].time"},
+        {"events[0].time", "x", "takes a finite number"},
+        {"events[1].time", "0.2", "events[1].time is 0.2 s, before the event ahead of it"},
+        {"events[1].time", "0.6", "not before the end of the run"},
+        {"events[0].value", "-0.1", "events[0].value must not be negative"},
+    };
+    for (const auto &b : bad) {
+        Scenario t = s;
+        std::string problem = applyOverride(t, b.key, b.value);
+        if (problem.empty())
+            problem = validateScenario(t);
+        EXPECT_NE(problem.find(b.problem), std::string::npos) << b.key << "=" << b.value << ": " << problem;
+    }
+}
+
 TEST(Scenario, OverridesTakeCommandLineTextAndRangesAreChecked) {
     plant::PlantParameters p;
     EXPECT_EQ(setParameter(p, "loadPower", "300e3"), "");

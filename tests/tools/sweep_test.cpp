@@ -261,5 +261,74 @@ TEST(SweepTable, ResumeKeepsWholeRowsAndFinishSortsThem) {
     std::filesystem::remove_all(dir);
 }
 
+// Every shipped sweep reads; sag_depth's runs share their first 0.3 s.
+TEST(SweepFile, ShippedSweepsRead) {
+    for (const char *name : {"scr_load", "tolerances", "sag_depth"}) {
+        SweepDefinition definition;
+        EXPECT_EQ(loadSweep(name, KESTRUNE_SWEEP_DIR, KESTRUNE_SCENARIO_DIR, definition), "") << name;
+    }
+    SweepDefinition definition;
+    ASSERT_EQ(loadSweep("sag_depth", KESTRUNE_SWEEP_DIR, KESTRUNE_SCENARIO_DIR, definition), "");
+    SweepPlan plan;
+    planSweep(definition, "x.fmu", plan);
+    EXPECT_EQ(definition.runCount(), 76u);
+    EXPECT_NEAR(plan.sharedSeconds, 0.3 - 5e-6, 1e-9);
+}
+
+// Runs share their past up to the step before the first event that differs,
+// and never beyond the end of a segment that ends differently.
+TEST(SweepPlan, RunsShareTheStepsBeforeTheirFirstDifference) {
+    const struct {
+        const char *axes;
+        double shared; // [s]
+    } cases[] = {
+        {R"([{"key": "events[0].value", "values": [0.8, 0.5]}])", 0.3 - 5e-6},
+        {R"([{"key": "events[1].time", "values": [0.4, 0.45]}])", 0.3 - 5e-6},
+        {R"([{"key": "events[0].time", "values": [0.2, 0.3]}])", 0.0}, // the first segment ends apart
+        {R"([{"key": "loadPower", "values": [1e5, 2e5]}])", 0.0},
+        {R"([{"key": "events[0].value", "values": [0.8]}])", 0.0},
+    };
+    for (const auto &c : cases) {
+        SweepPlan plan;
+        planSweep(parse(std::string(R"({"name": "b", "scenario": "sag20", "axes": )") + c.axes + "}"),
+                  "x.fmu", plan);
+        EXPECT_NEAR(plan.sharedSeconds, c.shared, 1e-9) << c.axes;
+        SweepPlan plain;
+        planSweep(parse(std::string(R"({"name": "b", "scenario": "sag20", "axes": )") + c.axes + "}"),
+                  "x.fmu", plain, false);
+        EXPECT_EQ(plain.sharedSteps, 0) << c.axes;
+    }
+}
+
+// A worker's rows, its units reused from run to run and its runs continued
+// from their shared past, are those of runs each made from zero on units of
+// their own.
+TEST(SweepRunner, ReusedUnitsAndBranchedRunsGiveThePlainRows) {
+    const struct {
+        const char *sweep;
+        std::size_t branched;
+    } cases[] = {
+        // A sag's depth by its end: everything before 0.3 s shared.
+        {R"({"name": "s", "scenario": "sag20", "duration": 0.5, "axes": [
+            {"key": "events[0].value", "values": [1, 0.5, 0.1]}, {"key": "events[1].time", "values": [0.32, 0.4]}]})",
+         5},
+        // The grid differs from the start: nothing shared, the units reused.
+        {R"({"name": "g", "scenario": "startup500", "duration": 0.05, "set": {"grid.xOverR": 10}, "axes": [
+            {"key": "grid.scr", "values": [5, 2]}, {"key": "loadPower", "values": [2e5, 4e5]}]})",
+         0},
+    };
+    for (const auto &c : cases) {
+        const SweepDefinition definition = parse(c.sweep);
+        SweepPlan plan;
+        SweepPlan plain;
+        planSweep(definition, KESTRUNE_FMU3_PATH, plan);
+        planSweep(definition, KESTRUNE_FMU3_PATH, plain, false);
+        Runner runner(plan);
+        for (std::size_t run = 0; run < definition.runCount(); ++run)
+            EXPECT_EQ(runner.row(run), runRow(plain, run)) << c.sweep << " run " << run;
+        EXPECT_EQ(runner.branched(), c.branched) << c.sweep;
+    }
+}
+
 } // namespace
 } // namespace kestrune::sweep

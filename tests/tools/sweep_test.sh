@@ -47,6 +47,28 @@ if [ "$mode" = mpi ]; then
   grep -q 'on 3 ranks' mpi.out || { echo "not spread over 3 ranks:"; cat mpi.out; exit 1; }
   same one/tiny.csv mpi/tiny.csv
   echo "mpirun -n 3: the same table"
+
+  # A rank killed: the job ends, the rows rank 0 wrote as they came stay,
+  # and --resume under mpirun finishes the table.
+  cat >many.json <<'JSON'
+{ "name": "many", "scenario": "startup500", "duration": 0.02,
+  "montecarlo": { "count": 400, "seed": 7,
+                  "parameters": { "capacitance": { "distribution": "uniform", "min": 0.04, "max": 0.06 } } } }
+JSON
+  "$sweep" many.json --fmu "$fmu3" --scenario-dir "$scenarios" --output-dir whole --no-plot >whole.out 2>&1
+  mpi() {
+    OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 exec "$mpirun" -n 3 --oversubscribe \
+      --mca plm isolated --mca btl self,vader \
+      "$sweep" many.json --fmu "$fmu3" --scenario-dir "$scenarios" --output-dir killed --no-plot "$@"
+  }
+  (mpi >killed.out 2>&1) &
+  pid=$!
+  while [ "$(cat killed/many.csv 2>/dev/null | wc -l)" -lt 100 ] && kill -0 $pid 2>/dev/null; do sleep 0.002; done
+  kill -9 "$(pgrep -P $pid | tail -n 1)" 2>/dev/null || true
+  wait $pid || true
+  (mpi --resume >resumed.out 2>&1) || { echo "mpirun --resume failed:"; cat resumed.out; exit 1; }
+  same whole/many.csv killed/many.csv
+  echo "a rank killed, the table resumed under mpirun: the same table"
   exit 0
 fi
 

@@ -90,6 +90,12 @@ void Session::freeInstance() {
     component_ = nullptr;
 }
 
+fmi2Status Session::reset() {
+    if (component_ == nullptr)
+        return fmi2Error;
+    return fmi().reset(component_);
+}
+
 Session3::Session3(const FmuLibrary &library, RecordingLogger &logger, VariableBindings bindings)
     : library_(library), logger_(logger), bindings_(std::move(bindings)) {}
 
@@ -178,6 +184,25 @@ void Session3::freeInstance() {
     if (library_.loaded())
         fmi().fmi3FreeInstance(instance_);
     instance_ = nullptr;
+    kept_ = nullptr;
+}
+
+fmi2Status Session3::reset() {
+    if (instance_ == nullptr)
+        return fmi2Error;
+    return static_cast<fmi2Status>(fmi().fmi3Reset(instance_));
+}
+
+fmi2Status Session3::keepState() {
+    if (instance_ == nullptr)
+        return fmi2Error;
+    return static_cast<fmi2Status>(fmi().fmi3GetFMUState(instance_, &kept_));
+}
+
+fmi2Status Session3::restoreState() {
+    if (instance_ == nullptr || kept_ == nullptr)
+        return fmi2Error;
+    return static_cast<fmi2Status>(fmi().fmi3SetFMUState(instance_, kept_));
 }
 
 namespace {
@@ -247,6 +272,11 @@ fmi2Status ScheduledSession::doStep(double currentTime, double stepSize) {
             return status;
     }
     return fmi2OK;
+}
+
+fmi2Status ScheduledSession::reset() {
+    lastTick_ = -1;
+    return Session3::reset();
 }
 
 void ScheduledSession::freeInstance() {

@@ -42,6 +42,15 @@ class UnitSession {
     virtual fmi2Status terminate() = 0;
     virtual void freeInstance() = 0;
     virtual bool holdsInstance() const = 0;
+
+    // Brings the instance back to where instantiation left it (fmi2Reset,
+    // fmi3Reset): a new run on the same instance, nothing loaded again.
+    virtual fmi2Status reset() = 0;
+    // Keeps the instance's FMU state in the session's one slot (replacing
+    // the one kept before), or sets the instance to the kept state. fmi2Error
+    // where the edition offers no FMU state.
+    virtual fmi2Status keepState() { return fmi2Error; }
+    virtual fmi2Status restoreState() { return fmi2Error; }
 };
 
 // Drives an FMI 2.0 library.
@@ -63,6 +72,7 @@ class Session final : public UnitSession {
     fmi2Status terminate() override;
     void freeInstance() override;
     bool holdsInstance() const override { return component_ != nullptr; }
+    fmi2Status reset() override;
 
     fmi2Component component() const { return component_; }
     const VariableBindings &bindings() const { return bindings_; }
@@ -98,6 +108,9 @@ class Session3 : public UnitSession {
     fmi2Status terminate() override;
     void freeInstance() override;
     bool holdsInstance() const override { return instance_ != nullptr; }
+    fmi2Status reset() override;
+    fmi2Status keepState() override;
+    fmi2Status restoreState() override;
 
     fmi3Instance instance() const { return instance_; }
     const Fmi3Functions &fmi() const { return library_.fmi3(); }
@@ -114,6 +127,7 @@ class Session3 : public UnitSession {
   private:
     bool terminateRequested_ = false;
     double lastSuccessfulTime_ = 0.0;
+    fmi3FMUState kept_ = nullptr; // freed with the instance
 };
 
 // Drives an FMI 3.0 library through fmi3InstantiateScheduledExecution and
@@ -142,6 +156,7 @@ class ScheduledSession final : public Session3 {
     // must start where the last one ended and span whole base-rate periods.
     fmi2Status doStep(double currentTime, double stepSize) override;
     void freeInstance() override;
+    fmi2Status reset() override;
 
   private:
     // The activations of base tick k: the base-rate clock, then on every

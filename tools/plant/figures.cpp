@@ -84,6 +84,25 @@ std::int64_t FiguresRecorder::nextFirstStep() const {
                                            : std::numeric_limits<std::int64_t>::max();
 }
 
+bool FiguresRecorder::continueFrom(const FiguresRecorder &past) {
+    const std::size_t begun = past.started_ ? past.current_ + 1 : 0;
+    if (begun > segments_.size())
+        return false;
+    for (std::size_t s = 0; s < begun; ++s) {
+        const Segment &mine = segments_[s];
+        const Segment &theirs = past.segments_[s];
+        if (mine.firstStep != theirs.firstStep || mine.lastStep != theirs.lastStep ||
+            mine.start != theirs.start || mine.end != theirs.end)
+            return false;
+    }
+    std::copy(past.segments_.begin(), past.segments_.begin() + static_cast<std::ptrdiff_t>(begun),
+              segments_.begin());
+    current_ = past.current_;
+    started_ = past.started_;
+    nextFirst_ = past.nextFirst_;
+    return true;
+}
+
 void FiguresRecorder::add(const Sample &sample) {
     const std::int64_t step = sample.step >= 0 ? sample.step : sampleStep(sample.time);
     if (!started_) {

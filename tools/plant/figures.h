@@ -89,6 +89,12 @@ class FiguresRecorder {
     // segment it stopped in ends at its last sample).
     std::vector<SegmentFigures> figures() const;
 
+    // Takes over what `past` has recorded, keeping this recorder's later
+    // segments: the segments past has begun, the one it is in included,
+    // must be this recorder's. False (and this recorder unchanged) when they
+    // are not.
+    bool continueFrom(const FiguresRecorder &past);
+
   private:
     struct Segment {
         std::int64_t firstStep = 0;

@@ -39,6 +39,7 @@ SequenceComponents sequenceComponents(const std::array<Phasor, 3> &phasors);
 struct ProfilePoint {
     double time; // [s] from the event
     double depth;
+    bool operator==(const ProfilePoint &) const = default;
 };
 
 // One harmonic of the source: phase k carries
@@ -48,6 +49,7 @@ struct Harmonic {
     int order;        // >= 2
     double magnitude; // of the nominal fundamental
     double phase;     // [rad]
+    bool operator==(const Harmonic &) const = default;
 };
 
 // A profile's h at tau seconds from its start: the points joined by straight

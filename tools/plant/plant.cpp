@@ -735,6 +735,24 @@ void Plant::step() {
     refreshPcc();
 }
 
+bool Plant::continueFrom(const Plant &past) {
+    if (!(grid_ == past.grid_) || !(impedance_ == past.impedance_) ||
+        converters_.size() != past.converters_.size() || past.nextEvent_ > events_.size())
+        return false;
+    for (std::size_t j = 0; j < converters_.size(); ++j)
+        if (!(converters_[j].parameters == past.converters_[j].parameters))
+            return false;
+    for (std::size_t e = 0; e < past.nextEvent_; ++e)
+        if (!(events_[e] == past.events_[e]))
+            return false;
+    if (past.nextEvent_ < events_.size() && events_[past.nextEvent_].step <= past.stepCount_)
+        return false;
+    std::vector<ScheduledEvent> events = std::move(events_);
+    *this = past;
+    events_ = std::move(events);
+    return true;
+}
+
 void Plant::step(const std::array<double, 12> &gates) {
     hold(0, gates);
     step();

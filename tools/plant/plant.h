@@ -40,6 +40,7 @@ struct GridParameters {
     double gridPhasePeak = PHASE_PEAK;          // [V] A
     double gridFrequency = 60.0;                // [Hz]
     double gridAngle = -std::numbers::pi / 4.0; // [rad] theta at t = 0
+    bool operator==(const GridParameters &) const = default;
 };
 
 // One converter: its series R-L, transformer, DC link and load.
@@ -51,17 +52,21 @@ struct ConverterParameters {
     double loadPower = 200e3;                                            // [W]: R_load = 500^2 / P
     double precharge = 500.0;                                            // [V] Vdc at t = 0
     bool splitLink = false;                                              // two halves of 2C each
+    bool operator==(const ConverterParameters &) const = default;
 };
 
 // The keys a scenario names in one record: the grid's values and a
 // converter's, each part handed to the plant on its own.
-struct PlantParameters : GridParameters, ConverterParameters {};
+struct PlantParameters : GridParameters, ConverterParameters {
+    bool operator==(const PlantParameters &) const = default;
+};
 
 // The grid's series impedance on the 600 V side, seen from the PCC.
 struct GridImpedance {
     double resistance = 0.0; // [ohm]
     double inductance = 0.0; // [H]
     bool stiff() const { return resistance == 0.0 && inductance == 0.0; }
+    bool operator==(const GridImpedance &) const = default;
 };
 
 // The impedance for a short-circuit ratio relative to the rating of
@@ -95,6 +100,7 @@ struct GridEvent {
     double target = 0.0;                 // a ramp's final frequency [Hz]
     std::vector<ProfilePoint> profile{}; // strictly increasing times, the first at 0
     std::vector<Harmonic> harmonics{};
+    bool operator==(const GridEvent &) const = default;
 };
 
 // A leg's level from its switches 1 to 4: (1,1,0,0) +1, (0,1,1,0) 0,
@@ -197,10 +203,18 @@ class Plant {
     // 50-1500 V (or either is no longer a number).
     bool diverged() const;
 
+    // Takes over the state of `past`, a plant of the same parameters that
+    // ran some steps, keeping this plant's events: those past applied must
+    // be this plant's first, and none of the others due by then. The plant
+    // then continues as if it had run those steps itself. False (and this
+    // plant unchanged) when past is not such a plant.
+    bool continueFrom(const Plant &past);
+
   private:
     struct ScheduledEvent {
         std::int64_t step;
         GridEvent event;
+        bool operator==(const ScheduledEvent &) const = default;
     };
     struct Converter {
         ConverterParameters parameters;

@@ -187,14 +187,18 @@ class Parser {
             fail("--set: " + problem);
             return;
         }
-        // The value's form, on a scratch scenario; the converter index is
-        // checked against the scenario once it is read.
+        // The value's form, on a scratch scenario; the converter and event
+        // indices are checked against the scenario once it is read.
         Scenario scratch;
         const std::string_view plainKey =
             key.starts_with("converters[") ? key.substr(key.find("].") + 2) : key;
         std::string problem;
         if (key.starts_with("grid."))
             problem = applyOverride(scratch, key, value);
+        else if (key.starts_with("events["))
+            problem = parseReal(value)
+                          ? ""
+                          : std::string(key) + " takes a finite number, not '" + std::string(value) + "'";
         else
             problem = setParameter(scratch.parameters, plainKey, value);
         if (!problem.empty()) {
@@ -342,8 +346,9 @@ Scenario:
   --set KEY=VALUE           replaces a plant parameter; repeatable. KEY sets
                             it for every converter, converters[J].KEY for
                             converter J only (from 0); grid.scr=R and
-                            grid.xOverR=X put the grid behind an impedance.
-                            Keys:
+                            grid.xOverR=X put the grid behind an impedance;
+                            events[I].time=T and events[I].value=V change
+                            the scenario's event I (from 0). Keys:
 )";
     for (const ParameterKey &key : parameterKeys()) {
         std::string line = "                              ";

@@ -750,6 +750,25 @@ std::optional<ConverterKey> converterKey(std::string_view key) {
     return ConverterKey{index, key.substr(close + 2)};
 }
 
+// "events[I].time" or "events[I].value" split into I and the field.
+std::optional<ConverterKey> eventKey(std::string_view key) {
+    constexpr std::string_view prefix = "events[";
+    if (!key.starts_with(prefix))
+        return std::nullopt;
+    key.remove_prefix(prefix.size());
+    const std::size_t close = key.find("].");
+    if (close == std::string_view::npos || close == 0 || close > 6)
+        return std::nullopt;
+    std::size_t index = 0;
+    const auto [end, ec] = std::from_chars(key.data(), key.data() + close, index);
+    if (ec != std::errc{} || end != key.data() + close)
+        return std::nullopt;
+    const std::string_view field = key.substr(close + 2);
+    if (field != "time" && field != "value")
+        return std::nullopt;
+    return ConverterKey{index, field};
+}
+
 } // namespace
 
 std::string checkOverrideKey(std::string_view key) {
@@ -767,11 +786,15 @@ std::string checkOverrideKey(std::string_view key) {
     }
     if (key.starts_with("converters"))
         return "'" + std::string(key) + "' is not of the form converters[J].KEY";
+    if (eventKey(key))
+        return "";
+    if (key.starts_with("events"))
+        return "'" + std::string(key) + "' is not of the form events[I].time or events[I].value";
     std::string keys;
     for (const ParameterKey &k : parameterKeys())
         keys += (keys.empty() ? "" : ", ") + std::string(k.key);
     return "'" + std::string(key) + "' is not a plant parameter (" + keys +
-           "; or grid.scr, grid.xOverR, converters[J].KEY)";
+           "; or grid.scr, grid.xOverR, converters[J].KEY, events[I].time, events[I].value)";
 }
 
 std::string applyOverride(Scenario &scenario, std::string_view key, std::string_view text) {
@@ -785,6 +808,17 @@ std::string applyOverride(Scenario &scenario, std::string_view key, std::string_
             scenario.grid.scr = *value;
         else
             scenario.grid.xOverR = *value;
+        return "";
+    }
+    if (const std::optional<ConverterKey> e = eventKey(key)) {
+        const std::size_t count = scenario.events.size();
+        if (e->index >= count)
+            return "'" + std::string(key) + "': the scenario has " + std::to_string(count) + " event" +
+                   (count == 1 ? "" : "s") + " (numbered from 0)";
+        const std::optional<double> value = parseReal(text);
+        if (!value)
+            return std::string(key) + " takes a finite number, not '" + std::string(text) + "'";
+        (e->key == "time" ? scenario.events[e->index].time : scenario.events[e->index].value) = *value;
         return "";
     }
     if (const std::optional<ConverterKey> c = converterKey(key)) {
@@ -815,7 +849,31 @@ std::string validateScenario(const Scenario &scenario) {
             return "grid.scr " + problem;
     if (std::string problem = rangeProblem(scenario.grid.xOverR, Range::NonNegative); !problem.empty())
         return "grid.xOverR " + problem;
-    // A --set gridFrequency can turn a ramp away from its target.
+    // Events changed by --set stay in time order, within the run, and
+    // their values within their kind's range.
+    for (std::size_t i = 0; i < scenario.events.size(); ++i) {
+        const ScenarioEvent &event = scenario.events[i];
+        const std::string where = "events[" + std::to_string(i) + "]";
+        if (std::string problem = rangeProblem(event.time, Range::NonNegative); !problem.empty())
+            return where + ".time " + problem;
+        if (i > 0 && event.time < scenario.events[i - 1].time)
+            return where + ".time is " + numberText(event.time) + " s, before the event ahead of it (" +
+                   numberText(scenario.events[i - 1].time) + " s): events go in time order";
+        if (!(event.time < scenario.duration))
+            return where + ".time is " + numberText(event.time) + " s, not before the end of the run (" +
+                   numberText(scenario.duration) + " s)";
+        for (const KindName &k : KINDS)
+            if (k.kind == event.kind)
+                if (std::string problem = rangeProblem(event.value, k.range); !problem.empty())
+                    return where + ".value " + problem;
+        if (event.kind == EventKind::Dip && !(event.value >= 0.0 && event.value <= DEPTH_MAX))
+            return where + ".value must lie within 0-2 (got " + numberText(event.value) + "): a dip's depth";
+        if (event.kind == EventKind::FrequencyRamp && (!std::isfinite(event.value) || event.value == 0.0))
+            return where + ".value must be a finite rate other than 0 (got " + numberText(event.value) +
+                   " Hz/s)";
+    }
+    // A --set gridFrequency, or a ramp's rate set on the command line, can
+    // turn a ramp away from its target.
     if (const std::optional<EventProblem> problem = rampProblem(scenario))
         return "events[" + std::to_string(problem->index) + "]." + problem->where + " " + problem->what;
     return "";

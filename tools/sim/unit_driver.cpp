@@ -63,6 +63,10 @@ class FmuUnit : public UnitDriver {
         session_->terminate();
         session_->freeInstance();
     }
+    void terminateKeeping() override { session_->terminate(); }
+    bool reset() override { return session_->holdsInstance() && session_->reset() == fmi2OK; }
+    bool keepState() override { return session_->keepState() == fmi2OK; }
+    bool restoreState() override { return session_->restoreState() == fmi2OK; }
 
   private:
     bool check(const char *call, fmi2Status status) {

@@ -35,6 +35,15 @@ class UnitDriver {
     virtual double readTime() = 0;
     // Terminates and frees the instance.
     virtual void terminate() = 0;
+    // Terminates and keeps the instance for reset().
+    virtual void terminateKeeping() = 0;
+    // Brings the instance back to where instantiate() left it; false when it
+    // cannot (the caller then instantiates afresh).
+    virtual bool reset() = 0;
+    // The instance's FMU state kept, or the instance set back to it; false
+    // where the archive offers no FMU state.
+    virtual bool keepState() = 0;
+    virtual bool restoreState() = 0;
 
     const std::string &failure() const { return failure_; }
 

@@ -49,6 +49,8 @@ std::string usage(const kestrune::sweep::SweepOptions &defaults) {
            ")\n"
            "  --output-dir DIR    where the files go (default: out)\n"
            "  --no-plot           no gnuplot\n"
+           "  --no-branch         run every run from zero, even where the runs share their\n"
+           "                      first steps and the archive can keep its state\n"
            "  --sweep-dir DIR     where sweep names are looked up (default: " +
            defaults.sweepDir +
            ")\n"
@@ -135,6 +137,8 @@ int main(int argc, char **argv) {
             options.resume = true;
         } else if (arg == "--no-plot") {
             options.plot = false;
+        } else if (arg == "--no-branch") {
+            options.branch = false;
         } else if (arg.starts_with("-")) {
             return bad("unknown option " + std::string(arg));
         } else if (options.sweep.empty()) {

@@ -4,6 +4,7 @@
 
 #include <mpi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +20,7 @@ constexpr int TAG_WORK = 2; // rank 0 to worker: a run index, or -1 to stop
 
 // Runs what rank 0 sends until it says stop.
 void worker(const SweepPlan &plan) {
+    Runner runner(plan);
     std::string row;
     for (;;) {
         MPI_Send(row.data(), static_cast<int>(row.size()), MPI_CHAR, 0, TAG_ROW, MPI_COMM_WORLD);
@@ -26,32 +28,37 @@ void worker(const SweepPlan &plan) {
         MPI_Recv(&run, 1, MPI_LONG_LONG, 0, TAG_WORK, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
         if (run < 0)
             return;
-        row = runRow(plan, static_cast<std::size_t>(run));
+        row = runner.row(static_cast<std::size_t>(run));
     }
 }
 
-// Hands out the runs and takes the rows. It waits by polling with short
-// sleeps rather than in a blocking receive, which would keep a core busy
-// that the workers need.
+// Hands out the runs and takes the rows, each written to the table as it
+// arrives. It waits by polling with short sleeps rather than in a blocking
+// receive, which would keep a core busy that the workers need; the sleeps
+// start at 20 us after a row and grow to 2 ms while none comes, so that
+// short runs do not wait on them.
 void dispatch(const std::vector<std::size_t> &runs, int ranks, Collector &collector) {
     std::size_t next = 0;
     int stopped = 0;
     std::string row;
+    auto pause = std::chrono::microseconds(20);
     while (stopped < ranks - 1) {
         int flag = 0;
         MPI_Status status;
         MPI_Iprobe(MPI_ANY_SOURCE, TAG_ROW, MPI_COMM_WORLD, &flag, &status);
         if (!flag) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            std::this_thread::sleep_for(pause);
+            pause = std::min(2 * pause, std::chrono::microseconds(2000));
             continue;
         }
+        pause = std::chrono::microseconds(20);
         int length = 0;
         MPI_Get_count(&status, MPI_CHAR, &length);
         row.resize(static_cast<std::size_t>(length));
         MPI_Recv(row.data(), length, MPI_CHAR, status.MPI_SOURCE, TAG_ROW, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
         if (!row.empty())
             collector.add(row);
-        long long run = next < runs.size() ? static_cast<long long>(runs[next++]) : -1;
+        long long run = next < runs.size() && !collector.failed() ? static_cast<long long>(runs[next++]) : -1;
         if (run < 0)
             ++stopped;
         MPI_Send(&run, 1, MPI_LONG_LONG, status.MPI_SOURCE, TAG_WORK, MPI_COMM_WORLD);
@@ -89,6 +96,8 @@ int runMpiSweep(const SweepOptions &options, std::ostream &out, std::ostream &er
         if (!fmu.open(options.fmu)) {
             problems << "kestrune-sweep: " << fmu.error() << '\n';
             status = 1;
+        } else if (!fmu.description().isFmi3()) {
+            plan.sharedSteps = 0; // no FMU state: every run from zero
         }
     }
     int worst = 0;
@@ -116,7 +125,7 @@ int runMpiSweep(const SweepOptions &options, std::ostream &out, std::ostream &er
             dispatch(collector.pending(), ranks, collector);
             result = finishSweep(plan, options, collector,
                                  std::to_string(ranks) + " ranks (" + std::to_string(ranks - 1) + " running)",
-                                 out, err);
+                                 static_cast<std::size_t>(ranks - 1), out, err);
         }
     } else {
         worker(plan);
