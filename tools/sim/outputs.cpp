@@ -336,6 +336,29 @@ void printSegments(std::ostream &out, const Scenario &scenario,
     }
 }
 
+// The unbalance figures of one converter's segments: the sequence currents
+// and the PCC voltage's negative sequence over the last six grid cycles, the
+// link's 120 Hz ripple over the last two.
+void printUnbalance(std::ostream &out, const Scenario &scenario,
+                    const std::vector<plant::SegmentFigures> &figures) {
+    out << format("%-13s %-22s %8s %8s %9s %8s %8s\n", "segment [s]", "begins with", "I+", "I-", "unbalance",
+                  "120 Hz", "PCC V-");
+    out << format("%-13s %-22s %8s %8s %9s %8s %8s\n", "", "", "[pu]", "[pu]", "[%]", "[V pp]", "[%]");
+    for (const plant::SegmentFigures &f : figures) {
+        std::string label = segmentLabel(scenario, f.start);
+        if (label.size() > 22)
+            label = label.substr(0, 21) + "~";
+        const std::string range = format("%.3f-%.3f", f.start, f.end);
+        if (f.steady)
+            out << format("%-13s %-22s %8.3f %8.3f %9.2f %8.2f %8.2f\n", range.c_str(), label.c_str(),
+                          f.positiveSequencePu, f.negativeSequencePu, f.currentUnbalance, f.vdcRipple120,
+                          f.pccNegativeSequence);
+        else
+            out << format("%-13s %-22s %8s %8s %9s %8s %8s\n", range.c_str(), label.c_str(), "-", "-", "-",
+                          "-", "-");
+    }
+}
+
 std::string converterText(const plant::PlantParameters &p) {
     return numberText(p.loadPower / 1e3, 6) + " kW, precharge " + numberText(p.precharge, 6) + " V";
 }
@@ -379,11 +402,15 @@ void printSummary(std::ostream &out, const RunPlan &plan, const ClosedLoopResult
 
     if (!network) {
         printSegments(out, scenario, result.figures);
+        out << '\n';
+        printUnbalance(out, scenario, result.figures);
     } else {
         const std::vector<plant::PlantParameters> converters = converterParameters(scenario);
         for (std::size_t j = 0; j < result.converterFigures.size(); ++j) {
             out << "converter " << j << " (" << converterText(converters[j]) << ")\n";
             printSegments(out, scenario, result.converterFigures[j]);
+            out << '\n';
+            printUnbalance(out, scenario, result.converterFigures[j]);
             out << '\n';
         }
         out << "PCC voltage, phase a, over the last 6 grid cycles of each segment\n";
@@ -456,7 +483,12 @@ std::string writeSummaryJson(const std::string &path, const std::string &fmu, co
                                 {"powerFactor", steady(f.powerFactor)},
                                 {"thd", steady(f.thd)},
                                 {"illegalPatterns", f.illegalPatterns},
-                                {"directChanges", f.directChanges}});
+                                {"directChanges", f.directChanges},
+                                {"positiveSequencePu", steady(f.positiveSequencePu)},
+                                {"negativeSequencePu", steady(f.negativeSequencePu)},
+                                {"currentUnbalance", steady(f.currentUnbalance)},
+                                {"vdcRipple120", steady(f.vdcRipple120)},
+                                {"pccNegativeSequence", steady(f.pccNegativeSequence)}});
         }
         return segments;
     };
@@ -467,7 +499,8 @@ std::string writeSummaryJson(const std::string &path, const std::string &fmu, co
                        {"end", f.end},
                        {"fundamentalPu", steady(f.pccFundamentalPu)},
                        {"thd", steady(f.pccThd)},
-                       {"angleDegrees", steady(f.pccAngleDegrees)}});
+                       {"angleDegrees", steady(f.pccAngleDegrees)},
+                       {"negativeSequence", steady(f.pccNegativeSequence)}});
     }
     json converters = json::array();
     const std::vector<plant::PlantParameters> converterList = converterParameters(scenario);
