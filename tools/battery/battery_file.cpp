@@ -323,7 +323,7 @@ class Reader {
         }
         if (criteria != nullptr && !readCriteria(where + ".criteria", *criteria, test.criteria))
             return false;
-        if (!readGrids(gridsWhere == "grids" ? "grids" : gridsWhere, grids, test.grids))
+        if (!readGrids(gridsWhere, grids, test.grids))
             return false;
         if (scenario.is_null()) {
             fail(where + ".scenario", "is missing (and the battery names no \"scenario\" for every test)");
