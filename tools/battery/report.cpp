@@ -70,13 +70,29 @@ std::string writeFile(const std::string &path, const std::string &content) {
     return file ? "" : "writing " + path + " failed";
 }
 
-// The criteria that failed, as "peak current [pu] 1.83 (<= 1.5)".
+// The criteria that failed, in a few words each: "peak current 2.84 pu
+// (limit <= 1.5)".
 std::string failures(const Outcome &outcome) {
     std::string list;
-    for (const json &c : outcome["criteria"])
-        if (text(c["mark"]) == "fail")
-            list += (list.empty() ? "" : "; ") + text(c["title"]) + " " + text(c["measured"]) + " (" +
-                    text(c["limit"]) + ")";
+    for (const json &c : outcome["criteria"]) {
+        if (text(c["mark"]) != "fail")
+            continue;
+        const std::string key = text(c["key"]), measured = text(c["measured"]), limit = text(c["limit"]);
+        std::string item;
+        if (key == "divergence")
+            item = "diverged: " + measured;
+        else if (key == "illegal")
+            item = measured + " illegal patterns or direct changes";
+        else if (key == "peak_current")
+            item = "peak current " + measured + " pu (limit " + limit + ")";
+        else if (key == "link_band")
+            item = "link " + measured + " V during the event (band " + limit + " V)";
+        else
+            item = "recovery " + measured +
+                   (!measured.empty() && measured.front() >= '0' && measured.front() <= '9' ? " s" : "") +
+                   " (limit " + limit + " s)";
+        list += (list.empty() ? "" : "; ") + item;
+    }
     if (outcome["criteria"].empty())
         list = text(outcome["reason"]);
     return list;
