@@ -67,7 +67,12 @@ result.textContent = 'images ' + images.length + ' shown ' + shown + '; matrix '
 document.body.appendChild(result);
 </script>
 HTML
-found=$(dom "$work/check.html" | sed -n 's/.*<pre id="check">\([^<]*\)<\/pre>.*/\1/p')
+dom "$work/check.html" >"$work/dom.html"
+found=$(sed -n 's/.*<pre id="check">\([^<]*\)<\/pre>.*/\1/p' "$work/dom.html")
+# The battery's text is shown as written, not read as markup.
+if ! grep -q 'First paragraph &amp; &lt;its&gt; text.' "$work/dom.html"; then
+  echo "the battery's text is not shown as written"; exit 1
+fi
 expected='images 3 shown 3; matrix holds/stiff=pass, holds/SCR 3=fail, peak/stiff=fail, peak/SCR 3=none'
 if [ "$found" != "$expected" ]; then
   echo "the browser found:  $found"
