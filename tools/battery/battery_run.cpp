@@ -118,7 +118,7 @@ std::string runOutcome(const Battery &battery, const RunContext &context, std::s
     outcome["csv"] = csvPath;
     if (context.plot) {
         std::string message =
-            sim::writePlotScript(context.runDir, plan, result.stopped ? result.stopTime : -1.0);
+            sim::writePlotScript(context.runDir, plan, result.stopped ? result.stopTime : -1.0, false);
         if (message.empty() && sim::drawPlot(context.runDir, name, message) == sim::PlotOutcome::Drawn)
             outcome["png"] = (std::filesystem::path(context.runDir) / (name + ".png")).string();
         else

@@ -582,11 +582,11 @@ std::string writeSummaryJson(const std::string &path, const std::string &fmu, co
     return "";
 }
 
-std::string writePlotScript(const std::string &directory, const RunPlan &plan, double stoppedAt) {
+std::string writePlotScript(const std::string &directory, const RunPlan &plan, double stoppedAt, bool svg) {
     const Scenario &scenario = plan.scenario;
     const std::string &name = scenario.name;
     std::ostringstream gp;
-    gp << "# Draws " << name << ".png and " << name << ".svg from " << name
+    gp << "# Draws " << name << ".png" << (svg ? " and " + name + ".svg" : std::string()) << " from " << name
        << ".csv; kestrune-sim runs it in this folder as: gnuplot " << name << ".gp\n"
        << "set datafile separator comma\n"
        << "set grid lc rgb '#dddddd'\n"
@@ -612,7 +612,7 @@ std::string writePlotScript(const std::string &directory, const RunPlan &plan, d
     const std::size_t converters = converterCount(scenario);
     const std::size_t panels = network ? 2 * converters + 1 : 3;
     const std::size_t height = network ? 120 + 280 * panels : 950;
-    gp << "do for [kind in 'png svg'] {\n"
+    gp << "do for [kind in '" << (svg ? "png svg" : "png") << "'] {\n"
        << "  if (kind eq 'png') {\n"
        << "    set terminal pngcairo noenhanced size 1100," << height << " font 'sans,10'\n"
        << "  } else {\n"
