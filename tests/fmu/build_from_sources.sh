@@ -1,10 +1,11 @@
 #!/bin/sh
-# An archive's sources alone build the unit with the README's one command, in
-# a folder that holds nothing but sources/, and the library built gives the
-# shipped x86-64 library's gates, base step by base step, over one second.
+# An archive's sources alone build the unit with the one command that
+# docs/building-from-sources.md gives, in a folder that holds nothing but
+# sources/, and the library built gives the shipped x86-64 library's gates,
+# base step by base step, over one second.
 # The sources the archive lists (the description's <SourceFiles> for FMI 2.0,
 # sources/buildDescription.xml for FMI 3.0) are exactly its .cpp files.
-# Arguments: cmake fmu recorder work-folder readme
+# Arguments: cmake fmu recorder work-folder page-that-gives-the-command
 set -eu
 cmake=$1 fmu=$2 recorder=$3 work=$4 readme=$5
 command="c++ -std=c++20 -O2 -ffp-contract=off -fno-fast-math -fno-exceptions -fPIC -shared -fvisibility=hidden -I sources \$(find sources -name '*.cpp') -o Kestrune_fmi3.so -lm"

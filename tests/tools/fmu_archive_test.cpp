@@ -341,7 +341,7 @@ TEST_F(FmuArchiveTest, DescriptionThatDisagreesWithTheLibraryIsRefused) {
 // Clocks of scheduled execution bound by name, with their periods from the
 // description, and refused clearly where the scheduler could not use them.
 TEST_F(FmuArchiveTest, ClocksAreBoundByNameWithTheirPeriods) {
-    const std::string xml = packedEntries(KESTRUNE_FMU3_PATH).at("modelDescription.xml");
+    const std::string xml = packedEntries(KESTRUNE_FMU3_SCHEDULED_PATH).at("modelDescription.xml");
     struct Case {
         const char *what;
         std::string description;
@@ -427,7 +427,7 @@ TEST_F(FmuArchiveTest, UnitWithPermutedValueReferencesRunsAsTheRealOne) {
     const Case cases[] = {
         {"FMI 2.0", KESTRUNE_FMU_PATH, KESTRUNE_PERMUTED_FMI2_PATH, "co-simulation"},
         {"FMI 3.0", KESTRUNE_FMU3_PATH, KESTRUNE_PERMUTED_FMI3_PATH, "co-simulation"},
-        {"FMI 3.0 scheduled", KESTRUNE_FMU3_PATH, KESTRUNE_PERMUTED_FMI3_PATH, "scheduled"},
+        {"FMI 3.0 scheduled", KESTRUNE_FMU3_SCHEDULED_PATH, KESTRUNE_PERMUTED_FMI3_PATH, "scheduled"},
     };
     for (const Case &c : cases) {
         Entries entries = packedEntries(c.archive);
@@ -436,7 +436,7 @@ TEST_F(FmuArchiveTest, UnitWithPermutedValueReferencesRunsAsTheRealOne) {
         entries["modelDescription.xml"] = permutedDescription(entries.at("modelDescription.xml"));
         std::ifstream library(c.permutedLibrary, std::ios::binary);
         entries[std::string("binaries/") + master::platformFolder(described.isFmi3()) + "/" +
-                described.modelIdentifier + master::librarySuffix()] =
+                described.libraryIdentifier() + master::librarySuffix()] =
             std::string(std::istreambuf_iterator<char>(library), std::istreambuf_iterator<char>());
         const std::string permutedArchive = write("permuted.fmu", entries);
 

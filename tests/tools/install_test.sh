@@ -13,9 +13,11 @@ mkdir -p "$work"
 mv "$work/first" "$work/moved"
 sim="$work/moved/bin/kestrune-sim"
 test -f "$work/moved/share/kestrune/Kestrune.fmu"
+test -f "$work/moved/share/kestrune/Kestrune-fmi3-scheduled.fmu"
 test -f "$work/moved/share/doc/kestrune/README.md"
 test -x "$work/moved/share/kestrune/cluster/sweep.sbatch"
 "$sim" --list-scenarios | grep -q '^pair_scr5 '
+"$sim" --help | grep -q "with --interface scheduled: $work/moved/share/kestrune/Kestrune-fmi3-scheduled.fmu"
 cd "$work"
 "$sim" --scenario weak_scr5 --duration 0.01 --no-plot --output-dir out >run.log
 grep -q "Scenario weak_scr5" run.log

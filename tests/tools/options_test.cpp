@@ -65,6 +65,23 @@ TEST(SimOptions, DefaultsAndCustomValues) {
     EXPECT_EQ(plan.stepsPerRow, 4);
 }
 
+// --interface scheduled takes the scheduled-execution archive unless an
+// archive is named, before or after it.
+TEST(SimOptions, ScheduledInterfaceDefaultsToItsOwnArchive) {
+    const std::pair<std::vector<std::string_view>, const char *> cases[] = {
+        {{"--interface", "scheduled"}, "/default/scheduled.fmu"},
+        {{"--interface", "co-simulation"}, "/default/unit.fmu"},
+        {{"x.fmu", "--interface", "scheduled"}, "x.fmu"},
+        {{"--interface", "scheduled", "--fmu", "y.fmu"}, "y.fmu"},
+    };
+    for (const auto &[args, fmu] : cases) {
+        const ParseResult result =
+            parseOptions(args, "/default/unit.fmu", "/default/scenarios", "/default/scheduled.fmu");
+        ASSERT_EQ(result.action, Action::Run) << result.error;
+        EXPECT_EQ(result.options.fmu, fmu) << args.size();
+    }
+}
+
 TEST(SimOptions, StepMustBeWholeBaseSteps) {
     expectError({"--step", "7.5e-6"}, "1.5 base steps");
     expectError({"--step", "1e-6"}, "whole number");

@@ -45,6 +45,46 @@ TEST(Scenario, ReadsEveryKeyAndConvertsPhaseJumpsToRadians) {
     EXPECT_EQ(events[3].time, 0.3);
 }
 
+// The grid source's events: dips with their special phase, profiles,
+// harmonics (phases in degrees as written, radians for the plant) and ramps.
+TEST(Scenario, ReadsTheSourceEventsAndHandsThemToThePlant) {
+    Scenario s;
+    ASSERT_EQ(parse(R"({"name": "grid", "duration": 2, "parameters": {"gridFrequency": 60},
+        "events": [{"time": 0.1, "kind": "dip", "type": "E", "depth": 0.25, "phase": "c"},
+                   {"time": 0.2, "kind": "profile", "points": [[0, 0], [0.15, 0], [1.5, 0.85]]},
+                   {"time": 0.3, "kind": "harmonics", "components": [{"order": 5, "magnitude": 0.06, "phase": 90},
+                                                                     {"order": 7, "magnitude": 0.05}]},
+                   {"time": 0.4, "kind": "frequency_ramp", "rate": -2, "to": 59.5},
+                   {"time": 0.5, "kind": "frequency_ramp", "rate": -2, "to": 57.5},
+                   {"time": 0.6, "kind": "harmonics", "components": []}]})",
+                    s),
+              "");
+    const std::vector<plant::GridEvent> events = plantEvents(s);
+    ASSERT_EQ(events.size(), 6u);
+    EXPECT_EQ(events[0].kind, plant::EventKind::Dip);
+    EXPECT_EQ(events[0].dip, plant::DipType::E);
+    EXPECT_EQ(events[0].special, 2);
+    EXPECT_EQ(events[0].value, 0.25);
+    EXPECT_EQ(events[1].dip, plant::DipType::A); // the profile's default type and phase
+    EXPECT_EQ(events[1].special, 0);
+    ASSERT_EQ(events[1].profile.size(), 3u);
+    EXPECT_EQ(events[1].profile[2].time, 1.5);
+    EXPECT_EQ(events[1].profile[2].depth, 0.85);
+    ASSERT_EQ(events[2].harmonics.size(), 2u);
+    EXPECT_EQ(events[2].harmonics[0].order, 5);
+    EXPECT_DOUBLE_EQ(events[2].harmonics[0].phase, std::numbers::pi / 2.0);
+    EXPECT_EQ(events[2].harmonics[1].phase, 0.0);
+    EXPECT_EQ(s.events[2].harmonics[0].phase, 90.0); // degrees as written
+    EXPECT_EQ(events[4].value, -2.0);
+    EXPECT_EQ(events[4].target, 57.5);
+    EXPECT_TRUE(events[5].harmonics.empty());
+    EXPECT_EQ(validateScenario(s), "");
+    // A faster start turns the first ramp away from its target.
+    ASSERT_EQ(applyOverride(s, "gridFrequency", "59"), "");
+    EXPECT_EQ(validateScenario(s).rfind("events[3].rate is -2 Hz/s, away from \"to\" (59.5 Hz)", 0), 0u)
+        << validateScenario(s);
+}
+
 TEST(Scenario, RejectsBadDocumentsWithTheirPlace) {
     struct Case {
         const char *text;
@@ -113,6 +153,41 @@ TEST(Scenario, RejectsBadDocumentsWithTheirPlace) {
          "\"events[0].converter\" names a converter, but a sag event concerns the whole grid"},
         {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "load", "value": 1, "converter": -1}]})",
          "\"events[0].converter\" must be a converter's index"},
+        // The grid source's events.
+        {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "dip", "type": "H", "depth": 0.5}]})",
+         "\"events[0].type\" must be a dip type: \"A\", \"B\""},
+        {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "dip", "type": "C", "depth": 2.5}]})",
+         "\"events[0].depth\" must lie within 0-2 (got 2.5)"},
+        {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "dip", "depth": 0.5}]})",
+         "\"events[0]\" lacks its type"},
+        {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "dip", "type": "C", "depth": 0.5, "phase": "d"}]})",
+         "\"events[0].phase\" must be \"a\", \"b\" or \"c\""},
+        {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "dip", "type": "C", "value": 0.5}]})",
+         "\"events[0].value\" is not a key of a dip event (time, kind, type, depth, phase)"},
+        {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "profile", "points": [[0.1, 0]]}]})",
+         "\"events[0].points[0][0]\" is 0.1 s: the first point is at 0"},
+        {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "profile", "points": [[0, 0], [0.2, 0.5], [0.2, 1]]}]})",
+         "\"events[0].points[2][0]\" is 0.2 s, not after the point ahead of it (0.2 s)"},
+        {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "profile", "points": [[0, 0], [0.2, 3]]}]})",
+         "\"events[0].points[1][1]\" must lie within 0-2"},
+        {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "profile", "points": [[0, 0], 0.2]}]})",
+         "\"events[0].points[1]\" must be a point [time, depth]"},
+        {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "harmonics", "components": [{"order": 1, "magnitude": 0.1}]}]})",
+         "\"events[0].components[0].order\" must be an integer from 2 to 100"},
+        {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "harmonics", "components": [{"order": 5, "magnitude": -0.1}]}]})",
+         "\"events[0].components[0].magnitude\" must not be negative"},
+        {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "harmonics", "components": [{"order": 5, "magnitude": 0.1, "sequence": 2}]}]})",
+         "\"events[0].components[0].sequence\" is not a key of a harmonic"},
+        {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "frequency_ramp", "rate": 0, "to": 61}]})",
+         "\"events[0].rate\" must not be 0"},
+        {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "frequency_ramp", "rate": 2}]})",
+         "\"events[0]\" lacks its to"},
+        {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "frequency_ramp", "rate": 2, "to": 57.5}]})",
+         "\"events[0].rate\" is 2 Hz/s, away from \"to\" (57.5 Hz) from the 60 Hz the grid has at 0.1 s"},
+        // The frequency an earlier ramp leaves: 60 - 2 * 0.2 = 59.6 Hz at 0.3 s.
+        {R"({"name": "a", "duration": 0.6, "events": [{"time": 0.1, "kind": "frequency_ramp", "rate": -2, "to": 57.5},
+                                                      {"time": 0.3, "kind": "frequency_ramp", "rate": -1, "to": 59.8}]})",
+         "\"events[1].rate\" is -1 Hz/s, away from \"to\" (59.8 Hz) from the 59.6 Hz the grid has at 0.3 s"},
     };
     for (const Case &c : cases) {
         Scenario s;

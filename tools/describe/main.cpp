@@ -1,10 +1,16 @@
 // kestrune-describe: writes the modelDescription.xml of either edition from
 // the variable list both libraries are built from (fmu/variables.h), so the
 // descriptions and the libraries agree by construction.
-// Usage: kestrune-describe [--fmi3] OUTPUT GENERATION-DATE-AND-TIME [SOURCE...]
+// Usage: kestrune-describe [--fmi3 | --fmi3-scheduled] OUTPUT GENERATION-DATE-AND-TIME [SOURCE...]
+//        kestrune-describe --check FILE...
 // The FMI 2.0 description lists the SOURCE files (relative to the archive's
-// sources folder) in <SourceFiles>; the FMI 3.0 archive lists them in its
-// sources/buildDescription.xml instead.
+// sources folder) in <SourceFiles>; the FMI 3.0 archives list them in their
+// sources/buildDescription.xml instead. The FMI 3.0 library offers
+// co-simulation and scheduled execution; each of its two archives describes
+// one of them (--fmi3 co-simulation, --fmi3-scheduled scheduled execution).
+// --check checks descriptions against the standard's rules that a schema
+// cannot express (check.h).
+#include "check.h"
 #include "fmu/variables.h"
 #include "identity.h"
 
@@ -194,7 +200,19 @@ std::string describeFmi2(const std::string &generationDateAndTime, const std::ve
     return x.str();
 }
 
-std::string describeFmi3(const std::string &generationDateAndTime) {
+// The interface an FMI 3.0 description offers.
+enum class Fmi3Interface { CoSimulation, ScheduledExecution };
+
+// In scheduled execution the measurements and the gates belong to the
+// base-rate partition: its filters read every measurement each base step,
+// and it writes the gates. Clocked variables are discrete, and they stay out
+// of the InitialUnknowns: the first base-rate activation sets the gates.
+bool clockedInScheduledExecution(const VariableInfo &v) {
+    return v.causality == Causality::Input || v.causality == Causality::Output;
+}
+
+std::string describeFmi3(const std::string &generationDateAndTime, Fmi3Interface offered) {
+    const bool scheduled = offered == Fmi3Interface::ScheduledExecution;
     std::ostringstream x;
     x << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<fmiModelDescription\n"
@@ -205,46 +223,47 @@ std::string describeFmi3(const std::string &generationDateAndTime) {
     x << ">\n";
     // Every instance owns its model, so any number of them share a process
     // and their states can be saved; the unit steps in whole base steps,
-    // without events, intermediate updates or early returns.
-    x << "  <CoSimulation\n"
-      << "    modelIdentifier=\"Kestrune_fmi3\"\n"
-      << "    needsExecutionTool=\"false\"\n"
-      << "    canBeInstantiatedOnlyOncePerProcess=\"false\"\n"
-      << "    canGetAndSetFMUState=\"true\"\n"
-      << "    canSerializeFMUState=\"true\"\n"
-      << "    providesDirectionalDerivatives=\"false\"\n"
-      << "    providesAdjointDerivatives=\"false\"\n"
-      << "    canHandleVariableCommunicationStepSize=\"true\"\n"
-      << "    fixedInternalStepSize=\"" << real(BASE_STEP) << "\"\n"
-      << "    maxOutputDerivativeOrder=\"0\"\n"
-      << "    providesIntermediateUpdate=\"false\"\n"
-      << "    mightReturnEarlyFromDoStep=\"false\"\n"
-      << "    canReturnEarlyAfterIntermediateUpdate=\"false\"\n"
-      << "    hasEventMode=\"false\"/>\n";
+    // without clocks, events, intermediate updates or early returns.
+    if (!scheduled)
+        x << "  <CoSimulation\n"
+          << "    modelIdentifier=\"Kestrune_fmi3\"\n"
+          << "    needsExecutionTool=\"false\"\n"
+          << "    canBeInstantiatedOnlyOncePerProcess=\"false\"\n"
+          << "    canGetAndSetFMUState=\"true\"\n"
+          << "    canSerializeFMUState=\"true\"\n"
+          << "    providesDirectionalDerivatives=\"false\"\n"
+          << "    providesAdjointDerivatives=\"false\"\n"
+          << "    canHandleVariableCommunicationStepSize=\"true\"\n"
+          << "    fixedInternalStepSize=\"" << real(BASE_STEP) << "\"\n"
+          << "    maxOutputDerivativeOrder=\"0\"\n"
+          << "    providesIntermediateUpdate=\"false\"\n"
+          << "    mightReturnEarlyFromDoStep=\"false\"\n"
+          << "    canReturnEarlyAfterIntermediateUpdate=\"false\"\n"
+          << "    hasEventMode=\"false\"/>\n";
     // The same library runs the two rates as two partitions, each activated
     // by its own input clock. FMU states are offered for co-simulation only.
-    x << "  <ScheduledExecution\n"
-      << "    modelIdentifier=\"Kestrune_fmi3\"\n"
-      << "    needsExecutionTool=\"false\"\n"
-      << "    canBeInstantiatedOnlyOncePerProcess=\"false\"\n"
-      << "    canGetAndSetFMUState=\"false\"\n"
-      << "    canSerializeFMUState=\"false\"\n"
-      << "    providesDirectionalDerivatives=\"false\"\n"
-      << "    providesAdjointDerivatives=\"false\"/>\n";
+    if (scheduled)
+        x << "  <ScheduledExecution\n"
+          << "    modelIdentifier=\"Kestrune_fmi3\"\n"
+          << "    needsExecutionTool=\"false\"\n"
+          << "    canBeInstantiatedOnlyOncePerProcess=\"false\"\n"
+          << "    canGetAndSetFMUState=\"false\"\n"
+          << "    canSerializeFMUState=\"false\"\n"
+          << "    providesDirectionalDerivatives=\"false\"\n"
+          << "    providesAdjointDerivatives=\"false\"/>\n";
     unitDefinitions(x);
     x << "  <LogCategories>\n"
-      << "    <Category name=\"logStatusError\" description=\"why a call returned fmi3Error\"/>\n"
-      << "    <Category name=\"logStep\" description=\"two messages per communication step: its size and "
-         "its base steps\"/>\n"
-      << "    <Category name=\"logAccess\" description=\"every variable read or written\"/>\n"
+      << "    <Category name=\"logStatusError\" description=\"why a call returned fmi3Error\"/>\n";
+    // Scheduled execution has no communication steps to report.
+    if (!scheduled)
+        x << "    <Category name=\"logStep\" description=\"two messages per communication step: its size and "
+             "its base steps\"/>\n";
+    x << "    <Category name=\"logAccess\" description=\"every variable read or written\"/>\n"
       << "  </LogCategories>\n";
     defaultExperiment(x);
     x << "  <ModelVariables>\n";
     for (const VariableInfo &v : VARIABLES) {
-        // The measurements and the gates belong to the base-rate partition:
-        // its filters read every measurement each base step, and it writes
-        // the gates. Clocked variables are discrete.
-        const bool clocked = v.causality == Causality::Input || v.causality == Causality::Output;
+        const bool clocked = scheduled && clockedInScheduledExecution(v);
         x << "    <Float64 name=\"" << v.name << "\" valueReference=\"" << v.vr << "\" description=\""
           << escaped(v.description) << "\" causality=\"" << causalityName(v.causality) << "\" variability=\""
           << variabilityName(clocked ? Variability::Discrete : v.variability) << '"';
@@ -264,14 +283,16 @@ std::string describeFmi3(const std::string &generationDateAndTime) {
     }
     // Priorities by rate: the faster clock is the more urgent (smaller is
     // more urgent).
-    x << "    <Clock name=\"baseRateClock\" valueReference=\"" << VR_BASE_RATE_CLOCK
-      << "\" description=\"activates the base-rate partition: measurement filters, modulator and gates\" "
-         "causality=\"input\" intervalVariability=\"constant\" intervalDecimal=\""
-      << real(BASE_STEP) << "\" priority=\"0\"/>\n";
-    x << "    <Clock name=\"slowRateClock\" valueReference=\"" << VR_SLOW_RATE_CLOCK
-      << "\" description=\"activates the slow-rate partition: phase-locked loop, means and regulators\" "
-         "causality=\"input\" intervalVariability=\"constant\" intervalDecimal=\""
-      << real(SLOW_STEP) << "\" priority=\"1\"/>\n";
+    if (scheduled) {
+        x << "    <Clock name=\"baseRateClock\" valueReference=\"" << VR_BASE_RATE_CLOCK
+          << "\" description=\"activates the base-rate partition: measurement filters, modulator and gates\" "
+             "causality=\"input\" intervalVariability=\"constant\" intervalDecimal=\""
+          << real(BASE_STEP) << "\" priority=\"0\"/>\n";
+        x << "    <Clock name=\"slowRateClock\" valueReference=\"" << VR_SLOW_RATE_CLOCK
+          << "\" description=\"activates the slow-rate partition: phase-locked loop, means and regulators\" "
+             "causality=\"input\" intervalVariability=\"constant\" intervalDecimal=\""
+          << real(SLOW_STEP) << "\" priority=\"1\"/>\n";
+    }
     x << "  </ModelVariables>\n";
     std::ostringstream outputs;
     std::ostringstream initialUnknowns;
@@ -279,7 +300,7 @@ std::string describeFmi3(const std::string &generationDateAndTime) {
         if (v.causality != Causality::Output)
             continue;
         outputs << "    <Output valueReference=\"" << v.vr << "\"/>\n";
-        if (v.initial == Initial::Calculated)
+        if (v.initial == Initial::Calculated && !(scheduled && clockedInScheduledExecution(v)))
             initialUnknowns << "    <InitialUnknown valueReference=\"" << v.vr << "\"/>\n";
     }
     x << "  <ModelStructure>\n"
@@ -291,17 +312,30 @@ std::string describeFmi3(const std::string &generationDateAndTime) {
 } // namespace
 
 int main(int argc, char **argv) {
-    const bool fmi3 = argc >= 4 && std::string_view(argv[1]) == "--fmi3";
+    const std::string_view mode = argc >= 2 ? std::string_view(argv[1]) : std::string_view();
+    if (mode == "--check") {
+        if (argc < 3) {
+            std::cerr << "usage: kestrune-describe --check FILE...\n";
+            return 2;
+        }
+        return kestrune::describe::checkFiles(std::vector<std::string>(argv + 2, argv + argc), std::cout,
+                                              std::cerr);
+    }
+    const bool fmi3 = mode == "--fmi3" || mode == "--fmi3-scheduled";
     const int first = fmi3 ? 2 : 1;
     if (argc < first + 2) {
-        std::cerr << "usage: kestrune-describe [--fmi3] OUTPUT GENERATION-DATE-AND-TIME [SOURCE...]\n";
+        std::cerr << "usage: kestrune-describe [--fmi3 | --fmi3-scheduled] OUTPUT GENERATION-DATE-AND-TIME "
+                     "[SOURCE...]\n"
+                     "       kestrune-describe --check FILE...\n";
         return 2;
     }
     const char *path = argv[first];
     const std::string generated = argv[first + 1];
     const std::vector<std::string> sources(argv + first + 2, argv + argc);
+    const Fmi3Interface offered =
+        mode == "--fmi3-scheduled" ? Fmi3Interface::ScheduledExecution : Fmi3Interface::CoSimulation;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << (fmi3 ? describeFmi3(generated) : describeFmi2(generated, sources));
+    out << (fmi3 ? describeFmi3(generated, offered) : describeFmi2(generated, sources));
     out.close();
     if (!out) {
         std::cerr << "kestrune-describe: cannot write " << path << '\n';

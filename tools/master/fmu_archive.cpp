@@ -92,15 +92,22 @@ std::string parseModelDescription(const std::string &xml, ModelDescription &desc
     description.guid = root.attribute(fmi3 ? "instantiationToken" : "guid").value();
     if (description.guid.empty())
         return fmi3 ? "no instantiationToken" : "no guid";
+    // The interfaces this master drives, each named by the library's file
+    // name: co-simulation, and in FMI 3.0 scheduled execution.
     const pugi::xml_node coSimulation = root.child("CoSimulation");
-    if (!coSimulation)
-        return "no CoSimulation element: the unit does not offer co-simulation";
-    description.modelIdentifier = coSimulation.attribute("modelIdentifier").value();
-    if (description.modelIdentifier.empty() ||
-        description.modelIdentifier.find_first_of("/\\:.") != std::string::npos)
-        return "CoSimulation has no usable modelIdentifier (\"" + description.modelIdentifier + "\")";
-    description.scheduledModelIdentifier =
-        root.child("ScheduledExecution").attribute("modelIdentifier").value();
+    const pugi::xml_node scheduled = fmi3 ? root.child("ScheduledExecution") : pugi::xml_node();
+    if (!coSimulation && !scheduled)
+        return fmi3 ? "no CoSimulation or ScheduledExecution element: the unit offers neither interface"
+                    : "no CoSimulation element: the unit does not offer co-simulation";
+    for (const pugi::xml_node element : {coSimulation, scheduled}) {
+        if (!element)
+            continue;
+        const std::string identifier = element.attribute("modelIdentifier").value();
+        if (identifier.empty() || identifier.find_first_of("/\\:.") != std::string::npos)
+            return std::string(element.name()) + " has no usable modelIdentifier (\"" + identifier + "\")";
+        (element == coSimulation ? description.modelIdentifier : description.scheduledModelIdentifier) =
+            identifier;
+    }
 
     // FMI 2.0 wraps each variable in a ScalarVariable with a typed child;
     // FMI 3.0 names the type in the variable's own element.
@@ -292,7 +299,7 @@ bool UnpackedFmu::open(const std::string &fmuPath) {
         return fail(fmuPath + ": modelDescription.xml: " + problem);
 
     const std::string relative = std::string("binaries/") + platformFolder(description_.isFmi3()) + "/" +
-                                 description_.modelIdentifier + librarySuffix();
+                                 description_.libraryIdentifier() + librarySuffix();
     const fs::path library = fs::path(directory_) / relative;
     if (!fs::is_regular_file(library, ec)) {
         std::string present;

@@ -30,13 +30,22 @@ struct DescribedVariable {
 struct ModelDescription {
     std::string fmiVersion; // "2.0", or "3.0" for the FMI 3.0 edition
     std::string modelName;
-    std::string guid;            // the FMI 2.0 guid, or the FMI 3.0 instantiationToken
-    std::string modelIdentifier; // of the CoSimulation element
+    std::string guid; // the FMI 2.0 guid, or the FMI 3.0 instantiationToken
+    // Of the CoSimulation element, "" without one (an FMI 3.0 archive may
+    // offer scheduled execution alone).
+    std::string modelIdentifier;
     // Of the ScheduledExecution element (FMI 3.0), "" without one.
     std::string scheduledModelIdentifier;
     std::vector<DescribedVariable> variables;
 
     bool isFmi3() const { return fmiVersion.rfind("3.", 0) == 0; }
+    bool offersCoSimulation() const { return !modelIdentifier.empty(); }
+    bool offersScheduledExecution() const { return !scheduledModelIdentifier.empty(); }
+    // The library the archive's binaries/ folder holds: co-simulation's,
+    // else scheduled execution's.
+    const std::string &libraryIdentifier() const {
+        return offersCoSimulation() ? modelIdentifier : scheduledModelIdentifier;
+    }
 
     // The variable called name, or null. A real variable is an FMI 2.0 Real
     // or an FMI 3.0 Float64.
@@ -66,7 +75,7 @@ class UnpackedFmu {
     ~UnpackedFmu();
 
     // Unpacks the archive at fmuPath, reads its description and finds
-    // binaries/<platform>/<modelIdentifier><suffix>. False with error() set
+    // binaries/<platform>/<libraryIdentifier><suffix>. False with error() set
     // when the file is missing, is no zip archive, holds an unsafe entry
     // name or one name twice, lacks or has a broken description, or lacks
     // this platform's library.

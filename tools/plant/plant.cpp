@@ -38,43 +38,60 @@ double leg0Voltage(int level, const PlantState &x, bool splitLink) {
     return 0.0;
 }
 
-// The right-hand side for one link model. The split link reads V1 and V2 and
-// leaves the state's vdc alone.
-template <bool Split>
-inline PlantState rightHandSide(const PlantParameters &p, double loadResistance,
-                                const std::array<int, 3> &levels, const std::array<double, 3> &e,
-                                const PlantState &x) {
+// The right-hand side of a converter with one capacitor, from the
+// coefficients of its held levels: u_k = shape_k Vdc on the 600 V side, the
+// link charged by sum_k gain_k i_k. The plant's stages evaluate exactly this,
+// and derivative() too.
+inline void singleLinkRightHandSide(const std::array<double, 3> &shape, const std::array<double, 3> &gain,
+                                    double resistance, double inverseInductance, double inverseCapacitance,
+                                    double loadConductance, const std::array<double, 3> &v,
+                                    const PlantState &y, PlantState &dy) {
+    double charge = 0.0;
+    for (std::size_t k = 0; k < 3; ++k) {
+        dy.current[k] = (v[k] - resistance * y.current[k] - shape[k] * y.vdc) * inverseInductance;
+        charge += gain[k] * y.current[k];
+    }
+    dy.vdc = (charge - y.vdc * loadConductance) * inverseCapacitance;
+}
+
+// shape_k = n (l_k - mean l) / 2 and gain_k = n l_k / 2 of one level pattern.
+inline void couplingOf(const std::array<int, 3> &levels, double turnsRatio, std::array<double, 3> &shape,
+                       std::array<double, 3> &gain) {
+    const double mean = static_cast<double>(levels[0] + levels[1] + levels[2]) / 3.0;
+    for (std::size_t k = 0; k < 3; ++k) {
+        const double level = static_cast<double>(levels[k]);
+        shape[k] = turnsRatio * (level - mean) / 2.0;
+        gain[k] = turnsRatio * level / 2.0;
+    }
+}
+
+// The right-hand side of a split link: the halves V1 and V2, each charged by
+// the currents of the legs at its rail; the state's vdc is not read.
+inline PlantState splitLinkRightHandSide(const ConverterParameters &p, double loadResistance,
+                                         const std::array<int, 3> &levels, const std::array<double, 3> &e,
+                                         const PlantState &x) {
     PlantState d;
     PlantState link = x;
-    if constexpr (Split) {
-        link.vdc = x.upper + x.lower;
-    }
-    const std::array<double, 3> vN = converterVoltages(levels, link, Split);
+    link.vdc = x.upper + x.lower;
+    const std::array<double, 3> vN = converterVoltages(levels, link, true);
     for (std::size_t k = 0; k < 3; ++k) {
         d.current[k] = (e[k] - p.resistance * x.current[k] - p.turnsRatio * vN[k]) / p.inductance;
     }
     const double loadCurrent = link.vdc / loadResistance;
-    if constexpr (Split) {
-        double upperSum = 0.0;
-        double lowerSum = 0.0;
-        for (std::size_t k = 0; k < 3; ++k) {
-            if (levels[k] > 0) {
-                upperSum += x.current[k];
-            } else if (levels[k] < 0) {
-                lowerSum += x.current[k];
-            }
+    double upperSum = 0.0;
+    double lowerSum = 0.0;
+    for (std::size_t k = 0; k < 3; ++k) {
+        if (levels[k] > 0) {
+            upperSum += x.current[k];
+        } else if (levels[k] < 0) {
+            lowerSum += x.current[k];
         }
-        const double railP = p.turnsRatio * upperSum;
-        const double railN = p.turnsRatio * lowerSum;
-        d.upper = (railP - loadCurrent) / (2.0 * p.capacitance);
-        d.lower = (-railN - loadCurrent) / (2.0 * p.capacitance);
-        d.vdc = d.upper + d.lower;
-    } else {
-        const double converterTerm = (p.turnsRatio / 2.0) * (static_cast<double>(levels[0]) * x.current[0] +
-                                                             static_cast<double>(levels[1]) * x.current[1] +
-                                                             static_cast<double>(levels[2]) * x.current[2]);
-        d.vdc = (converterTerm - loadCurrent) / p.capacitance;
     }
+    const double railP = p.turnsRatio * upperSum;
+    const double railN = p.turnsRatio * lowerSum;
+    d.upper = (railP - loadCurrent) / (2.0 * p.capacitance);
+    d.lower = (-railN - loadCurrent) / (2.0 * p.capacitance);
+    d.vdc = d.upper + d.lower;
     return d;
 }
 
@@ -142,13 +159,19 @@ std::array<double, 3> converterVoltages(const std::array<int, 3> &levels, const 
     return {va0 - mean, vb0 - mean, vc0 - mean};
 }
 
-PlantState derivative(const PlantParameters &parameters, double loadResistance,
+PlantState derivative(const ConverterParameters &parameters, double loadResistance,
                       const std::array<int, 3> &levels, const std::array<double, 3> &gridVoltages,
                       const PlantState &state) {
     if (parameters.splitLink) {
-        return rightHandSide<true>(parameters, loadResistance, levels, gridVoltages, state);
+        return splitLinkRightHandSide(parameters, loadResistance, levels, gridVoltages, state);
     }
-    return rightHandSide<false>(parameters, loadResistance, levels, gridVoltages, state);
+    std::array<double, 3> shape{};
+    std::array<double, 3> gain{};
+    couplingOf(levels, parameters.turnsRatio, shape, gain);
+    PlantState d;
+    singleLinkRightHandSide(shape, gain, parameters.resistance, 1.0 / parameters.inductance,
+                            1.0 / parameters.capacitance, 1.0 / loadResistance, gridVoltages, state, d);
+    return d;
 }
 
 GridImpedance gridImpedance(double scr, double xOverR, std::size_t converters) {
@@ -164,15 +187,15 @@ GridImpedance gridImpedance(double scr, double xOverR, std::size_t converters) {
 Plant::Plant(const PlantParameters &parameters, std::vector<GridEvent> events)
     : Plant(parameters, GridImpedance{}, {parameters}, std::move(events)) {}
 
-Plant::Plant(const PlantParameters &grid, GridImpedance impedance, std::vector<PlantParameters> converters,
+Plant::Plant(const GridParameters &grid, GridImpedance impedance, std::vector<ConverterParameters> converters,
              std::vector<GridEvent> events)
     : grid_(grid), impedance_(impedance), angleStart_(grid.gridAngle), frequency_(grid.gridFrequency),
       amplitude_(grid.gridPhasePeak) {
     if (converters.empty()) {
-        converters.push_back(grid);
+        converters.emplace_back();
     }
     double inverseInductances = 0.0;
-    for (const PlantParameters &p : converters) {
+    for (const ConverterParameters &p : converters) {
         Converter c;
         c.parameters = p;
         c.loadPower = p.loadPower;
@@ -182,12 +205,8 @@ Plant::Plant(const PlantParameters &grid, GridImpedance impedance, std::vector<P
         c.loadConductance = loadConductanceFor(p.loadPower);
         for (int pattern = 0; pattern < 27; ++pattern) {
             const std::array<int, 3> levels{pattern / 9 - 1, pattern / 3 % 3 - 1, pattern % 3 - 1};
-            const double mean = static_cast<double>(levels[0] + levels[1] + levels[2]) / 3.0;
-            for (std::size_t k = 0; k < 3; ++k) {
-                const double level = static_cast<double>(levels[k]);
-                c.couplings[static_cast<std::size_t>(pattern)].shape[k] = p.turnsRatio * (level - mean) / 2.0;
-                c.couplings[static_cast<std::size_t>(pattern)].gain[k] = p.turnsRatio * level / 2.0;
-            }
+            Converter::Coupling &coupling = c.couplings[static_cast<std::size_t>(pattern)];
+            couplingOf(levels, p.turnsRatio, coupling.shape, coupling.gain);
         }
         converters_.push_back(c);
         PlantState x;
@@ -209,15 +228,19 @@ Plant::Plant(const PlantParameters &grid, GridImpedance impedance, std::vector<P
     trial_.resize(states_.size());
 
     events_.reserve(events.size());
-    for (const GridEvent &event : events) {
-        events_.push_back({stepIndexAtOrAfter(event.time), event.kind, event.value, event.converter});
+    for (GridEvent &event : events) {
+        events_.push_back({stepIndexAtOrAfter(event.time), std::move(event)});
     }
     std::stable_sort(events_.begin(), events_.end(),
                      [](const ScheduledEvent &a, const ScheduledEvent &b) { return a.step < b.step; });
     anchorGrid();
     applyDueEvents();
     refreshPcc();
-    if (alone_) {
+    rebuildStepMaps();
+}
+
+void Plant::rebuildStepMaps() {
+    if (alone_ && !varying_) {
         for (Converter &c : converters_) {
             buildStepMaps(c);
         }
@@ -232,8 +255,22 @@ void Plant::anchorGrid() {
     halfStepCos_ = std::cos(half);
     halfStepSin_ = std::sin(half);
     anchoredAt_ = stepCount_;
-    gridNow_ = {amplitude_ * phasorSin_, amplitude_ * std::sin(theta - 2.0 * std::numbers::pi / 3.0),
-                amplitude_ * std::sin(theta + 2.0 * std::numbers::pi / 3.0)};
+    if (varying_) {
+        setSourceNow(sourceAt(time()));
+    } else if (balanced_) {
+        gridNow_ = {amplitude_ * phasorSin_, amplitude_ * std::sin(theta - 2.0 * std::numbers::pi / 3.0),
+                    amplitude_ * std::sin(theta + 2.0 * std::numbers::pi / 3.0)};
+        driveNow_ = gridNow_;
+        zeroNow_ = 0.0;
+    } else {
+        setSourceNow(sourceOf(phasorCos_, phasorSin_));
+    }
+}
+
+void Plant::setSourceNow(const Source &source) {
+    gridNow_ = source.e;
+    driveNow_ = source.drive;
+    zeroNow_ = source.zero;
 }
 
 // A sin(theta + phi_k) from cos and sin of theta.
@@ -242,8 +279,89 @@ std::array<double, 3> Plant::gridOf(double c, double s) const {
             amplitude_ * (s * COS_120 + c * SIN_120)};
 }
 
+Plant::Source Plant::sourceOf(double c, double s) const {
+    if (balanced_) {
+        const std::array<double, 3> e = gridOf(c, s);
+        return {e, e, 0.0};
+    }
+    const double peak = grid_.gridPhasePeak;
+    Source source;
+    for (std::size_t k = 0; k < 3; ++k) {
+        source.e[k] = peak * (phasorRe_[k] * s + phasorIm_[k] * c);
+        source.drive[k] = peak * (driveRe_[k] * s + driveIm_[k] * c);
+    }
+    source.zero = peak * (zeroRe_ * s + zeroIm_ * c);
+    return source;
+}
+
+Plant::Source Plant::sourceAt(double time) const {
+    const double theta = angleAt(time);
+    const double h = profileEvent_ == NONE ? depth_ : depthAt(time);
+    const std::array<Phasor, 3> p = dipPhasors(dipType_, h, dipSpecial_);
+    const double peak = grid_.gridPhasePeak;
+    const double s = std::sin(theta);
+    const double c = std::cos(theta);
+    Source source;
+    for (std::size_t k = 0; k < 3; ++k) {
+        source.e[k] = peak * (p[k].real() * s + p[k].imag() * c);
+    }
+    if (harmonicsEvent_ != NONE) {
+        for (const Harmonic &harmonic : events_[harmonicsEvent_].event.harmonics) {
+            const double n = static_cast<double>(harmonic.order);
+            for (std::size_t k = 0; k < 3; ++k) {
+                const double shifted = theta - 2.0 * std::numbers::pi / 3.0 * static_cast<double>(k);
+                source.e[k] += peak * harmonic.magnitude * std::sin(n * shifted + harmonic.phase);
+            }
+        }
+    }
+    source.zero = (source.e[0] + source.e[1] + source.e[2]) / 3.0;
+    for (std::size_t k = 0; k < 3; ++k) {
+        source.drive[k] = source.e[k] - source.zero;
+    }
+    return source;
+}
+
 double Plant::angleAt(double time) const {
-    return angleStart_ + 2.0 * std::numbers::pi * frequency_ * (time - angleStartTime_);
+    if (!ramping_) {
+        return angleStart_ + 2.0 * std::numbers::pi * frequency_ * (time - angleStartTime_);
+    }
+    // f + rate tau up to the ramp's end, then its target.
+    const double tau = time - angleStartTime_;
+    const double ramped = std::min(tau, rampLength_);
+    const double cycles = frequency_ * ramped + 0.5 * rampRate_ * ramped * ramped + rampTo_ * (tau - ramped);
+    return angleStart_ + 2.0 * std::numbers::pi * cycles;
+}
+
+double Plant::frequencyAt(double time) const {
+    if (!ramping_) {
+        return frequency_;
+    }
+    const double tau = time - angleStartTime_;
+    return tau >= rampLength_ ? rampTo_ : frequency_ + rampRate_ * tau;
+}
+
+double Plant::depthAt(double time) const {
+    const std::vector<ProfilePoint> &points = events_[profileEvent_].event.profile;
+    return points.empty() ? depth_ : profileDepth(points, time - profileStart_);
+}
+
+void Plant::sourceChanged() {
+    varying_ = ramping_ || profileEvent_ != NONE || harmonicsEvent_ != NONE;
+    // Every type at h = 1, and type A at any h, is a balanced set: the
+    // balanced arithmetic serves it.
+    balanced_ = !varying_ && (dipType_ == DipType::A || depth_ == 1.0);
+    if (!balanced_ && !varying_) {
+        const std::array<Phasor, 3> p = dipPhasors(dipType_, depth_, dipSpecial_);
+        const Phasor zero = (p[0] + p[1] + p[2]) / 3.0;
+        for (std::size_t k = 0; k < 3; ++k) {
+            phasorRe_[k] = p[k].real();
+            phasorIm_[k] = p[k].imag();
+            driveRe_[k] = (p[k] - zero).real();
+            driveIm_[k] = (p[k] - zero).imag();
+        }
+        zeroRe_ = zero.real();
+        zeroIm_ = zero.imag();
+    }
 }
 
 // Applies the events due at the present step. Each one restarts the angle
@@ -255,18 +373,56 @@ void Plant::applyDueEvents() {
     }
     const double now = time();
     while (nextEvent_ < events_.size() && events_[nextEvent_].step <= stepCount_) {
-        const ScheduledEvent &event = events_[nextEvent_++];
-        angleStart_ = angleAt(now);
+        const std::size_t index = nextEvent_++;
+        const GridEvent &event = events_[index].event;
+        if (ramping_) {
+            const double f = frequencyAt(now);
+            angleStart_ = angleAt(now);
+            frequency_ = f;
+            rampLength_ = std::max(0.0, (rampTo_ - f) / rampRate_);
+        } else {
+            angleStart_ = angleAt(now);
+        }
         angleStartTime_ = now;
         switch (event.kind) {
         case EventKind::Frequency:
             frequency_ = event.value;
+            ramping_ = false;
             break;
         case EventKind::PhaseJump:
             angleStart_ = angleStart_ + event.value;
             break;
         case EventKind::Sag:
+            dipType_ = DipType::A;
+            depth_ = event.value;
+            profileEvent_ = NONE;
             amplitude_ = event.value * grid_.gridPhasePeak;
+            break;
+        case EventKind::Dip:
+            dipType_ = event.dip;
+            dipSpecial_ = event.special;
+            depth_ = event.value;
+            profileEvent_ = NONE;
+            amplitude_ = event.value * grid_.gridPhasePeak;
+            break;
+        case EventKind::Profile:
+            dipType_ = event.dip;
+            dipSpecial_ = event.special;
+            profileEvent_ = event.profile.empty() ? NONE : index;
+            profileStart_ = now;
+            depth_ = profileEvent_ == NONE ? depth_ : depthAt(now);
+            amplitude_ = depth_ * grid_.gridPhasePeak;
+            break;
+        case EventKind::Harmonics:
+            harmonicsEvent_ = event.harmonics.empty() ? NONE : index;
+            break;
+        case EventKind::FrequencyRamp:
+            ramping_ = true;
+            rampRate_ = event.value;
+            rampTo_ = event.target;
+            // A rate away from the target (refused by the scenarios) ends the
+            // ramp at once.
+            rampLength_ = rampRate_ != 0.0 ? std::max(0.0, (rampTo_ - frequency_) / rampRate_) : 0.0;
             break;
         case EventKind::Load:
             for (std::size_t j = 0; j < converters_.size(); ++j) {
@@ -279,11 +435,33 @@ void Plant::applyDueEvents() {
             break;
         }
     }
+    sourceChanged();
     anchorGrid();
-    if (alone_) {
-        for (Converter &c : converters_) {
-            buildStepMaps(c);
+    rebuildStepMaps();
+}
+
+void Plant::advanceSource() {
+    const double now = time();
+    bool changed = false;
+    if (ramping_ && now - angleStartTime_ >= rampLength_) {
+        angleStart_ = angleAt(now);
+        angleStartTime_ = now;
+        frequency_ = rampTo_;
+        ramping_ = false;
+        changed = true;
+    }
+    if (profileEvent_ != NONE) {
+        depth_ = depthAt(now);
+        amplitude_ = depth_ * grid_.gridPhasePeak;
+        if (now - profileStart_ >= events_[profileEvent_].event.profile.back().time) {
+            profileEvent_ = NONE;
+            changed = true;
         }
+    }
+    if (changed) {
+        sourceChanged();
+        anchorGrid();
+        rebuildStepMaps();
     }
 }
 
@@ -324,23 +502,27 @@ void Plant::stage(const std::array<double, 3> &e, const std::vector<PlantState> 
     for (std::size_t j = 0; j < n; ++j) {
         const Converter &c = converters_[j];
         if (c.parameters.splitLink) {
-            d[j] = rightHandSide<true>(c.parameters, c.loadResistance, c.held, v, x[j]);
-            continue;
+            d[j] = splitLinkRightHandSide(c.parameters, c.loadResistance, c.held, v, x[j]);
+        } else {
+            singleLinkRightHandSide(c.shape, c.gain, c.parameters.resistance, c.inverseInductance,
+                                    c.inverseCapacitance, c.loadConductance, v, x[j], d[j]);
         }
-        const PlantState &y = x[j];
-        PlantState &dy = d[j];
-        const double r = c.parameters.resistance;
-        double charge = 0.0;
-        for (std::size_t k = 0; k < 3; ++k) {
-            dy.current[k] = (v[k] - r * y.current[k] - c.shape[k] * y.vdc) * c.inverseInductance;
-            charge += c.gain[k] * y.current[k];
-        }
-        dy.vdc = (charge - y.vdc * c.loadConductance) * c.inverseCapacitance;
     }
 }
 
+// The PCC carries the source's zero sequence unchanged: no zero-sequence
+// current flows through the grid impedance.
 void Plant::refreshPcc() {
-    pccNow_ = pccAt(gridNow_, states_);
+    if (impedance_.stiff()) {
+        pccNow_ = gridNow_;
+        return;
+    }
+    pccNow_ = pccAt(driveNow_, states_);
+    if (!balanced_) {
+        for (double &v : pccNow_) {
+            v += zeroNow_;
+        }
+    }
 }
 
 std::array<double, 7> Plant::measurements(std::size_t converter) const {
@@ -381,22 +563,31 @@ void Plant::hold(std::size_t converter, const std::array<double, 12> &gates) {
 // t + h. The end time is computed as (k + 1) * h, the next step's start time
 // exactly, so its grid values serve that step's first stage.
 void Plant::integrate() {
-    const double midCos = phasorCos_ * halfStepCos_ - phasorSin_ * halfStepSin_;
-    const double midSin = phasorSin_ * halfStepCos_ + phasorCos_ * halfStepSin_;
-    const double endCos = midCos * halfStepCos_ - midSin * halfStepSin_;
-    const double endSin = midSin * halfStepCos_ + midCos * halfStepSin_;
-    const std::array<double, 3> eEnd = gridOf(endCos, endSin);
     const std::size_t n = converters_.size();
-    if (alone_) {
-        for (std::size_t j = 0; j < n; ++j) {
-            integrateAlone(converters_[j], states_[j]);
+    Source eEnd;
+    Source eMid;
+    if (varying_) {
+        eMid = sourceAt((static_cast<double>(stepCount_) + 0.5) * BASE_STEP);
+        eEnd = sourceAt(static_cast<double>(stepCount_ + 1) * BASE_STEP);
+    } else {
+        const double midCos = phasorCos_ * halfStepCos_ - phasorSin_ * halfStepSin_;
+        const double midSin = phasorSin_ * halfStepCos_ + phasorCos_ * halfStepSin_;
+        const double endCos = midCos * halfStepCos_ - midSin * halfStepSin_;
+        const double endSin = midSin * halfStepCos_ + midCos * halfStepSin_;
+        eEnd = sourceOf(endCos, endSin);
+        if (alone_) {
+            for (std::size_t j = 0; j < n; ++j) {
+                integrateAlone(converters_[j], states_[j]);
+            }
+            setSourceNow(eEnd);
+            phasorCos_ = endCos;
+            phasorSin_ = endSin;
+            return;
         }
-        gridNow_ = eEnd;
+        eMid = sourceOf(midCos, midSin);
         phasorCos_ = endCos;
         phasorSin_ = endSin;
-        return;
     }
-    const std::array<double, 3> eMid = gridOf(midCos, midSin);
 
     auto advanceAll = [this, n](double h, const std::vector<PlantState> &d) {
         for (std::size_t j = 0; j < n; ++j) {
@@ -404,13 +595,13 @@ void Plant::integrate() {
                                                             : advance<false>(states_[j], h, d[j]);
         }
     };
-    stage(gridNow_, states_, k1_);
+    stage(driveNow_, states_, k1_);
     advanceAll(BASE_STEP / 2.0, k1_);
-    stage(eMid, trial_, k2_);
+    stage(eMid.drive, trial_, k2_);
     advanceAll(BASE_STEP / 2.0, k2_);
-    stage(eMid, trial_, k3_);
+    stage(eMid.drive, trial_, k3_);
     advanceAll(BASE_STEP, k3_);
-    stage(eEnd, trial_, k4_);
+    stage(eEnd.drive, trial_, k4_);
 
     for (std::size_t j = 0; j < n; ++j) {
         PlantState &x = states_[j];
@@ -430,9 +621,7 @@ void Plant::integrate() {
             x.vdc = x.vdc + rk4Increment(a.vdc, b.vdc, c.vdc, d.vdc);
         }
     }
-    gridNow_ = eEnd;
-    phasorCos_ = endCos;
-    phasorSin_ = endSin;
+    setSourceNow(eEnd);
 }
 
 void Plant::buildStepMaps(Converter &c) const {
@@ -451,9 +640,16 @@ void Plant::buildStepMaps(Converter &c) const {
     const double h = BASE_STEP;
     const double r = c.parameters.resistance;
     // e_k = amplitude (s a_k + c b_k) for the angle's (c, s); at t + h/2 and
-    // t + h the angle turned by half a step and by a whole one.
-    const std::array<double, 3> a{1.0, COS_120, COS_120};
-    const std::array<double, 3> b{0.0, -SIN_120, SIN_120};
+    // t + h the angle turned by half a step and by a whole one. An
+    // unbalanced set: a_k, b_k of its phasors without zero sequence, times A.
+    std::array<double, 3> a{1.0, COS_120, COS_120};
+    std::array<double, 3> b{0.0, -SIN_120, SIN_120};
+    double amplitude = amplitude_;
+    if (!balanced_) {
+        a = driveRe_;
+        b = driveIm_;
+        amplitude = grid_.gridPhasePeak;
+    }
     const double hc = halfStepCos_;
     const double hs = halfStepSin_;
     const double fc = hc * hc - hs * hs;
@@ -489,8 +685,8 @@ void Plant::buildStepMaps(Converter &c) const {
                     qc += p0 * b[j] + pm * (hs * a[j] + hc * b[j]) + pe * (fs * a[j] + fc * b[j]);
                 }
             }
-            map.qc[i] = amplitude_ * qc;
-            map.qs[i] = amplitude_ * qs;
+            map.qc[i] = amplitude * qc;
+            map.qs[i] = amplitude * qs;
         }
     }
 }
@@ -529,6 +725,9 @@ void Plant::step() {
     }
     integrate();
     ++stepCount_;
+    if (ramping_ || profileEvent_ != NONE) {
+        advanceSource();
+    }
     if (stepCount_ - anchoredAt_ >= ANCHOR_STEPS) {
         anchorGrid();
     }
@@ -566,7 +765,7 @@ std::array<double, 3> Plant::pccVoltages() const {
     return pccNow_;
 }
 double Plant::gridFrequency() const {
-    return frequency_;
+    return frequencyAt(time());
 }
 double Plant::loadPower(std::size_t converter) const {
     return converters_[converter].loadPower;

@@ -1,6 +1,8 @@
 // The plant the runner closes the loop with: a three-phase grid with
-// scheduled events, stiff or behind an impedance (from a short-circuit ratio
-// and X/R), and one or more converters on its point of common coupling (PCC).
+// scheduled events (balanced or unbalanced dips, profiles, harmonics,
+// frequency steps and ramps, phase jumps, loads), stiff or behind an
+// impedance (from a short-circuit ratio and X/R), and one or more converters
+// on its point of common coupling (PCC), each on three wires.
 // Each converter has a series R-L on its 600 V side, an ideal transformer,
 // the three-level bridge driven by its unit's gates, a DC link (one
 // capacitor, or two halves to watch the midpoint) and a resistive DC load.
@@ -10,6 +12,7 @@
 // PCC voltage solved at every stage.
 #pragma once
 
+#include "grid_source.h"
 #include "identity.h"
 
 #include <array>
@@ -32,10 +35,15 @@ inline constexpr double DIVERGED_CURRENT = 10.0 * CURRENT_BASE; // [A]
 inline constexpr double DIVERGED_VDC_LOW = 50.0;                // [V]
 inline constexpr double DIVERGED_VDC_HIGH = 1500.0;             // [V]
 
-struct PlantParameters {
-    double gridPhasePeak = PHASE_PEAK;                                   // [V] A
-    double gridFrequency = 60.0;                                         // [Hz]
-    double gridAngle = -std::numbers::pi / 4.0;                          // [rad] theta at t = 0
+// The grid source's values at t = 0.
+struct GridParameters {
+    double gridPhasePeak = PHASE_PEAK;          // [V] A
+    double gridFrequency = 60.0;                // [Hz]
+    double gridAngle = -std::numbers::pi / 4.0; // [rad] theta at t = 0
+};
+
+// One converter: its series R-L, transformer, DC link and load.
+struct ConverterParameters {
     double inductance = 0.1055 * 0.72 / (2.0 * std::numbers::pi * 60.0); // [H] 600 V side
     double resistance = 0.005 * 0.72;                                    // [ohm] 600 V side
     double turnsRatio = 2.5;                                             // n: 600 V side / converter side
@@ -44,6 +52,10 @@ struct PlantParameters {
     double precharge = 500.0;                                            // [V] Vdc at t = 0
     bool splitLink = false;                                              // two halves of 2C each
 };
+
+// The keys a scenario names in one record: the grid's values and a
+// converter's, each part handed to the plant on its own.
+struct PlantParameters : GridParameters, ConverterParameters {};
 
 // The grid's series impedance on the 600 V side, seen from the PCC.
 struct GridImpedance {
@@ -58,19 +70,31 @@ struct GridImpedance {
 // below) gives the stiff grid.
 GridImpedance gridImpedance(double scr, double xOverR, std::size_t converters);
 
-enum class EventKind { Frequency, PhaseJump, Sag, Load };
+enum class EventKind { Frequency, PhaseJump, Sag, Load, Dip, Profile, Harmonics, FrequencyRamp };
 
 // A grid or load change. value: the new frequency [Hz], the angle added to
-// theta [rad], the amplitude as a factor of the nominal peak, or the new load
-// power [W]. It takes effect on the first base step that starts at or after
-// its time, for the whole of that step.
+// theta [rad], the amplitude as a factor of the nominal peak, the new load
+// power [W], a dip's retained voltage h, or a ramp's rate [Hz/s]. It takes
+// effect on the first base step that starts at or after its time, for the
+// whole of that step.
 // A load event applies to the converter it names (an index), or to every
 // converter when it names none (-1); the other kinds concern the grid.
+// A sag, a dip and a profile each replace the source's voltage set in force;
+// a sag of v is the dip of type A to v. A profile is a dip whose h follows
+// its points, piecewise linear, and holds the last point's. Harmonics
+// replace the background in force (none: no background). A frequency ramp
+// moves the frequency at `value` Hz/s until it reaches `target`, then holds
+// it; a frequency event ends a ramp.
 struct GridEvent {
     double time; // [s]
     EventKind kind;
     double value;
     int converter = -1;
+    DipType dip = DipType::A;            // a dip's or profile's type
+    int special = 0;                     // a dip's or profile's special phase: 0 a, 1 b, 2 c
+    double target = 0.0;                 // a ramp's final frequency [Hz]
+    std::vector<ProfilePoint> profile{}; // strictly increasing times, the first at 0
+    std::vector<Harmonic> harmonics{};
 };
 
 // A leg's level from its switches 1 to 4: (1,1,0,0) +1, (0,1,1,0) 0,
@@ -102,11 +126,14 @@ struct PlantState {
 std::array<double, 3> converterVoltages(const std::array<int, 3> &levels, const PlantState &state,
                                         bool splitLink);
 
-// The plant's right-hand side: d/dt of every state field for the given
-// levels, grid voltages and load resistance. One capacitor: the link's
+// A converter's right-hand side: d/dt of every state field for the given
+// levels, voltages at its terminals (without zero sequence: the three-wire
+// connection carries none) and load resistance. One capacitor: the link's
 // derivative in `vdc`, `upper` and `lower` 0. Split link: `vdc` of the state
 // is not read (V1 + V2 is), and the derivative's `vdc` is dV1/dt + dV2/dt.
-PlantState derivative(const PlantParameters &parameters, double loadResistance,
+// The plant integrates with the very same arithmetic, and its step maps of
+// the stiff grid are this right-hand side's RK4 step up to rounding.
+PlantState derivative(const ConverterParameters &parameters, double loadResistance,
                       const std::array<int, 3> &levels, const std::array<double, 3> &gridVoltages,
                       const PlantState &state);
 
@@ -117,9 +144,9 @@ class Plant {
     // One converter on the stiff grid.
     explicit Plant(const PlantParameters &parameters, std::vector<GridEvent> events = {});
     // The converters on one PCC behind the grid impedance; the grid's own
-    // values (phase peak, frequency, angle) come from `grid`, the rest of
-    // each converter's from its entry. At least one converter.
-    Plant(const PlantParameters &grid, GridImpedance impedance, std::vector<PlantParameters> converters,
+    // values (phase peak, frequency, angle) come from `grid`, each
+    // converter's from its entry; none: one with the defaults.
+    Plant(const GridParameters &grid, GridImpedance impedance, std::vector<ConverterParameters> converters,
           std::vector<GridEvent> events = {});
 
     std::size_t converterCount() const { return converters_.size(); }
@@ -147,12 +174,15 @@ class Plant {
     void setState(const PlantState &state) { setState(0, state); }
     void setState(std::size_t converter, const PlantState &state);
 
-    std::array<double, 3> gridVoltages() const;             // source e at the present time [V]
+    // The source's e at the present time [V], phase to ground (a dip of
+    // type B or E, or harmonics of orders 3, 6, ..., add a zero sequence,
+    // which drives no current through the three-wire connections).
+    std::array<double, 3> gridVoltages() const;
     std::array<double, 3> pccVoltages() const;              // v at the present time with the held levels [V]
-    double gridFrequency() const;                           // in force now [Hz]
+    double gridFrequency() const;                           // now, also during a ramp [Hz]
     double loadPower(std::size_t converter = 0) const;      // in force now [W]
     double loadResistance(std::size_t converter = 0) const; // in force now [ohm]: 500^2 / loadPower()
-    double gridAmplitude() const;                           // in force now [V]: A times the sag factor
+    double gridAmplitude() const;                           // now [V]: A times the dip's (sag's) h
     double gridAngle() const;                               // theta at the present time [rad]
     // Applied over the last step; 0 before the first.
     std::array<int, 3> levels(std::size_t converter = 0) const;
@@ -170,12 +200,10 @@ class Plant {
   private:
     struct ScheduledEvent {
         std::int64_t step;
-        EventKind kind;
-        double value;
-        int converter;
+        GridEvent event;
     };
     struct Converter {
-        PlantParameters parameters;
+        ConverterParameters parameters;
         double loadPower = 0.0;      // [W]
         double loadResistance = 0.0; // [ohm]
         std::array<int, 3> levels{}; // applied over the last step
@@ -222,7 +250,7 @@ class Plant {
     // of the held levels (the same step up to rounding).
     void integrateAlone(const Converter &c, PlantState &x) const;
     // The step maps of every level pattern of an uncoupled converter, for
-    // the grid's present amplitude and frequency and the converter's load.
+    // the source's present voltage set and frequency and the converter's load.
     void buildStepMaps(Converter &c) const;
 
     // The derivative of every converter's state at one stage: the PCC
@@ -236,11 +264,31 @@ class Plant {
     // rotation by half a base step at the present frequency; re-anchored on
     // the exact angle every ANCHOR_STEPS steps and at every event.
     void anchorGrid();
+    // The source's e and its part without zero sequence, which drives the
+    // currents, for (cos, sin) of theta with the set in force (not varying).
+    struct Source {
+        std::array<double, 3> e;
+        std::array<double, 3> drive;
+        double zero; // e_k = drive_k + zero
+    };
+    Source sourceOf(double c, double s) const;
+    // A balanced source: A sin(theta + phi_k) from cos and sin of theta.
     std::array<double, 3> gridOf(double c, double s) const;
+    // A varying source (ramp, profile or harmonics) at any time, from its
+    // exact angle.
+    Source sourceAt(double time) const;
+    void setSourceNow(const Source &source);
     void applyDueEvents();
+    // Ends a ramp or profile that has run its course, and follows a profile.
+    void advanceSource();
+    // The mode and phasors of the source after a change of its events.
+    void sourceChanged();
+    void rebuildStepMaps();
     double angleAt(double time) const;
+    double frequencyAt(double time) const;
+    double depthAt(double time) const;
 
-    PlantParameters grid_;
+    GridParameters grid_;
     GridImpedance impedance_;
     // The stiff grid with one capacitor per converter: the converters do not
     // interact and each one's RK4 runs in registers.
@@ -250,12 +298,38 @@ class Plant {
     std::vector<ScheduledEvent> events_; // by step, stable for events of one step
     std::size_t nextEvent_ = 0;
     std::int64_t stepCount_ = 0;
-    double angleStart_ = 0.0;         // theta_s [rad]
-    double angleStartTime_ = 0.0;     // t_s [s]
-    double frequency_ = 0.0;          // [Hz]
-    double amplitude_ = 0.0;          // [V]
-    std::array<double, 3> gridNow_{}; // e at time()
-    std::array<double, 3> pccNow_{};  // v at time() with the held levels
+    double angleStart_ = 0.0;     // theta_s [rad]
+    double angleStartTime_ = 0.0; // t_s [s]
+    double frequency_ = 0.0;      // [Hz] at angleStartTime_
+    double amplitude_ = 0.0;      // [V] A times depth_
+    // The source's voltage set: a dip (a sag is type A) of retained voltage
+    // depth_, a profile of that dip's depth (events_[profileEvent_]), a
+    // harmonic background (events_[harmonicsEvent_]) and a frequency ramp.
+    // Indices rather than pointers, so that a copy of the plant stands alone.
+    static constexpr std::size_t NONE = static_cast<std::size_t>(-1);
+    DipType dipType_ = DipType::A;
+    int dipSpecial_ = 0;
+    double depth_ = 1.0;
+    std::size_t profileEvent_ = NONE;
+    double profileStart_ = 0.0; // [s]
+    std::size_t harmonicsEvent_ = NONE;
+    bool ramping_ = false;
+    double rampRate_ = 0.0;   // [Hz/s]
+    double rampTo_ = 0.0;     // [Hz]
+    double rampLength_ = 0.0; // [s] from angleStartTime_ to the end of the ramp
+    // balanced_: A sin(theta + phi_k), the arithmetic of the balanced grid.
+    // varying_: the source is evaluated from its angle at every stage time
+    // (during a ramp or profile, or with harmonics). Otherwise a constant
+    // unbalanced set: e_k = A (re_k sin + im_k cos) of the rotating phasor,
+    // re/im of the phasors (pu) and of their part without zero sequence.
+    bool balanced_ = true;
+    bool varying_ = false;
+    std::array<double, 3> phasorRe_{}, phasorIm_{}, driveRe_{}, driveIm_{};
+    double zeroRe_ = 0.0, zeroIm_ = 0.0;
+    std::array<double, 3> gridNow_{};  // e at time()
+    std::array<double, 3> driveNow_{}; // e without its zero sequence at time()
+    double zeroNow_ = 0.0;             // e's zero sequence at time()
+    std::array<double, 3> pccNow_{};   // v at time() with the held levels
     double phasorCos_ = 1.0;
     double phasorSin_ = 0.0;
     double halfStepCos_ = 1.0;

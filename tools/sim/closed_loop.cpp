@@ -141,7 +141,9 @@ ClosedLoopResult runClosedLoop(const std::string &fmuPath, const RunPlan &plan, 
     if (std::string problem = units.open(fmuPath, n, logger, plan.scheduled); !problem.empty())
         return fail(problem);
 
-    plant::Plant plant(scenario.parameters, scenarioImpedance(scenario), converterParameters(scenario),
+    const std::vector<plant::PlantParameters> converterList = converterParameters(scenario);
+    plant::Plant plant(scenario.parameters, scenarioImpedance(scenario),
+                       std::vector<plant::ConverterParameters>(converterList.begin(), converterList.end()),
                        plantEvents(scenario));
     std::vector<plant::FiguresRecorder> recorders(
         n, plant::FiguresRecorder(segmentStarts(scenario), scenario.duration));

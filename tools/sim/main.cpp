@@ -10,7 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
-// Where the default archive and scenario folder lie relative to the
+// Where the default archives and scenario folder lie relative to the
 // program's own folder: installed (bin/ beside share/kestrune/), then in the
 // build tree.
 #ifndef KESTRUNE_INSTALLED_DATA
@@ -18,6 +18,9 @@
 #endif
 #ifndef KESTRUNE_BUILD_FMU
 #define KESTRUNE_BUILD_FMU "../Kestrune.fmu"
+#endif
+#ifndef KESTRUNE_BUILD_FMU3_SCHEDULED
+#define KESTRUNE_BUILD_FMU3_SCHEDULED "../Kestrune-fmi3-scheduled.fmu"
 #endif
 #ifndef KESTRUNE_BUILD_SCENARIOS
 #define KESTRUNE_BUILD_SCENARIOS "../scenarios"
@@ -31,15 +34,18 @@ int main(int argc, char **argv) {
     const fs::path folder = programFolder();
     const std::string defaultFmu =
         firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/Kestrune.fmu", KESTRUNE_BUILD_FMU});
+    const std::string defaultScheduledFmu = firstExisting(
+        folder, {KESTRUNE_INSTALLED_DATA "/Kestrune-fmi3-scheduled.fmu", KESTRUNE_BUILD_FMU3_SCHEDULED});
     const std::string defaultScenarios =
         firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/scenarios", KESTRUNE_BUILD_SCENARIOS});
 
     const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    const ParseResult parsed = kestrune::sim::parseOptions(args, defaultFmu, defaultScenarios);
+    const ParseResult parsed =
+        kestrune::sim::parseOptions(args, defaultFmu, defaultScenarios, defaultScheduledFmu);
 
     switch (parsed.action) {
     case ParseResult::Action::Help:
-        std::cout << kestrune::sim::usage("kestrune-sim", defaultFmu, defaultScenarios);
+        std::cout << kestrune::sim::usage("kestrune-sim", defaultFmu, defaultScenarios, defaultScheduledFmu);
         return 0;
     case ParseResult::Action::Error:
         std::cerr << "kestrune-sim: " << parsed.error << "\nTry 'kestrune-sim --help'.\n";

@@ -45,8 +45,8 @@ std::optional<std::int64_t> wholeMultiple(double value, double unit, double tole
 class Parser {
   public:
     Parser(const std::vector<std::string_view> &args, std::string_view defaultFmu,
-           std::string_view defaultScenarioDir)
-        : args_(args) {
+           std::string_view defaultScenarioDir, std::string_view defaultScheduledFmu)
+        : args_(args), defaultScheduledFmu_(defaultScheduledFmu) {
         result_.options.fmu = std::string(defaultFmu);
         result_.options.scenarioDir = std::string(defaultScenarioDir);
     }
@@ -129,8 +129,10 @@ class Parser {
         } else if (word.name == "--list-scenarios") {
             flag(word, o.listScenarios);
         } else if (word.name == "--fmu") {
-            if (auto text = takeText(word, "path"))
+            if (auto text = takeText(word, "path")) {
                 o.fmu = *text;
+                fmuChosen_ = true;
+            }
         } else if (word.name == "--scenario") {
             if (auto text = takeText(word, "name or path"))
                 o.scenario = *text;
@@ -167,6 +169,7 @@ class Parser {
                 fail("the .fmu path must not be empty");
             o.fmu = std::string(arg);
             o.fmuPositional = true;
+            fmuChosen_ = true;
         } else {
             fail("unexpected argument '" + std::string(arg) + "' (one .fmu only; options start with --)");
         }
@@ -203,6 +206,8 @@ class Parser {
 
     bool validate() {
         Options &o = result_.options;
+        if (o.scheduled && !fmuChosen_ && !defaultScheduledFmu_.empty())
+            o.fmu = std::string(defaultScheduledFmu_);
 
         if (!(o.step > 0.0))
             return fail("--step must be positive (got " + numberText(o.step) + ")");
@@ -233,18 +238,20 @@ class Parser {
     }
 
     const std::vector<std::string_view> &args_;
+    std::string_view defaultScheduledFmu_;
     std::size_t index_ = 0;
     ParseResult result_;
     bool failed_ = false;
     bool help_ = false;
     bool fmuGivenAsArgument_ = false;
+    bool fmuChosen_ = false; // by --fmu or as an argument
 };
 
 } // namespace
 
 ParseResult parseOptions(const std::vector<std::string_view> &args, std::string_view defaultFmu,
-                         std::string_view defaultScenarioDir) {
-    return Parser(args, defaultFmu, defaultScenarioDir).run();
+                         std::string_view defaultScenarioDir, std::string_view defaultScheduledFmu) {
+    return Parser(args, defaultFmu, defaultScenarioDir, defaultScheduledFmu).run();
 }
 
 std::string planRun(const Options &options, RunPlan &plan) {
@@ -297,8 +304,8 @@ std::string planRun(const Options &options, Scenario scenario, RunPlan &plan) {
     return "";
 }
 
-std::string usage(std::string_view program, std::string_view defaultFmu,
-                  std::string_view defaultScenarioDir) {
+std::string usage(std::string_view program, std::string_view defaultFmu, std::string_view defaultScenarioDir,
+                  std::string_view defaultScheduledFmu) {
     std::string text;
     text += "Usage: ";
     text += program;
@@ -316,6 +323,10 @@ Unit:
   UNIT.fmu, --fmu PATH      the unit's .fmu archive
                             (default: )";
     text += defaultFmu;
+    if (!defaultScheduledFmu.empty()) {
+        text += ";\n                            with --interface scheduled: ";
+        text += defaultScheduledFmu;
+    }
     text += R"()
 
 Scenario:
@@ -345,10 +356,11 @@ Scenario:
     text += R"(
 Interface:
   --interface NAME          co-simulation (default) or scheduled: an FMI 3.0
-                            archive driven through scheduled execution, its
-                            5e-6 s and 1e-4 s partitions activated by the
-                            runner in time and priority order; the figures
-                            equal co-simulation's
+                            archive that offers scheduled execution
+                            (Kestrune-fmi3-scheduled.fmu), its 5e-6 s and
+                            1e-4 s partitions activated by the runner in
+                            time and priority order; the figures equal
+                            co-simulation's
 
 Time:
   --step SECONDS            communication step, the size of each fmi2DoStep

@@ -48,12 +48,14 @@ struct ParseResult {
 // Parses the arguments that follow the program name. Each option takes its
 // value as the next argument or after '=' (--step=1e-4); one argument that is
 // no option names the .fmu. Later occurrences of an option replace earlier
-// ones, except --set, which adds up.
+// ones, except --set, which adds up. Without an archive named, the unit is
+// defaultFmu, or with --interface scheduled defaultScheduledFmu when given.
 ParseResult parseOptions(const std::vector<std::string_view> &args, std::string_view defaultFmu,
-                         std::string_view defaultScenarioDir);
+                         std::string_view defaultScenarioDir, std::string_view defaultScheduledFmu = {});
 
 // The --help text.
-std::string usage(std::string_view program, std::string_view defaultFmu, std::string_view defaultScenarioDir);
+std::string usage(std::string_view program, std::string_view defaultFmu, std::string_view defaultScenarioDir,
+                  std::string_view defaultScheduledFmu = {});
 
 // The run the options describe: the scenario with the overrides applied and
 // the step counts.

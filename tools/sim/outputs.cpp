@@ -31,6 +31,11 @@ format(const char *pattern, ...) {
     return line;
 }
 
+// A dip's special phase when it is not a.
+std::string specialPhaseText(int special) {
+    return special == 0 ? std::string() : std::string(" at ") + static_cast<char>('a' + special);
+}
+
 std::string eventText(const ScenarioEvent &event, bool several) {
     switch (event.kind) {
     case plant::EventKind::Frequency:
@@ -44,8 +49,60 @@ std::string eventText(const ScenarioEvent &event, bool several) {
         return (several && event.converter >= 0 ? "#" + std::to_string(event.converter) + " "
                                                 : std::string()) +
                "load " + numberText(event.value / 1e3, 6) + " kW";
+    case plant::EventKind::Dip:
+        return std::string("dip ") + dipTypeName(event.dip) + " " + numberText(event.value, 6) +
+               specialPhaseText(event.special);
+    case plant::EventKind::Profile:
+        return std::string("profile ") + dipTypeName(event.dip) + " " +
+               numberText(event.profile.front().depth, 6) + " to " +
+               numberText(event.profile.back().depth, 6) + specialPhaseText(event.special);
+    case plant::EventKind::Harmonics: {
+        if (event.harmonics.empty())
+            return "no harmonics";
+        std::string orders;
+        for (const plant::Harmonic &h : event.harmonics)
+            orders += (orders.empty() ? "" : ",") + std::to_string(h.order);
+        return "harmonics " + orders;
+    }
+    case plant::EventKind::FrequencyRamp:
+        return std::string(event.value >= 0.0 ? "+" : "") + numberText(event.value, 6) + " Hz/s to " +
+               numberText(event.target, 6) + " Hz";
     }
     return "?";
+}
+
+// An event as the scenario writes it.
+nlohmann::ordered_json eventJson(const ScenarioEvent &event) {
+    using json = nlohmann::ordered_json;
+    json item{{"time", event.time}, {"kind", eventKindName(event.kind)}};
+    const std::string phase(1, static_cast<char>('a' + event.special));
+    switch (event.kind) {
+    case plant::EventKind::Dip:
+        item.update({{"type", dipTypeName(event.dip)}, {"depth", event.value}, {"phase", phase}});
+        break;
+    case plant::EventKind::Profile: {
+        json points = json::array();
+        for (const plant::ProfilePoint &p : event.profile)
+            points.push_back({p.time, p.depth});
+        item.update({{"type", dipTypeName(event.dip)}, {"phase", phase}, {"points", points}});
+        break;
+    }
+    case plant::EventKind::Harmonics: {
+        json components = json::array();
+        for (const plant::Harmonic &h : event.harmonics)
+            components.push_back({{"order", h.order}, {"magnitude", h.magnitude}, {"phase", h.phase}});
+        item["components"] = components;
+        break;
+    }
+    case plant::EventKind::FrequencyRamp:
+        item.update({{"rate", event.value}, {"to", event.target}});
+        break;
+    default:
+        item["value"] = event.value;
+        if (event.converter >= 0)
+            item["converter"] = event.converter;
+    }
+    return item;
 }
 
 // A gnuplot string literal: single quotes, where only a doubled quote is
@@ -456,10 +513,7 @@ std::string writeSummaryJson(const std::string &path, const std::string &fmu, co
     auto eventsJson = [](const std::vector<ScenarioEvent> &events) {
         json list = json::array();
         for (const ScenarioEvent &event : events) {
-            json item{{"time", event.time}, {"kind", eventKindName(event.kind)}, {"value", event.value}};
-            if (event.converter >= 0)
-                item["converter"] = event.converter;
-            list.push_back(item);
+            list.push_back(eventJson(event));
         }
         return list;
     };

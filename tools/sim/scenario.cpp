@@ -68,12 +68,43 @@ struct KindName {
     Range range;
 };
 
+// The kinds with one "value"; the others have keys of their own.
 const KindName KINDS[] = {
     {"frequency", EventKind::Frequency, Range::Positive},
     {"phase_jump", EventKind::PhaseJump, Range::Any},
     {"sag", EventKind::Sag, Range::NonNegative},
     {"load", EventKind::Load, Range::NonNegative},
+    {"dip", EventKind::Dip, Range::Any},
+    {"profile", EventKind::Profile, Range::Any},
+    {"harmonics", EventKind::Harmonics, Range::Any},
+    {"frequency_ramp", EventKind::FrequencyRamp, Range::Any},
 };
+
+bool hasValue(EventKind kind) {
+    return kind == EventKind::Frequency || kind == EventKind::PhaseJump || kind == EventKind::Sag ||
+           kind == EventKind::Load;
+}
+
+// The keys of an event of each kind, as messages list them.
+const char *eventKeys(EventKind kind) {
+    switch (kind) {
+    case EventKind::Dip:
+        return "time, kind, type, depth, phase";
+    case EventKind::Profile:
+        return "time, kind, type, phase, points";
+    case EventKind::Harmonics:
+        return "time, kind, components";
+    case EventKind::FrequencyRamp:
+        return "time, kind, rate, to";
+    default:
+        return "time, kind, value, converter";
+    }
+}
+
+constexpr double DEPTH_MAX = 2.0; // a dip's h: 0 to 2 (above 1 a swell)
+constexpr int HARMONIC_ORDER_MAX = 100;
+
+const char *const DIP_TYPES[] = {"A", "B", "C", "D", "E", "F", "G"};
 
 const char *const GRID_KEYS[] = {"gridPhasePeak", "gridFrequency", "gridAngle"};
 
@@ -147,6 +178,8 @@ class Reader {
                 return fail(where, "is a load event of a scenario with several converters: it must name its "
                                    "\"converter\"");
         }
+        if (const std::optional<EventProblem> problem = rampProblem(scenario))
+            return fail("events[" + std::to_string(problem->index) + "]." + problem->where, problem->what);
         if (!haveName)
             return fail("name", "is missing");
         if (!haveDuration)
@@ -264,63 +297,223 @@ class Reader {
             }
             ScenarioEvent event;
             const KindName *kind = nullptr;
+            if (const auto named = item.find("kind"); named != item.end()) {
+                if (!named->is_string()) {
+                    fail(where + ".kind", "must be a string");
+                    return false;
+                }
+                const std::string name = named->get<std::string>();
+                for (const KindName &k : KINDS)
+                    if (name == k.name)
+                        kind = &k;
+                if (kind == nullptr) {
+                    fail(where + ".kind",
+                         "\"" + name +
+                             "\" is not an event kind (frequency, phase_jump, sag, load, dip, "
+                             "profile, harmonics, frequency_ramp)");
+                    return false;
+                }
+            }
+            // The kinds with a value, and an event without a kind, take
+            // today's keys.
+            const EventKind k = kind != nullptr ? kind->kind : EventKind::Load;
             bool haveTime = false;
-            bool haveValue = false;
+            std::vector<std::string> seen;
             json valueItem;
             for (const auto &[key, value] : item.items()) {
+                const std::string place = where + "." + key;
                 if (key == "time") {
-                    if (!readReal(where + ".time", value, Range::NonNegative, event.time))
+                    if (!readReal(place, value, Range::NonNegative, event.time))
                         return false;
                     haveTime = true;
                 } else if (key == "kind") {
-                    if (!value.is_string()) {
-                        fail(where + ".kind", "must be a string");
-                        return false;
-                    }
-                    const std::string name = value.get<std::string>();
-                    for (const KindName &k : KINDS)
-                        if (name == k.name)
-                            kind = &k;
-                    if (kind == nullptr) {
-                        fail(where + ".kind",
-                             "\"" + name + "\" is not an event kind (frequency, phase_jump, sag, load)");
-                        return false;
-                    }
-                } else if (key == "value") {
-                    valueItem = value;
-                    haveValue = true;
+                    // read above
                 } else if (key == "converter") {
                     if (!value.is_number_integer() || value.get<std::int64_t>() < 0 ||
                         value.get<std::int64_t>() > 1000000) {
-                        fail(where + ".converter", "must be a converter's index: 0, 1, ...");
+                        fail(place, "must be a converter's index: 0, 1, ...");
                         return false;
                     }
                     event.converter = static_cast<int>(value.get<std::int64_t>());
+                } else if (key == "value" && hasValue(k)) {
+                    valueItem = value;
+                } else if ((key == "type" || key == "phase") &&
+                           (k == EventKind::Dip || k == EventKind::Profile)) {
+                    if (!(key == "type" ? readDipType(place, value, event.dip)
+                                        : readSpecialPhase(place, value, event.special)))
+                        return false;
+                } else if (key == "depth" && k == EventKind::Dip) {
+                    if (!readDepth(place, value, event.value))
+                        return false;
+                } else if (key == "points" && k == EventKind::Profile) {
+                    if (!readProfile(place, value, event.profile))
+                        return false;
+                } else if (key == "components" && k == EventKind::Harmonics) {
+                    if (!readHarmonics(place, value, event.harmonics))
+                        return false;
+                } else if (key == "rate" && k == EventKind::FrequencyRamp) {
+                    if (!readReal(place, value, Range::Any, event.value))
+                        return false;
+                    if (event.value == 0.0) {
+                        fail(place, "must not be 0");
+                        return false;
+                    }
+                } else if (key == "to" && k == EventKind::FrequencyRamp) {
+                    if (!readReal(place, value, Range::Positive, event.target))
+                        return false;
                 } else {
-                    fail(where + "." + key, "is not an event key (time, kind, value, converter)");
+                    fail(place, kind == nullptr || hasValue(k)
+                                    ? std::string("is not an event key (time, kind, value, converter)")
+                                    : std::string("is not a key of a ") + kind->name + " event (" +
+                                          eventKeys(k) + ")");
                     return false;
                 }
+                seen.push_back(key);
             }
             if (event.converter >= 0 && kind != nullptr && kind->kind != EventKind::Load) {
                 fail(where + ".converter", std::string("names a converter, but a ") + kind->name +
                                                " event concerns the whole grid");
                 return false;
             }
-            if (!haveTime || kind == nullptr || !haveValue) {
-                fail(where, std::string("lacks its ") + (!haveTime         ? "time"
-                                                         : kind == nullptr ? "kind"
-                                                                           : "value"));
+            auto has = [&seen](const char *key) {
+                return std::find(seen.begin(), seen.end(), key) != seen.end();
+            };
+            const char *missing = !haveTime                   ? "time"
+                                  : kind == nullptr           ? "kind"
+                                  : hasValue(k)               ? (has("value") ? nullptr : "value")
+                                  : k == EventKind::Dip       ? (!has("type")    ? "type"
+                                                                 : !has("depth") ? "depth"
+                                                                                 : nullptr)
+                                  : k == EventKind::Profile   ? (has("points") ? nullptr : "points")
+                                  : k == EventKind::Harmonics ? (has("components") ? nullptr : "components")
+                                  : !has("rate")              ? "rate"
+                                  : !has("to")                ? "to"
+                                                              : nullptr;
+            if (missing != nullptr) {
+                fail(where, std::string("lacks its ") + missing);
                 return false;
             }
             event.kind = kind->kind;
-            if (!readReal(where + ".value", valueItem, kind->range, event.value))
+            if (hasValue(k) && !readReal(where + ".value", valueItem, kind->range, event.value))
                 return false;
             if (!events.empty() && event.time < events.back().time) {
                 fail(where + ".time", "is " + numberText(event.time) + " s, before the event ahead of it (" +
                                           numberText(events.back().time) + " s): events go in time order");
                 return false;
             }
-            events.push_back(event);
+            events.push_back(std::move(event));
+        }
+        return true;
+    }
+
+    bool readDipType(const std::string &where, const json &value, plant::DipType &type) {
+        if (value.is_string())
+            for (std::size_t t = 0; t < std::size(DIP_TYPES); ++t)
+                if (value.get<std::string>() == DIP_TYPES[t]) {
+                    type = static_cast<plant::DipType>(t);
+                    return true;
+                }
+        fail(where, "must be a dip type: \"A\", \"B\", \"C\", \"D\", \"E\", \"F\" or \"G\"");
+        return false;
+    }
+
+    bool readSpecialPhase(const std::string &where, const json &value, int &special) {
+        const char *const phases[] = {"a", "b", "c"};
+        if (value.is_string())
+            for (int p = 0; p < 3; ++p)
+                if (value.get<std::string>() == phases[p]) {
+                    special = p;
+                    return true;
+                }
+        fail(where, "must be \"a\", \"b\" or \"c\": the phase the dip singles out");
+        return false;
+    }
+
+    bool readDepth(const std::string &where, const json &value, double &depth) {
+        if (!readReal(where, value, Range::NonNegative, depth))
+            return false;
+        if (depth > DEPTH_MAX) {
+            fail(where, "must lie within 0-2 (got " + numberText(depth) + ")");
+            return false;
+        }
+        return true;
+    }
+
+    // [[0, h0], [t1, h1], ...]: times from the event, from 0, strictly
+    // increasing.
+    bool readProfile(const std::string &where, const json &value, std::vector<plant::ProfilePoint> &points) {
+        if (!value.is_array() || value.empty()) {
+            fail(where, "must be a non-empty array of [time, depth] points");
+            return false;
+        }
+        for (std::size_t j = 0; j < value.size(); ++j) {
+            const std::string place = where + "[" + std::to_string(j) + "]";
+            const json &point = value[j];
+            if (!point.is_array() || point.size() != 2) {
+                fail(place, "must be a point [time, depth]: seconds from the event and the retained voltage");
+                return false;
+            }
+            plant::ProfilePoint p{};
+            if (!readReal(place + "[0]", point[0], Range::NonNegative, p.time) ||
+                !readDepth(place + "[1]", point[1], p.depth))
+                return false;
+            if (j == 0 && p.time != 0.0) {
+                fail(place + "[0]",
+                     "is " + numberText(p.time) + " s: the first point is at 0, the event's time");
+                return false;
+            }
+            if (j > 0 && !(p.time > points.back().time)) {
+                fail(place + "[0]", "is " + numberText(p.time) + " s, not after the point ahead of it (" +
+                                        numberText(points.back().time) + " s): times increase strictly");
+                return false;
+            }
+            points.push_back(p);
+        }
+        return true;
+    }
+
+    bool readHarmonics(const std::string &where, const json &value, std::vector<plant::Harmonic> &harmonics) {
+        if (!value.is_array()) {
+            fail(where, "must be an array of components {\"order\", \"magnitude\", \"phase\"} (empty: none)");
+            return false;
+        }
+        for (std::size_t j = 0; j < value.size(); ++j) {
+            const std::string place = where + "[" + std::to_string(j) + "]";
+            const json &item = value[j];
+            if (!item.is_object()) {
+                fail(place, "must be an object with order, magnitude and phase");
+                return false;
+            }
+            plant::Harmonic h{0, 0.0, 0.0};
+            bool haveOrder = false;
+            bool haveMagnitude = false;
+            for (const auto &[key, field] : item.items()) {
+                if (key == "order") {
+                    if (!field.is_number_integer() || field.get<std::int64_t>() < 2 ||
+                        field.get<std::int64_t>() > HARMONIC_ORDER_MAX) {
+                        fail(place + ".order",
+                             "must be an integer from 2 to " + std::to_string(HARMONIC_ORDER_MAX));
+                        return false;
+                    }
+                    h.order = static_cast<int>(field.get<std::int64_t>());
+                    haveOrder = true;
+                } else if (key == "magnitude") {
+                    if (!readReal(place + ".magnitude", field, Range::NonNegative, h.magnitude))
+                        return false;
+                    haveMagnitude = true;
+                } else if (key == "phase") {
+                    if (!readReal(place + ".phase", field, Range::Any, h.phase))
+                        return false;
+                } else {
+                    fail(place + "." + key, "is not a key of a harmonic (order, magnitude, phase)");
+                    return false;
+                }
+            }
+            if (!haveOrder || !haveMagnitude) {
+                fail(place, std::string("lacks its ") + (!haveOrder ? "order" : "magnitude"));
+                return false;
+            }
+            harmonics.push_back(h);
         }
         return true;
     }
@@ -453,11 +646,60 @@ std::vector<std::string> scenarioNames(const std::string &directory) {
 std::vector<plant::GridEvent> plantEvents(const Scenario &scenario) {
     std::vector<plant::GridEvent> events;
     events.reserve(scenario.events.size());
-    for (const ScenarioEvent &event : scenario.events)
-        events.push_back({event.time, event.kind,
-                          event.kind == EventKind::PhaseJump ? event.value * DEGREES : event.value,
-                          event.converter});
+    for (const ScenarioEvent &event : scenario.events) {
+        plant::GridEvent e{event.time, event.kind,
+                           event.kind == EventKind::PhaseJump ? event.value * DEGREES : event.value,
+                           event.converter};
+        e.dip = event.dip;
+        e.special = event.special;
+        e.target = event.target;
+        e.profile = event.profile;
+        e.harmonics = event.harmonics;
+        for (plant::Harmonic &h : e.harmonics)
+            h.phase *= DEGREES;
+        events.push_back(std::move(e));
+    }
     return events;
+}
+
+const char *dipTypeName(plant::DipType type) {
+    const auto index = static_cast<std::size_t>(type);
+    return index < std::size(DIP_TYPES) ? DIP_TYPES[index] : "?";
+}
+
+std::optional<EventProblem> rampProblem(const Scenario &scenario) {
+    // The frequency as the plant follows it: events on their base steps, a
+    // ramp moving it from its start until it reaches its target.
+    double frequency = scenario.parameters.gridFrequency;
+    bool ramping = false;
+    double rate = 0.0;
+    double target = 0.0;
+    double since = 0.0;
+    for (std::size_t i = 0; i < scenario.events.size(); ++i) {
+        const ScenarioEvent &event = scenario.events[i];
+        const double at = static_cast<double>(plant::stepIndexAtOrAfter(event.time)) * BASE_STEP;
+        if (ramping) {
+            const double moved = frequency + rate * (at - since);
+            frequency = rate > 0.0 ? std::min(moved, target) : std::max(moved, target);
+            since = at;
+        }
+        if (event.kind == EventKind::Frequency) {
+            frequency = event.value;
+            ramping = false;
+        } else if (event.kind == EventKind::FrequencyRamp) {
+            if ((event.target - frequency) * event.value < 0.0)
+                return EventProblem{i, "rate",
+                                    "is " + numberText(event.value) + " Hz/s, away from \"to\" (" +
+                                        numberText(event.target) + " Hz) from the " + numberText(frequency) +
+                                        " Hz the grid has at " + numberText(at) +
+                                        " s: the ramp would never reach it"};
+            ramping = true;
+            rate = event.value;
+            target = event.target;
+            since = at;
+        }
+    }
+    return std::nullopt;
 }
 
 bool isGridKey(std::string_view key) {
@@ -573,6 +815,9 @@ std::string validateScenario(const Scenario &scenario) {
             return "grid.scr " + problem;
     if (std::string problem = rangeProblem(scenario.grid.xOverR, Range::NonNegative); !problem.empty())
         return "grid.xOverR " + problem;
+    // A --set gridFrequency can turn a ramp away from its target.
+    if (const std::optional<EventProblem> problem = rampProblem(scenario))
+        return "events[" + std::to_string(problem->index) + "]." + problem->where + " " + problem->what;
     return "";
 }
 

@@ -14,12 +14,35 @@ namespace kestrune::sim {
 
 // An event as the user writes it: a phase jump's value is in degrees here and
 // turned into radians only for the plant.
+struct Scenario;
+
+// A harmonic's phase is in degrees here too.
 struct ScenarioEvent {
     double time = 0.0; // [s]
     plant::EventKind kind = plant::EventKind::Frequency;
-    double value = 0.0; // [Hz], [deg], factor of the nominal amplitude, or [W]
-    int converter = -1; // the converter a load event concerns; -1: every converter
+    // [Hz], [deg], factor of the nominal amplitude, [W], a dip's depth h, or
+    // a frequency ramp's rate [Hz/s]
+    double value = 0.0;
+    int converter = -1;                     // the converter a load event concerns; -1: every converter
+    plant::DipType dip = plant::DipType::A; // dip and profile
+    int special = 0;                        // dip and profile: the special phase, 0 a, 1 b, 2 c
+    double target = 0.0;                    // frequency ramp: "to" [Hz]
+    std::vector<plant::ProfilePoint> profile{};
+    std::vector<plant::Harmonic> harmonics{};
 };
+
+// "A" to "G".
+const char *dipTypeName(plant::DipType type);
+
+// A frequency ramp whose rate points away from its "to", given the
+// frequency the events before it leave at its time: the first such event's
+// index and what is wrong, or nullopt.
+struct EventProblem {
+    std::size_t index;
+    std::string where; // "rate"
+    std::string what;
+};
+std::optional<EventProblem> rampProblem(const Scenario &scenario);
 
 // The grid behind the PCC: stiff without a short-circuit ratio.
 struct GridSection {
@@ -62,7 +85,8 @@ std::string checkOverrideKey(std::string_view key);
 // must be positive ...").
 std::string validateScenario(const Scenario &scenario);
 
-// "frequency", "phase_jump", "sag", "load".
+// "frequency", "phase_jump", "sag", "load", "dip", "profile", "harmonics",
+// "frequency_ramp".
 const char *eventKindName(plant::EventKind kind);
 
 // Whether a parameter key is the grid's (the same for every converter).

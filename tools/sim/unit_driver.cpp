@@ -95,16 +95,24 @@ std::string UnitSet::open(const std::string &fmuPath, std::size_t count, master:
     // serves every converter. The FMI 2.0 edition binds one model per loaded
     // library: the archive's own file serves the first converter, a private
     // copy each further one.
-    const bool fmi3 = fmu_->description().isFmi3();
-    if (scheduled &&
-        (!fmi3 || fmu_->description().scheduledModelIdentifier != fmu_->description().modelIdentifier))
-        return fmuPath +
-               ": --interface scheduled needs an FMI 3.0 archive whose ScheduledExecution uses the "
-               "co-simulation library; this one " +
-               (fmi3 ? "offers none" : "is of FMI 2.0");
+    const master::ModelDescription &description = fmu_->description();
+    const bool fmi3 = description.isFmi3();
+    if (scheduled && !fmi3)
+        return fmuPath + ": --interface scheduled needs an FMI 3.0 archive that offers scheduled execution "
+                         "(such as Kestrune-fmi3-scheduled.fmu); this one is of FMI 2.0";
+    if (scheduled && !description.offersScheduledExecution())
+        return fmuPath + ": --interface scheduled needs an FMI 3.0 archive that offers scheduled execution "
+                         "(such as Kestrune-fmi3-scheduled.fmu); this one's description has no "
+                         "<ScheduledExecution>";
+    if (scheduled && description.scheduledModelIdentifier != description.libraryIdentifier())
+        return fmuPath + ": its ScheduledExecution names the library " +
+               description.scheduledModelIdentifier + ", its CoSimulation another (" +
+               description.modelIdentifier + "); kestrune-sim loads one library per archive";
+    if (!scheduled && !description.offersCoSimulation())
+        return fmuPath + ": the archive offers scheduled execution only (no <CoSimulation>); run it with "
+                         "--interface scheduled";
     master::VariableBindings bindings;
-    if (const std::string problem = master::bindVariables(fmu_->description(), bindings, scheduled);
-        !problem.empty())
+    if (const std::string problem = master::bindVariables(description, bindings, scheduled); !problem.empty())
         return fmuPath + ": " + problem;
     const master::FmiEdition edition = fmi3 ? master::FmiEdition::Fmi3 : master::FmiEdition::Fmi2;
     std::shared_ptr<master::FmuLibrary> library;
