@@ -16,7 +16,7 @@ namespace {
 std::string marks(const Outcome &outcome) {
     std::string line;
     for (const auto &c : outcome["criteria"])
-        line += (line.empty() ? "" : " ") + c["mark"].get<std::string>();
+        line.append(line.empty() ? "" : " ").append(c["mark"].get<std::string>());
     return line;
 }
 
