@@ -1,10 +1,10 @@
 # The installed layout, the same under any prefix: the programs in bin/, the
-# unit's archives, the shipped scenarios and sweeps in share/kestrune/, where
-# kestrune-sim and kestrune-sweep look for them relative to themselves, the
-# Slurm batch script in share/kestrune/cluster/, and the documentation in
-# share/doc/kestrune/.
+# unit's archives, the shipped scenarios, sweeps and batteries in
+# share/kestrune/, where kestrune-sim, kestrune-sweep and kestrune-battery look
+# for them relative to themselves, the Slurm batch script in
+# share/kestrune/cluster/, and the documentation in share/doc/kestrune/.
 include(GNUInstallDirs)
-install(TARGETS kestrune-sim kestrune-sweep kestrune-record RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS kestrune-sim kestrune-sweep kestrune-battery kestrune-record RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The archives, one line each.
 install(FILES ${KESTRUNE_FMU_PATH} DESTINATION ${KESTRUNE_INSTALL_DATADIR})
@@ -14,6 +14,8 @@ install(FILES ${KESTRUNE_FMU3_SCHEDULED_PATH} DESTINATION ${KESTRUNE_INSTALL_DAT
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/scenarios/ DESTINATION ${KESTRUNE_INSTALL_DATADIR}/scenarios
         FILES_MATCHING PATTERN "*.json")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/sweeps/ DESTINATION ${KESTRUNE_INSTALL_DATADIR}/sweeps
+        FILES_MATCHING PATTERN "*.json")
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/batteries/ DESTINATION ${KESTRUNE_INSTALL_DATADIR}/batteries
         FILES_MATCHING PATTERN "*.json")
 # The batch script that runs a sweep under Slurm.
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/cluster/sweep.sbatch DESTINATION ${KESTRUNE_INSTALL_DATADIR}/cluster)

@@ -96,6 +96,90 @@ TEST(RunFigures, PowerFactorPhaseAndDistortionOfKnownCurrents) {
 
 // Vdc leaves the band at chosen times; the settling time is the last time
 // outside, from the segment's start.
+// Three phases made of a positive- and a negative-sequence set with known
+// peaks and angles, and a zero sequence that the sequences must not see.
+struct SequenceCase {
+    const char *what;
+    double positive; // [pu] peak
+    double negative; // [pu] peak
+    double negativeAngle;
+    double zero; // [pu] peak
+    double frequency;
+    double tolerance;
+};
+
+std::array<double, 3> sequenceSet(double positive, double negative, double zero, double angle,
+                                  double negativeAngle) {
+    std::array<double, 3> x{};
+    for (std::size_t k = 0; k < 3; ++k) {
+        const double shift = 2.0 * PI / 3.0 * static_cast<double>(k);
+        x[k] = positive * std::sin(angle - shift) + negative * std::sin(angle + negativeAngle + shift) +
+               zero * std::sin(angle);
+    }
+    return x;
+}
+
+TEST(RunFigures, SequenceComponentsAndUnbalanceOfKnownSets) {
+    const SequenceCase cases[] = {
+        {"balanced", 0.8, 0.0, 0.0, 0.0, 60.0, 1e-9},
+        {"20 % negative sequence", 0.5, 0.1, 0.7, 0.0, 60.0, 1e-9},
+        {"mostly negative", 0.05, 0.3, -1.0, 0.0, 60.0, 1e-9},
+        {"with a zero sequence", 0.6, 0.15, 2.0, 0.2, 60.0, 1e-9},
+        {"59.5 Hz", 0.6, 0.06, 0.0, 0.0, 59.5, 2e-4},
+    };
+    for (const SequenceCase &c : cases) {
+        Signals s;
+        const double w = 2.0 * PI * c.frequency;
+        s.frequency = [&](double) { return c.frequency; };
+        // The PCC voltage carries the same shares, on its own base.
+        s.e = [&](double t) {
+            return sequenceSet(PHASE_PEAK, PHASE_PEAK * c.negative / std::max(c.positive, 1e-3), 0.0, w * t,
+                               c.negativeAngle);
+        };
+        s.i = [&](double t) {
+            return sequenceSet(c.positive * CURRENT_BASE, c.negative * CURRENT_BASE, c.zero * CURRENT_BASE,
+                               w * t + 0.4, c.negativeAngle);
+        };
+        const SegmentFigures f = record(s, {}, 0.2).at(0);
+        SCOPED_TRACE(c.what);
+        EXPECT_NEAR(f.positiveSequencePu, c.positive, c.tolerance);
+        EXPECT_NEAR(f.negativeSequencePu, c.negative, c.tolerance);
+        const double unbalance = c.positive > 0.0 ? 100.0 * c.negative / c.positive : 0.0;
+        EXPECT_NEAR(f.currentUnbalance, unbalance, 100.0 * c.tolerance);
+        EXPECT_NEAR(f.pccNegativeSequence, 100.0 * c.negative / std::max(c.positive, 1e-3),
+                    100.0 * c.tolerance);
+    }
+}
+
+TEST(RunFigures, TheLinkRippleAtTwiceTheGridFrequencyIsItsPeakToPeak) {
+    const struct {
+        const char *what;
+        double at120; // [V] amplitude at twice the grid frequency
+        double at360; // [V] at six times: not counted
+        double expected;
+        double tolerance; // two cycles are no whole number of steps: 360 Hz leaks a little
+    } cases[] = {
+        {"pure 120 Hz", 3.0, 0.0, 6.0, 1e-9},
+        {"with 360 Hz beside it", 2.0, 4.0, 4.0, 1e-3},
+        {"no 120 Hz", 0.0, 5.0, 0.0, 1e-3},
+    };
+    for (const auto &c : cases) {
+        Signals s;
+        s.e = GRID;
+        s.i = NO_CURRENT;
+        // A different 120 Hz amplitude before the last two cycles, which
+        // the figure must not see.
+        s.vdc = [&](double t) {
+            const double early = t < 0.2 - 2.0 / 60.0 ? 5.0 : 0.0;
+            return 500.0 + (c.at120 + early) * std::sin(2.0 * PI * 120.0 * t + 0.2) +
+                   c.at360 * std::sin(2.0 * PI * 360.0 * t);
+        };
+        const SegmentFigures f = record(s, {}, 0.2).at(0);
+        SCOPED_TRACE(c.what);
+        EXPECT_NEAR(f.vdcRipple120, c.expected, c.tolerance);
+    }
+}
+
 TEST(RunFigures, SettlingTimeIsTheLastTimeOutsideTheBandFromTheSegmentStart) {
     struct Case {
         const char *what;

@@ -42,6 +42,37 @@ double wrappedDegrees(double radians) {
     return degrees;
 }
 
+// The magnitudes of the positive and negative sequence of three phasors.
+std::array<double, 2> sequenceMagnitudes(const std::array<double, 3> &re, const std::array<double, 3> &im) {
+    const double cosA = -0.5; // a = e^(j 120 deg)
+    const double sinA = std::sqrt(3.0) / 2.0;
+    // a X = (cosA re - sinA im) + j (sinA re + cosA im); a^2 X with -sinA.
+    auto turned = [&](std::size_t k, double sine) {
+        return std::array<double, 2>{cosA * re[k] - sine * im[k], sine * re[k] + cosA * im[k]};
+    };
+    const std::array<double, 2> b1 = turned(1, sinA), c1 = turned(2, -sinA);
+    const std::array<double, 2> b2 = turned(1, -sinA), c2 = turned(2, sinA);
+    const double positive = std::hypot(re[0] + b1[0] + c1[0], im[0] + b1[1] + c1[1]) / 3.0;
+    const double negative = std::hypot(re[0] + b2[0] + c2[0], im[0] + b2[1] + c2[1]) / 3.0;
+    return {positive, negative};
+}
+
+// Peak to peak of the fit d + p cos + q sin from its sums (n, C, S, CC,
+// SS, CS, V, VC, VS): the normal equations solved by Cramer's rule; 0 when
+// they are singular (too few samples).
+double rippleAtTwiceTheFrequency(const std::array<double, 9> &sums) {
+    const auto [n, c, s, cc, ss, cs, v, vc, vs] = sums;
+    auto det = [](double a, double b, double e, double d, double f, double g, double h, double i, double k) {
+        return a * (f * k - g * i) - b * (d * k - g * h) + e * (d * i - f * h);
+    };
+    const double whole = det(n, c, s, c, cc, cs, s, cs, ss);
+    if (!(std::abs(whole) > 1e-12 * n * n * n))
+        return 0.0;
+    const double p = det(n, v, s, c, vc, cs, s, vs, ss) / whole;
+    const double q = det(n, c, v, c, cc, vc, s, cs, vs) / whole;
+    return 2.0 * std::hypot(p, q);
+}
+
 } // namespace
 
 FiguresRecorder::FiguresRecorder(std::vector<double> eventTimes, double duration) {
@@ -178,6 +209,21 @@ void FiguresRecorder::add(const Sample &sample) {
         segment.squaresVoltage += sample.e[0] * sample.e[0];
         segment.sourceRe += sample.sourceA * c;
         segment.sourceIm -= sample.sourceA * s;
+        for (std::size_t k = 0; k < 3; ++k) {
+            segment.phaseCurrentRe[k] += sample.i[k] * c;
+            segment.phaseCurrentIm[k] -= sample.i[k] * s;
+            segment.phaseVoltageRe[k] += sample.e[k] * c;
+            segment.phaseVoltageIm[k] -= sample.e[k] * s;
+        }
+        if (step >= segment.rippleFrom) {
+            // At twice the angle: cos 2x = c^2 - s^2, sin 2x = 2 c s.
+            const double c2 = c * c - s * s;
+            const double s2 = 2.0 * c * s;
+            const std::array<double, 9> terms{1.0,     c2,  s2,       c2 * c2, s2 * s2,
+                                              c2 * s2, vdc, vdc * c2, vdc * s2};
+            for (std::size_t k = 0; k < terms.size(); ++k)
+                segment.linkSums[k] += terms[k];
+        }
     }
 }
 
@@ -221,6 +267,16 @@ std::vector<SegmentFigures> FiguresRecorder::figures() const {
             f.pccThd = voltageRms > 0.0 ? std::sqrt(std::max(0.0, voltageDistortion)) / voltageRms : 0.0;
             f.pccAngleDegrees = wrappedDegrees(std::atan2(segment.voltageIm, segment.voltageRe) -
                                                std::atan2(segment.sourceIm, segment.sourceRe));
+
+            const std::array<double, 2> current =
+                sequenceMagnitudes(segment.phaseCurrentRe, segment.phaseCurrentIm);
+            f.positiveSequencePu = 2.0 * current[0] / n / CURRENT_BASE;
+            f.negativeSequencePu = 2.0 * current[1] / n / CURRENT_BASE;
+            f.currentUnbalance = current[0] > 0.0 ? 100.0 * current[1] / current[0] : 0.0;
+            const std::array<double, 2> voltage =
+                sequenceMagnitudes(segment.phaseVoltageRe, segment.phaseVoltageIm);
+            f.pccNegativeSequence = voltage[0] > 0.0 ? 100.0 * voltage[1] / voltage[0] : 0.0;
+            f.vdcRipple120 = rippleAtTwiceTheFrequency(segment.linkSums);
         } else {
             f.steady = false;
         }

@@ -53,6 +53,18 @@ struct SegmentFigures {
     double pccFundamentalPu = 0.0;
     double pccThd = 0.0;
     double pccAngleDegrees = 0.0;
+    // Unbalance, over the same six-cycle window: the symmetrical components
+    // of the three currents' fundamentals, X1 = (Xa + a Xb + a^2 Xc) / 3 and
+    // X2 = (Xa + a^2 Xb + a Xc) / 3 with a = e^(j 120 deg), as peaks /
+    // CURRENT_BASE; the unbalance |I2| / |I1| in percent (0 without I1); the
+    // PCC voltage's |V2| / |V1| in percent, the same way.
+    double positiveSequencePu = 0.0;
+    double negativeSequencePu = 0.0;
+    double currentUnbalance = 0.0;    // [%]
+    double pccNegativeSequence = 0.0; // [%]
+    // [V] the link's component at twice the grid frequency (the ripple an
+    // unbalance draws), peak to peak, over the last two grid cycles
+    double vdcRipple120 = 0.0;
 };
 
 // Collects samples in time order and reduces them per segment as they pass,
@@ -118,7 +130,16 @@ class FiguresRecorder {
         std::int64_t steadySamples = 0;
         double currentRe = 0.0; // DFT of i_a at the segment's frequency
         double currentIm = 0.0;
-        double voltageRe = 0.0; // and of e_a
+        std::array<double, 3> phaseCurrentRe{}; // of i_a, i_b, i_c, for the sequences
+        std::array<double, 3> phaseCurrentIm{};
+        std::array<double, 3> phaseVoltageRe{}; // of e_a, e_b, e_c
+        std::array<double, 3> phaseVoltageIm{};
+        // The two-cycle window's sums for the least-squares fit of Vdc by
+        // d + p cos 2x + q sin 2x (x the grid's angle): two cycles are no
+        // whole number of base steps, so a plain DFT would leak the link's
+        // mean into the 120 Hz figure.
+        std::array<double, 9> linkSums{}; // n, C, S, CC, SS, CS, V, VC, VS
+        double voltageRe = 0.0;           // and of e_a
         double voltageIm = 0.0;
         double squaresVoltage = 0.0; // of e_a (the PCC's v_a)
         double sourceRe = 0.0;       // DFT of the source's e_a

@@ -393,6 +393,29 @@ void printSegments(std::ostream &out, const Scenario &scenario,
     }
 }
 
+// The unbalance figures of one converter's segments: the sequence currents
+// and the PCC voltage's negative sequence over the last six grid cycles, the
+// link's 120 Hz ripple over the last two.
+void printUnbalance(std::ostream &out, const Scenario &scenario,
+                    const std::vector<plant::SegmentFigures> &figures) {
+    out << format("%-13s %-22s %8s %8s %9s %8s %8s\n", "segment [s]", "begins with", "I+", "I-", "unbalance",
+                  "120 Hz", "PCC V-");
+    out << format("%-13s %-22s %8s %8s %9s %8s %8s\n", "", "", "[pu]", "[pu]", "[%]", "[V pp]", "[%]");
+    for (const plant::SegmentFigures &f : figures) {
+        std::string label = segmentLabel(scenario, f.start);
+        if (label.size() > 22)
+            label = label.substr(0, 21) + "~";
+        const std::string range = format("%.3f-%.3f", f.start, f.end);
+        if (f.steady)
+            out << format("%-13s %-22s %8.3f %8.3f %9.2f %8.2f %8.2f\n", range.c_str(), label.c_str(),
+                          f.positiveSequencePu, f.negativeSequencePu, f.currentUnbalance, f.vdcRipple120,
+                          f.pccNegativeSequence);
+        else
+            out << format("%-13s %-22s %8s %8s %9s %8s %8s\n", range.c_str(), label.c_str(), "-", "-", "-",
+                          "-", "-");
+    }
+}
+
 std::string converterText(const plant::PlantParameters &p) {
     return numberText(p.loadPower / 1e3, 6) + " kW, precharge " + numberText(p.precharge, 6) + " V";
 }
@@ -436,11 +459,15 @@ void printSummary(std::ostream &out, const RunPlan &plan, const ClosedLoopResult
 
     if (!network) {
         printSegments(out, scenario, result.figures);
+        out << '\n';
+        printUnbalance(out, scenario, result.figures);
     } else {
         const std::vector<plant::PlantParameters> converters = converterParameters(scenario);
         for (std::size_t j = 0; j < result.converterFigures.size(); ++j) {
             out << "converter " << j << " (" << converterText(converters[j]) << ")\n";
             printSegments(out, scenario, result.converterFigures[j]);
+            out << '\n';
+            printUnbalance(out, scenario, result.converterFigures[j]);
             out << '\n';
         }
         out << "PCC voltage, phase a, over the last 6 grid cycles of each segment\n";
@@ -510,7 +537,12 @@ std::string writeSummaryJson(const std::string &path, const std::string &fmu, co
                                 {"powerFactor", steady(f.powerFactor)},
                                 {"thd", steady(f.thd)},
                                 {"illegalPatterns", f.illegalPatterns},
-                                {"directChanges", f.directChanges}});
+                                {"directChanges", f.directChanges},
+                                {"positiveSequencePu", steady(f.positiveSequencePu)},
+                                {"negativeSequencePu", steady(f.negativeSequencePu)},
+                                {"currentUnbalance", steady(f.currentUnbalance)},
+                                {"vdcRipple120", steady(f.vdcRipple120)},
+                                {"pccNegativeSequence", steady(f.pccNegativeSequence)}});
         }
         return segments;
     };
@@ -521,7 +553,8 @@ std::string writeSummaryJson(const std::string &path, const std::string &fmu, co
                        {"end", f.end},
                        {"fundamentalPu", steady(f.pccFundamentalPu)},
                        {"thd", steady(f.pccThd)},
-                       {"angleDegrees", steady(f.pccAngleDegrees)}});
+                       {"angleDegrees", steady(f.pccAngleDegrees)},
+                       {"negativeSequence", steady(f.pccNegativeSequence)}});
     }
     json converters = json::array();
     const std::vector<plant::PlantParameters> converterList = converterParameters(scenario);
@@ -603,11 +636,11 @@ std::string writeSummaryJson(const std::string &path, const std::string &fmu, co
     return "";
 }
 
-std::string writePlotScript(const std::string &directory, const RunPlan &plan, double stoppedAt) {
+std::string writePlotScript(const std::string &directory, const RunPlan &plan, double stoppedAt, bool svg) {
     const Scenario &scenario = plan.scenario;
     const std::string &name = scenario.name;
     std::ostringstream gp;
-    gp << "# Draws " << name << ".png and " << name << ".svg from " << name
+    gp << "# Draws " << name << ".png" << (svg ? " and " + name + ".svg" : std::string()) << " from " << name
        << ".csv; kestrune-sim runs it in this folder as: gnuplot " << name << ".gp\n"
        << "set datafile separator comma\n"
        << "set grid lc rgb '#dddddd'\n"
@@ -633,7 +666,7 @@ std::string writePlotScript(const std::string &directory, const RunPlan &plan, d
     const std::size_t converters = converterCount(scenario);
     const std::size_t panels = network ? 2 * converters + 1 : 3;
     const std::size_t height = network ? 120 + 280 * panels : 950;
-    gp << "do for [kind in 'png svg'] {\n"
+    gp << "do for [kind in '" << (svg ? "png svg" : "png") << "'] {\n"
        << "  if (kind eq 'png') {\n"
        << "    set terminal pngcairo noenhanced size 1100," << height << " font 'sans,10'\n"
        << "  } else {\n"

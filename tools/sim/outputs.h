@@ -95,7 +95,9 @@ std::string writeSummaryJson(const std::string &path, const std::string &fmu, co
 // Writes the gnuplot script for the scenario's CSV (both in directory).
 // Returns "" or what went wrong.
 // A run that stopped as diverged (stoppedAt >= 0) has the stop marked.
-std::string writePlotScript(const std::string &directory, const RunPlan &plan, double stoppedAt = -1.0);
+// The script draws NAME.png and, with svg, NAME.svg.
+std::string writePlotScript(const std::string &directory, const RunPlan &plan, double stoppedAt = -1.0,
+                            bool svg = true);
 
 enum class PlotOutcome { Drawn, NoGnuplot, Failed };
 // Runs gnuplot on NAME.gp in directory; message says what happened when it

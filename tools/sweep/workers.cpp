@@ -1,180 +1,39 @@
 #include "workers.h"
 
-#include "whole_io.h"
+#include "run_pool.h"
 
-#include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
+#include <memory>
 
 namespace kestrune::sweep {
 
-std::string runOnThreads(const SweepPlan &plan, const std::vector<std::size_t> &runs, unsigned jobs,
-                         Collector &collector) {
-    std::atomic<std::size_t> next{0};
-    auto work = [&] {
-        Runner runner(plan);
-        for (std::size_t i = next++; i < runs.size() && !collector.failed(); i = next++)
-            collector.add(runner.row(runs[i]));
-    };
-    std::vector<std::thread> threads;
-    for (unsigned j = 1; j < jobs && j < runs.size(); ++j)
-        threads.emplace_back(work);
-    work();
-    for (std::thread &thread : threads)
-        thread.join();
-    return "";
-}
-
 namespace {
 
-// A child process that runs what it is sent: a run index (8 bytes) in, the
-// row (its length in 4 bytes, then the text) out; the end of its input ends
-// it.
-struct Child {
-    pid_t pid = -1;
-    int toChild = -1;
-    int fromChild = -1;
-    std::int64_t run = -1; // the run it is doing
-};
-
-[[noreturn]] void childLoop(const SweepPlan &plan, int in, int out) {
-    std::uint64_t run = 0;
-    Runner runner(plan);
-    while (readAll(in, &run, sizeof run)) {
-        const std::string row = runner.row(static_cast<std::size_t>(run));
-        const auto length = static_cast<std::uint32_t>(row.size());
-        if (!writeAll(out, &length, sizeof length) || !writeAll(out, row.data(), row.size()))
-            break;
-    }
-    std::_Exit(0);
-}
-
-// others: the workers already running, whose pipe ends the new one must not
-// keep open (a worker sees the end of its input only when no process holds
-// the other end).
-bool startChild(const SweepPlan &plan, Child &child, const std::vector<Child> &others) {
-    int down[2];
-    int up[2];
-    if (::pipe2(down, O_CLOEXEC) != 0)
-        return false;
-    if (::pipe2(up, O_CLOEXEC) != 0) {
-        ::close(down[0]);
-        ::close(down[1]);
-        return false;
-    }
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        for (int fd : {down[0], down[1], up[0], up[1]})
-            ::close(fd);
-        return false;
-    }
-    if (pid == 0) {
-        ::close(down[1]);
-        ::close(up[0]);
-        for (const Child &other : others)
-            if (other.pid > 0) {
-                ::close(other.toChild);
-                ::close(other.fromChild);
-            }
-        childLoop(plan, down[0], up[1]);
-    }
-    ::close(down[0]);
-    ::close(up[1]);
-    child = Child{pid, down[1], up[0], -1};
-    return true;
-}
-
-void stopChild(Child &child, int *status) {
-    ::close(child.toChild);
-    ::close(child.fromChild);
-    int s = 0;
-    while (::waitpid(child.pid, &s, 0) < 0 && errno == EINTR) {
-    }
-    if (status != nullptr)
-        *status = s;
-    child = Child{};
+// Each worker makes its Runner once: its units live from its first run to
+// its last.
+WorkerFactory runnerOf(const SweepPlan &plan) {
+    return [&plan] {
+        auto runner = std::make_shared<Runner>(plan);
+        return RunWorker([runner](std::size_t run) { return runner->row(run); });
+    };
 }
 
 } // namespace
 
+std::string runOnThreads(const SweepPlan &plan, const std::vector<std::size_t> &runs, unsigned jobs,
+                         Collector &collector) {
+    return runPoolOnThreads(
+        runs, jobs, runnerOf(plan), [&collector](const std::string &row) { collector.add(row); },
+        [&collector] { return collector.failed(); });
+}
+
 std::string runInProcesses(const SweepPlan &plan, const std::vector<std::size_t> &runs, unsigned jobs,
                            Collector &collector) {
-    // A worker that reads from a pipe whose reader died gets EPIPE, not a
-    // signal.
-    ::signal(SIGPIPE, SIG_IGN);
-    std::vector<Child> children(std::min<std::size_t>(jobs, runs.size()));
-    std::size_t next = 0;
-    auto give = [&](Child &child) {
-        if (next >= runs.size() || collector.failed())
-            return false;
-        const std::uint64_t run = runs[next++];
-        child.run = static_cast<std::int64_t>(run);
-        return writeAll(child.toChild, &run, sizeof run);
-    };
-    for (Child &child : children) {
-        if (!startChild(plan, child, children))
-            return "cannot start a worker process: " + std::string(std::strerror(errno));
-        give(child);
-    }
-    std::size_t busy = children.size();
-    std::vector<pollfd> fds;
-    std::string row;
-    while (busy > 0) {
-        fds.clear();
-        for (const Child &child : children)
-            fds.push_back({child.run >= 0 ? child.fromChild : -1, POLLIN, 0});
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return "waiting for the workers failed: " + std::string(std::strerror(errno));
-        }
-        for (std::size_t c = 0; c < children.size(); ++c) {
-            Child &child = children[c];
-            if (child.run < 0 || fds[c].revents == 0)
-                continue;
-            std::uint32_t length = 0;
-            if (readAll(child.fromChild, &length, sizeof length)) {
-                row.resize(length);
-                if (readAll(child.fromChild, row.data(), length)) {
-                    collector.add(row);
-                    child.run = -1;
-                    if (!give(child))
-                        --busy;
-                    continue;
-                }
-            }
-            // The worker died during the run: that run is a row saying so,
-            // and a new worker takes its place.
-            const auto run = static_cast<std::size_t>(child.run);
-            int status = 0;
-            stopChild(child, &status);
-            std::string reason = "the worker process running it ended";
-            if (WIFSIGNALED(status))
-                reason += " by signal " + std::to_string(WTERMSIG(status)) + " (" +
-                          strsignal(WTERMSIG(status)) + ")";
-            else if (WIFEXITED(status))
-                reason += " with status " + std::to_string(WEXITSTATUS(status));
-            collector.add(tableRow(plan, run, Verdict::Failed, nullptr, nullptr, reason));
-            if (next < runs.size() && !collector.failed() && startChild(plan, child, children))
-                give(child);
-            else
-                --busy;
-        }
-    }
-    for (Child &child : children)
-        if (child.pid > 0)
-            stopChild(child, nullptr);
-    return "";
+    return runPoolInProcesses(
+        runs, jobs, runnerOf(plan), [&collector](const std::string &row) { collector.add(row); },
+        [&plan](std::size_t run, const std::string &reason) {
+            return tableRow(plan, run, Verdict::Failed, nullptr, nullptr, reason);
+        },
+        [&collector] { return collector.failed(); });
 }
 
 } // namespace kestrune::sweep
