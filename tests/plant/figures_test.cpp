@@ -94,6 +94,25 @@ TEST(RunFigures, PowerFactorPhaseAndDistortionOfKnownCurrents) {
     }
 }
 
+// A frequency ramp within a segment: its last cycles are counted at the
+// frequency the ramp ended on, so a clean sine shows no distortion.
+TEST(RunFigures, TheWindowFollowsAFrequencyRampWithinTheSegment) {
+    // 60 Hz to 57.5 Hz at -25 Hz/s over the first 0.1 s, then steady.
+    const auto angle = [](double t) {
+        return t < 0.1 ? 2.0 * PI * (60.0 * t - 12.5 * t * t)
+                       : 2.0 * PI * (60.0 * 0.1 - 12.5 * 0.01 + 57.5 * (t - 0.1));
+    };
+    Signals s;
+    s.frequency = [](double t) { return t < 0.1 ? 60.0 - 25.0 * t : 57.5; };
+    s.e = [&](double t) { return balanced(PHASE_PEAK, angle(t)); };
+    s.i = [&](double t) { return balanced(0.8 * CURRENT_BASE, angle(t)); };
+    const std::vector<SegmentFigures> f = record(s, {}, 0.4);
+    ASSERT_EQ(f.size(), 1u);
+    EXPECT_EQ(f[0].gridFrequency, 57.5);
+    EXPECT_NEAR(f[0].fundamentalPu, 0.8, 1e-3);
+    EXPECT_LT(f[0].thd, 0.01);
+}
+
 // Vdc leaves the band at chosen times; the settling time is the last time
 // outside, from the segment's start.
 // Three phases made of a positive- and a negative-sequence set with known

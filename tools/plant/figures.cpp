@@ -97,13 +97,15 @@ FiguresRecorder::FiguresRecorder(std::vector<double> eventTimes, double duration
     }
 }
 
+void FiguresRecorder::windowsAt(Segment &segment, double frequency) {
+    segment.frequency = frequency;
+    segment.anchorEvery = std::max<std::int64_t>(1, std::llround(1.0 / (frequency * BASE_STEP)));
+    segment.rippleFrom = windowStart(segment.firstStep, segment.lastStep, frequency, RIPPLE_CYCLES);
+    segment.steadyFrom = windowStart(segment.firstStep, segment.lastStep, frequency, STEADY_CYCLES);
+}
+
 void FiguresRecorder::begin(Segment &segment, const Sample &sample) {
-    segment.frequency = sample.gridFrequency;
-    segment.anchorEvery = std::max<std::int64_t>(1, std::llround(1.0 / (sample.gridFrequency * BASE_STEP)));
-    segment.rippleFrom =
-        windowStart(segment.firstStep, segment.lastStep, sample.gridFrequency, RIPPLE_CYCLES);
-    segment.steadyFrom =
-        windowStart(segment.firstStep, segment.lastStep, sample.gridFrequency, STEADY_CYCLES);
+    windowsAt(segment, sample.gridFrequency);
     segment.vdcMin = sample.vdc;
     segment.vdcMax = sample.vdc;
     segment.illegalAtStart = sample.illegalPatterns;
@@ -153,6 +155,13 @@ void FiguresRecorder::add(const Sample &sample) {
         nextFirst_ = nextFirstStep();
     }
     Segment &segment = segments_[current_];
+    // A frequency ramp moves the frequency within a segment: until its last
+    // cycles begin, they are counted in the frequency now in force, so that
+    // the window and the fundamental follow the grid (a steady grid keeps
+    // the segment's first frequency).
+    if (step < segment.steadyFrom && sample.gridFrequency != segment.frequency) {
+        windowsAt(segment, sample.gridFrequency);
+    }
     ++segment.samples;
     segment.lastTime = sample.time;
     segment.illegalAtEnd = sample.illegalPatterns;

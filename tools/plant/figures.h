@@ -80,7 +80,8 @@ struct SegmentFigures {
 // Windows: the last N grid cycles of a segment (N = 2 for the ripple, 6 for
 // the rms, the fundamental and the distortion) are its last M samples, M the
 // whole number of base steps in N / f (rounded down, 1e-6 of a step
-// tolerance), f the segment's grid frequency. At 60 Hz M is exact, so the
+// tolerance), f the grid frequency in force as the window begins (the
+// segment's, unless a frequency ramp moves it within the segment). At 60 Hz M is exact, so the
 // window holds whole cycles with each sample once; the sample N / f before the
 // segment's last one is left out. The last segment's last sample is the one at
 // the end (duration); a segment shorter than its window uses all its samples.
@@ -162,6 +163,8 @@ class FiguresRecorder {
     };
 
     void begin(Segment &segment, const Sample &sample);
+    // The segment's frequency and the windows of its last cycles at it.
+    static void windowsAt(Segment &segment, double frequency);
 
     // The first step of the segment after the current one (the largest
     // step when it is the last).
