@@ -6,6 +6,9 @@
 // benchmarks (--benchmark_repetitions=N).
 #include "master/fmu_library.h"
 #include "master/session.h"
+#include "model/initialize.h"
+#include "model/records.h"
+#include "model/step.h"
 #include "model_drive.h"
 
 #include <benchmark/benchmark.h>
@@ -14,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -75,9 +79,8 @@ struct alignas(64) Stepped {
 Stepped made(const char *name) {
     const master::Fmi3Functions &f = library().fmi3();
     Stepped s;
-    s.instance =
-        f.fmi3InstantiateCoSimulation(name, INSTANTIATION_TOKEN, nullptr, fmi3False, fmi3False,
-                                      fmi3False, fmi3False, nullptr, 0, nullptr, nullptr, nullptr);
+    s.instance = f.fmi3InstantiateCoSimulation(name, INSTANTIATION_TOKEN, nullptr, fmi3False, fmi3False,
+                                               fmi3False, fmi3False, nullptr, 0, nullptr, nullptr, nullptr);
     if (s.instance == nullptr ||
         f.fmi3EnterInitializationMode(s.instance, fmi3False, 0.0, 0.0, fmi3False, 0.0) != fmi3OK ||
         f.fmi3ExitInitializationMode(s.instance) != fmi3OK) {
@@ -115,6 +118,47 @@ void inTurn(benchmark::State &state, int count) {
             state.SkipWithError("a communication step failed");
             break;
         }
+        next = next + 1 == v.size() ? 0 : next + 1;
+    }
+}
+
+// The same in turn without the FMI layer: models of their own, inputs
+// written and one modelStep each. What the caches cost many models, which
+// no check of a handle can save.
+struct RawModel {
+    kestrune::Model model;
+    double snapshot[kestrune::GATE_COUNT] = {};
+    long step = 0;
+};
+
+std::vector<std::unique_ptr<RawModel>> &rawModels(int count) {
+    static std::map<int, std::vector<std::unique_ptr<RawModel>>> made_;
+    std::vector<std::unique_ptr<RawModel>> &v = made_[count];
+    while (v.size() < static_cast<std::size_t>(count)) {
+        v.push_back(std::make_unique<RawModel>());
+        RawModel &m = *v.back();
+        m.model.outputSnapshot = m.snapshot;
+        kestrune::modelInitialize(m.model);
+    }
+    return v;
+}
+
+void modelsInTurn(benchmark::State &state, int count) {
+    std::vector<std::unique_ptr<RawModel>> &v = rawModels(count);
+    std::size_t next = 0;
+    for (auto _ : state) {
+        RawModel &m = *v[next];
+        const master::Inputs &in = inputTable()[static_cast<std::size_t>(m.step) % bench::INPUT_TABLE_STEPS];
+        kestrune::ModelInputs &inputs = m.model.inputs;
+        inputs.gridVoltage[0] = in[0];
+        inputs.gridVoltage[1] = in[1];
+        inputs.gridVoltage[2] = in[2];
+        inputs.converterCurrent[0] = in[3];
+        inputs.converterCurrent[1] = in[4];
+        inputs.converterCurrent[2] = in[5];
+        inputs.dcVoltage = in[6];
+        kestrune::modelStep(m.model);
+        ++m.step;
         next = next + 1 == v.size() ? 0 : next + 1;
     }
 }
@@ -178,6 +222,8 @@ void arithmetic(benchmark::State &state, bool twoThreads) {
 const std::map<std::string, double> STEPS_PER_ITERATION = {
     {"inTurn/1", 1.0},
     {"inTurn/1000", 1.0},
+    {"modelsInTurn/1", 1.0},
+    {"modelsInTurn/1000", 1.0},
     {"pair/oneThread", 2.0 * THREAD_BATCH},
     {"pair/twoThreads", 2.0 * THREAD_BATCH},
     {"arithmetic/oneThread", 2.0 * THREAD_BATCH},
@@ -228,6 +274,12 @@ void printSummary(const CollectingReporter &r) {
     if (alone > 0.0 && many > 0.0) {
         std::printf("  %-46s %6.2f   target <= 1.50\n", "1000 instances in turn / one alone", many / alone);
     }
+    const double modelAlone = r.perStep("modelsInTurn/1");
+    const double models = r.perStep("modelsInTurn/1000");
+    if (modelAlone > 0.0 && models > 0.0) {
+        std::printf("  %-46s %6.2f   (the caches alone: no FMI layer)\n",
+                    "1000 bare models in turn / one alone", models / modelAlone);
+    }
     if (one > 0.0 && two > 0.0) {
         std::printf("  %-46s %6.2f   target >= 1.80\n", "throughput of two threads / one thread", one / two);
     }
@@ -252,6 +304,8 @@ int main(int argc, char **argv) {
     instances(2);
     benchmark::RegisterBenchmark("inTurn/1", inTurn, 1)->UseRealTime();
     benchmark::RegisterBenchmark("inTurn/1000", inTurn, MANY_INSTANCES)->UseRealTime();
+    benchmark::RegisterBenchmark("modelsInTurn/1", modelsInTurn, 1)->UseRealTime();
+    benchmark::RegisterBenchmark("modelsInTurn/1000", modelsInTurn, MANY_INSTANCES)->UseRealTime();
     benchmark::RegisterBenchmark("pair/oneThread", pair, false)->UseRealTime();
     benchmark::RegisterBenchmark("pair/twoThreads", pair, true)->UseRealTime();
     benchmark::RegisterBenchmark("arithmetic/oneThread", arithmetic, false)->UseRealTime();
