@@ -1,5 +1,6 @@
 #include "battery_file.h"
 
+#include "json_text.h"
 #include "number_text.h"
 
 #include <nlohmann/json.hpp>
@@ -454,14 +455,8 @@ sim::Scenario Battery::runScenario(const Run &run) const {
 std::string parseBattery(const std::string &text, const std::string &source, const std::string &scenarioDir,
                          Battery &battery) {
     json document;
-    try {
-        document = json::parse(text);
-    } catch (const json::exception &error) {
-        std::string what = error.what();
-        if (const std::size_t tagEnd = what.find("] "); what.starts_with('[') && tagEnd != std::string::npos)
-            what = what.substr(tagEnd + 2);
-        return source + ": not valid JSON: " + what;
-    }
+    if (std::string problem = sim::parseJsonText(text, source, document); !problem.empty())
+        return problem;
     return Reader(source, scenarioDir).read(document, battery);
 }
 

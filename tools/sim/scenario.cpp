@@ -1,4 +1,5 @@
 #include "scenario.h"
+#include "json_text.h"
 #include "number_text.h"
 
 #include <nlohmann/json.hpp>
@@ -596,16 +597,8 @@ std::string validateParameters(const PlantParameters &parameters) {
 
 std::string parseScenario(const std::string &text, const std::string &source, Scenario &scenario) {
     json document;
-    try {
-        document = json::parse(text);
-    } catch (const json::exception &error) {
-        // Syntax errors and numbers beyond the double range; the library's
-        // text starts with its own tag in brackets, then says where and what.
-        std::string what = error.what();
-        if (const std::size_t tagEnd = what.find("] "); what.starts_with('[') && tagEnd != std::string::npos)
-            what = what.substr(tagEnd + 2);
-        return source + ": not valid JSON: " + what;
-    }
+    if (std::string problem = sim::parseJsonText(text, source, document); !problem.empty())
+        return problem;
     return Reader(source).read(document, scenario);
 }
 

@@ -1,6 +1,7 @@
 #include "sweep_file.h"
 
 #include "closed_loop.h"
+#include "json_text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -472,14 +473,8 @@ std::vector<double> SweepDefinition::values(std::size_t run) const {
 std::string parseSweep(const std::string &text, const std::string &source, const std::string &scenarioDir,
                        SweepDefinition &definition) {
     json document;
-    try {
-        document = json::parse(text);
-    } catch (const json::exception &error) {
-        std::string what = error.what();
-        if (const std::size_t tagEnd = what.find("] "); what.starts_with('[') && tagEnd != std::string::npos)
-            what = what.substr(tagEnd + 2);
-        return source + ": not valid JSON: " + what;
-    }
+    if (std::string problem = sim::parseJsonText(text, source, document); !problem.empty())
+        return problem;
     return Reader(source, scenarioDir).read(document, definition);
 }
 
