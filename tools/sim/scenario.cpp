@@ -723,13 +723,14 @@ plant::GridImpedance scenarioImpedance(const Scenario &scenario) {
 
 namespace {
 
-// "converters[J].KEY" split into J and KEY; nullopt when the key has another form.
+// A key of the form "LIST[J].KEY" split into J and KEY.
 struct ConverterKey {
     std::size_t index;
     std::string_view key;
 };
-std::optional<ConverterKey> converterKey(std::string_view key) {
-    constexpr std::string_view prefix = "converters[";
+
+// PREFIX then "J].KEY", split into J and KEY; nullopt when the key has another form.
+std::optional<ConverterKey> indexedKey(std::string_view key, std::string_view prefix) {
     if (!key.starts_with(prefix))
         return std::nullopt;
     key.remove_prefix(prefix.size());
@@ -743,23 +744,17 @@ std::optional<ConverterKey> converterKey(std::string_view key) {
     return ConverterKey{index, key.substr(close + 2)};
 }
 
+// "converters[J].KEY" split into J and KEY.
+std::optional<ConverterKey> converterKey(std::string_view key) {
+    return indexedKey(key, "converters[");
+}
+
 // "events[I].time" or "events[I].value" split into I and the field.
 std::optional<ConverterKey> eventKey(std::string_view key) {
-    constexpr std::string_view prefix = "events[";
-    if (!key.starts_with(prefix))
+    const std::optional<ConverterKey> event = indexedKey(key, "events[");
+    if (event && event->key != "time" && event->key != "value")
         return std::nullopt;
-    key.remove_prefix(prefix.size());
-    const std::size_t close = key.find("].");
-    if (close == std::string_view::npos || close == 0 || close > 6)
-        return std::nullopt;
-    std::size_t index = 0;
-    const auto [end, ec] = std::from_chars(key.data(), key.data() + close, index);
-    if (ec != std::errc{} || end != key.data() + close)
-        return std::nullopt;
-    const std::string_view field = key.substr(close + 2);
-    if (field != "time" && field != "value")
-        return std::nullopt;
-    return ConverterKey{index, field};
+    return event;
 }
 
 } // namespace
