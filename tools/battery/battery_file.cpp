@@ -1,6 +1,6 @@
 #include "battery_file.h"
 
-#include "json_text.h"
+#include "input_file.h"
 #include "number_text.h"
 
 #include <nlohmann/json.hpp>
@@ -462,8 +462,8 @@ std::string parseBattery(const std::string &text, const std::string &source, con
 
 std::string loadBattery(const std::string &nameOrPath, const std::string &batteryDir,
                         const std::string &scenarioDir, Battery &battery) {
-    const bool byName = nameOrPath.find('/') == std::string::npos && !nameOrPath.ends_with(".json");
-    const fs::path path = byName ? fs::path(batteryDir) / (nameOrPath + ".json") : fs::path(nameOrPath);
+    bool byName = false;
+    const fs::path path = sim::inputFilePath(nameOrPath, batteryDir, byName);
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) {
         if (!byName)
@@ -475,12 +475,10 @@ std::string loadBattery(const std::string &nameOrPath, const std::string &batter
         return "unknown battery '" + nameOrPath + "' (" +
                (known.empty() ? "none in " + batteryDir : "known in " + batteryDir + ": " + known) + ")";
     }
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return path.string() + ": cannot be read";
-    std::ostringstream text;
-    text << file.rdbuf();
-    return parseBattery(text.str(), path.string(), scenarioDir, battery);
+    std::string text;
+    if (std::string problem = sim::readInputFile(path, text); !problem.empty())
+        return problem;
+    return parseBattery(text, path.string(), scenarioDir, battery);
 }
 
 } // namespace kestrune::battery

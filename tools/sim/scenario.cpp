@@ -1,5 +1,5 @@
 #include "scenario.h"
-#include "json_text.h"
+#include "input_file.h"
 #include "number_text.h"
 
 #include <nlohmann/json.hpp>
@@ -604,8 +604,8 @@ std::string parseScenario(const std::string &text, const std::string &source, Sc
 
 std::string loadScenario(const std::string &nameOrPath, const std::string &directory, Scenario &scenario) {
     namespace fs = std::filesystem;
-    const bool byName = nameOrPath.find('/') == std::string::npos && !nameOrPath.ends_with(".json");
-    const fs::path path = byName ? fs::path(directory) / (nameOrPath + ".json") : fs::path(nameOrPath);
+    bool byName = false;
+    const fs::path path = sim::inputFilePath(nameOrPath, directory, byName);
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) {
         if (!byName)
@@ -617,12 +617,10 @@ std::string loadScenario(const std::string &nameOrPath, const std::string &direc
                (known.empty() ? "no scenarios in " + directory : "known in " + directory + ": " + known) +
                ")";
     }
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return path.string() + ": cannot be read";
-    std::ostringstream text;
-    text << file.rdbuf();
-    return parseScenario(text.str(), path.string(), scenario);
+    std::string text;
+    if (std::string problem = sim::readInputFile(path, text); !problem.empty())
+        return problem;
+    return parseScenario(text, path.string(), scenario);
 }
 
 std::vector<std::string> scenarioNames(const std::string &directory) {

@@ -1,7 +1,7 @@
 #include "sweep_file.h"
 
 #include "closed_loop.h"
-#include "json_text.h"
+#include "input_file.h"
 
 #include <nlohmann/json.hpp>
 
@@ -481,18 +481,16 @@ std::string parseSweep(const std::string &text, const std::string &source, const
 std::string loadSweep(const std::string &nameOrPath, const std::string &sweepDir,
                       const std::string &scenarioDir, SweepDefinition &definition) {
     namespace fs = std::filesystem;
-    const bool byName = nameOrPath.find('/') == std::string::npos && !nameOrPath.ends_with(".json");
-    const fs::path path = byName ? fs::path(sweepDir) / (nameOrPath + ".json") : fs::path(nameOrPath);
+    bool byName = false;
+    const fs::path path = sim::inputFilePath(nameOrPath, sweepDir, byName);
     std::error_code ec;
     if (!fs::is_regular_file(path, ec))
         return byName ? "unknown sweep '" + nameOrPath + "' (none such in " + sweepDir + ")"
                       : path.string() + ": no such sweep file";
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return path.string() + ": cannot be read";
-    std::ostringstream text;
-    text << file.rdbuf();
-    return parseSweep(text.str(), path.string(), scenarioDir, definition);
+    std::string text;
+    if (std::string problem = sim::readInputFile(path, text); !problem.empty())
+        return problem;
+    return parseSweep(text, path.string(), scenarioDir, definition);
 }
 
 } // namespace kestrune::sweep
