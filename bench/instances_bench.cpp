@@ -4,6 +4,7 @@
 // turn against one alone, and two instances on two threads against the same
 // two stepped on one thread. Prints the ratios of the medians after the
 // benchmarks (--benchmark_repetitions=N).
+#include "collecting_reporter.h"
 #include "master/fmu_library.h"
 #include "master/session.h"
 #include "model/initialize.h"
@@ -230,52 +231,34 @@ const std::map<std::string, double> STEPS_PER_ITERATION = {
     {"arithmetic/twoThreads", 2.0 * THREAD_BATCH},
 };
 
-// Keeps each repetition's real time per iteration.
-class CollectingReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                nanoseconds[run.run_name.function_name].push_back(
-                    run.GetAdjustedRealTime() * benchmark::GetTimeUnitMultiplier(benchmark::kNanosecond) /
-                    benchmark::GetTimeUnitMultiplier(run.time_unit));
-            }
-        }
-    }
-    // The median time per base step, or 0 when the benchmark did not run.
-    double perStep(const std::string &name) const {
-        const auto found = nanoseconds.find(name);
-        if (found == nanoseconds.end() || found->second.empty()) {
-            return 0.0;
-        }
-        std::vector<double> v = found->second;
-        std::sort(v.begin(), v.end());
-        const std::size_t n = v.size();
-        const double median = n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
-        return median / STEPS_PER_ITERATION.at(name);
-    }
+using bench::CollectingReporter;
 
-    std::map<std::string, std::vector<double>> nanoseconds;
-};
+// The median time per base step, or 0 when the benchmark did not run.
+double perStep(const CollectingReporter &r, const std::string &name) {
+    const std::vector<double> v = r.sortedNanoseconds(name);
+    if (v.empty()) {
+        return 0.0;
+    }
+    return bench::medianOfSorted(v) / STEPS_PER_ITERATION.at(name);
+}
 
 void printSummary(const CollectingReporter &r) {
     std::printf("\nPer base step (median of the repetitions):\n");
     for (const auto &[name, steps] : STEPS_PER_ITERATION) {
-        if (const double ns = r.perStep(name); ns > 0.0) {
+        if (const double ns = perStep(r, name); ns > 0.0) {
             std::printf("  %-18s %9.1f ns\n", name.c_str(), ns);
         }
     }
-    const double alone = r.perStep("inTurn/1");
-    const double many = r.perStep("inTurn/1000");
-    const double one = r.perStep("pair/oneThread");
-    const double two = r.perStep("pair/twoThreads");
+    const double alone = perStep(r, "inTurn/1");
+    const double many = perStep(r, "inTurn/1000");
+    const double one = perStep(r, "pair/oneThread");
+    const double two = perStep(r, "pair/twoThreads");
     std::printf("\nRatios (of the medians):\n");
     if (alone > 0.0 && many > 0.0) {
         std::printf("  %-46s %6.2f   target <= 1.50\n", "1000 instances in turn / one alone", many / alone);
     }
-    const double modelAlone = r.perStep("modelsInTurn/1");
-    const double models = r.perStep("modelsInTurn/1000");
+    const double modelAlone = perStep(r, "modelsInTurn/1");
+    const double models = perStep(r, "modelsInTurn/1000");
     if (modelAlone > 0.0 && models > 0.0) {
         std::printf("  %-46s %6.2f   (the caches alone: no FMI layer)\n",
                     "1000 bare models in turn / one alone", models / modelAlone);
@@ -283,8 +266,8 @@ void printSummary(const CollectingReporter &r) {
     if (one > 0.0 && two > 0.0) {
         std::printf("  %-46s %6.2f   target >= 1.80\n", "throughput of two threads / one thread", one / two);
     }
-    const double machineOne = r.perStep("arithmetic/oneThread");
-    const double machineTwo = r.perStep("arithmetic/twoThreads");
+    const double machineOne = perStep(r, "arithmetic/oneThread");
+    const double machineTwo = perStep(r, "arithmetic/twoThreads");
     if (machineOne > 0.0 && machineTwo > 0.0) {
         std::printf("  %-46s %6.2f   (what the machine gave two threads)\n",
                     "plain arithmetic, two threads / one", machineOne / machineTwo);

@@ -4,6 +4,7 @@
 // steps, all in one process so that the ratios compare like with like. After
 // the benchmarks it prints the figures per base step and the ratios, from
 // the median of the repetitions (--benchmark_repetitions=N).
+#include "collecting_reporter.h"
 #include "fmu/instance.h"
 #include "master/fmu_library.h"
 #include "master/session.h"
@@ -447,22 +448,7 @@ void registerBenchmarks() {
     benchmark::RegisterBenchmark("fmi3Activate/slow", activateSlowRateOf)->UseManualTime();
 }
 
-// Prints as the console does and keeps each repetition's time per iteration.
-class CollectingReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                nanoseconds[run.run_name.function_name].push_back(
-                    run.GetAdjustedRealTime() * benchmark::GetTimeUnitMultiplier(benchmark::kNanosecond) /
-                    benchmark::GetTimeUnitMultiplier(run.time_unit));
-            }
-        }
-    }
-
-    std::map<std::string, std::vector<double>> nanoseconds; // per iteration, one per repetition
-};
+using bench::CollectingReporter;
 
 struct Figure {
     double median;
@@ -472,16 +458,12 @@ struct Figure {
 
 // Median, lowest and highest time per base step over the repetitions.
 bool perStep(const CollectingReporter &reporter, const std::string &name, Figure &figure) {
-    const auto found = reporter.nanoseconds.find(name);
-    if (found == reporter.nanoseconds.end() || found->second.empty()) {
+    const std::vector<double> v = reporter.sortedNanoseconds(name);
+    if (v.empty()) {
         return false;
     }
-    std::vector<double> v = found->second;
-    std::sort(v.begin(), v.end());
     const double steps = STEPS_PER_ITERATION.at(name);
-    const std::size_t n = v.size();
-    const double median = n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
-    figure = {median / steps, v.front() / steps, v.back() / steps};
+    figure = {bench::medianOfSorted(v) / steps, v.front() / steps, v.back() / steps};
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "battery_file.h"
 
+#include "input_file.h"
 #include "number_text.h"
 
 #include <nlohmann/json.hpp>
@@ -454,21 +455,15 @@ sim::Scenario Battery::runScenario(const Run &run) const {
 std::string parseBattery(const std::string &text, const std::string &source, const std::string &scenarioDir,
                          Battery &battery) {
     json document;
-    try {
-        document = json::parse(text);
-    } catch (const json::exception &error) {
-        std::string what = error.what();
-        if (const std::size_t tagEnd = what.find("] "); what.starts_with('[') && tagEnd != std::string::npos)
-            what = what.substr(tagEnd + 2);
-        return source + ": not valid JSON: " + what;
-    }
+    if (std::string problem = sim::parseJsonText(text, source, document); !problem.empty())
+        return problem;
     return Reader(source, scenarioDir).read(document, battery);
 }
 
 std::string loadBattery(const std::string &nameOrPath, const std::string &batteryDir,
                         const std::string &scenarioDir, Battery &battery) {
-    const bool byName = nameOrPath.find('/') == std::string::npos && !nameOrPath.ends_with(".json");
-    const fs::path path = byName ? fs::path(batteryDir) / (nameOrPath + ".json") : fs::path(nameOrPath);
+    bool byName = false;
+    const fs::path path = sim::inputFilePath(nameOrPath, batteryDir, byName);
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) {
         if (!byName)
@@ -480,12 +475,10 @@ std::string loadBattery(const std::string &nameOrPath, const std::string &batter
         return "unknown battery '" + nameOrPath + "' (" +
                (known.empty() ? "none in " + batteryDir : "known in " + batteryDir + ": " + known) + ")";
     }
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return path.string() + ": cannot be read";
-    std::ostringstream text;
-    text << file.rdbuf();
-    return parseBattery(text.str(), path.string(), scenarioDir, battery);
+    std::string text;
+    if (std::string problem = sim::readInputFile(path, text); !problem.empty())
+        return problem;
+    return parseBattery(text, path.string(), scenarioDir, battery);
 }
 
 } // namespace kestrune::battery

@@ -4,6 +4,7 @@
 // self-contained HTML report.
 #include "battery.h"
 
+#include "command_line.h"
 #include "program_paths.h"
 #include "scenario.h"
 
@@ -72,28 +73,18 @@ int main(int argc, char **argv) {
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         std::string value;
-        bool takesValue = false;
-        for (const char *option : {"--jobs", "--fmu", "--output-dir", "--battery-dir", "--scenario-dir"})
-            if (arg == option || arg.starts_with(std::string(option) + "="))
-                takesValue = true;
-        if (takesValue) {
-            if (const std::size_t eq = arg.find('='); eq != std::string_view::npos) {
-                value = std::string(arg.substr(eq + 1));
-                arg = arg.substr(0, eq);
-            } else if (i + 1 < argc) {
-                value = argv[++i];
-            } else {
-                return bad(std::string(arg) + " needs a value");
-            }
-        }
+        if (!kestrune::sweep::takeOptionValue(
+                argc, argv, i, {"--jobs", "--fmu", "--output-dir", "--battery-dir", "--scenario-dir"}, arg,
+                value))
+            return bad(std::string(arg) + " needs a value");
         if (arg == "--help" || arg == "-h") {
             std::cout << usage(options);
             return 0;
         } else if (arg == "--jobs") {
-            const std::optional<double> n = kestrune::sim::parseReal(value);
-            if (!n || *n < 1.0 || *n > 4096.0 || *n != static_cast<double>(static_cast<unsigned>(*n)))
+            const std::optional<unsigned> jobs = kestrune::sweep::parseJobs(value);
+            if (!jobs)
                 return bad("--jobs takes a whole number from 1 to 4096, not '" + value + "'");
-            options.jobs = static_cast<unsigned>(*n);
+            options.jobs = *jobs;
         } else if (arg == "--fmu") {
             options.fmu = value;
         } else if (arg == "--output-dir") {

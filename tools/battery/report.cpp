@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "common/markup_text.h"
 #include "number_text.h"
 #include "outputs.h"
 
@@ -38,29 +39,6 @@ std::string csvField(const std::string &field) {
             quoted += c;
     }
     return quoted + "\"";
-}
-
-std::string html(const std::string &raw) {
-    std::string out;
-    for (const char c : raw) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
 }
 
 std::string writeFile(const std::string &path, const std::string &content) {
@@ -289,7 +267,7 @@ std::string writeReport(const std::string &path, const Battery &battery, const s
 
     std::ostringstream page;
     page << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>"
-         << html(battery.name) << " - ride-through report</title>\n<style>\n"
+         << markupEscaped(battery.name) << " - ride-through report</title>\n<style>\n"
          << "body{font-family:sans-serif;max-width:1150px;margin:2em auto;padding:0 "
             "1em;color:#222;line-height:1.4}\n"
          << "table{border-collapse:collapse;margin:0.8em 0}th,td{border:1px solid #ccc;padding:3px 8px;"
@@ -298,35 +276,37 @@ std::string writeReport(const std::string &path, const Battery &battery, const s
          << ".mark-fail{color:#b00000;font-weight:bold}.mark-pass{color:#207020}.num{text-align:right}\n"
          << "img{max-width:100%;border:1px solid #ddd}small{color:#555}h2{border-bottom:1px solid #ccc}\n"
          << "</style>\n</head>\n<body>\n";
-    page << "<h1>Ride-through battery " << html(battery.name) << "</h1>\n";
+    page << "<h1>Ride-through battery " << markupEscaped(battery.name) << "</h1>\n";
     if (!battery.description.empty())
-        page << "<p><b>" << html(battery.description) << "</b></p>\n";
+        page << "<p><b>" << markupEscaped(battery.description) << "</b></p>\n";
     page << "<p>" << outcomes.size() << " runs: <b>" << passed << " pass, " << outcomes.size() - passed
-         << " fail</b>. Unit " << html(facts.fmu) << "; " << html(facts.workers) << ", "
+         << " fail</b>. Unit " << markupEscaped(facts.fmu) << "; " << markupEscaped(facts.workers) << ", "
          << fixed(facts.wallSeconds, 1) << " s.</p>\n";
     for (const std::string &paragraph : battery.text)
-        page << "<p>" << html(paragraph) << "</p>\n";
+        page << "<p>" << markupEscaped(paragraph) << "</p>\n";
 
     page << "<h2>Verdict matrix</h2>\n<table id=\"matrix\">\n<tr><th>test</th>";
     for (const std::string &column : columns)
-        page << "<th>" << html(column) << "</th>";
+        page << "<th>" << markupEscaped(column) << "</th>";
     page << "</tr>\n";
     for (std::size_t t = 0; t < battery.tests.size(); ++t) {
         const BatteryTest &test = battery.tests[t];
-        page << "<tr><td><a href=\"#test-" << html(test.name) << "\">" << html(test.title) << "</a></td>";
+        page << "<tr><td><a href=\"#test-" << markupEscaped(test.name) << "\">" << markupEscaped(test.title)
+             << "</a></td>";
         for (const std::string &column : columns) {
             const Outcome *outcome = find(t, column);
             if (outcome == nullptr) {
-                page << "<td class=\"none\" data-test=\"" << html(test.name) << "\" data-grid=\""
-                     << html(column) << "\" data-verdict=\"none\">-</td>";
+                page << "<td class=\"none\" data-test=\"" << markupEscaped(test.name) << "\" data-grid=\""
+                     << markupEscaped(column) << "\" data-verdict=\"none\">-</td>";
                 continue;
             }
             const bool pass = (*outcome)["pass"].get<bool>();
-            page << "<td class=\"" << (pass ? "pass" : "fail") << "\" data-test=\"" << html(test.name)
-                 << "\" data-grid=\"" << html(column) << "\" data-verdict=\"" << (pass ? "pass" : "fail")
-                 << "\">" << (pass ? "pass" : "<b>fail</b>");
+            page << "<td class=\"" << (pass ? "pass" : "fail") << "\" data-test=\""
+                 << markupEscaped(test.name) << "\" data-grid=\"" << markupEscaped(column)
+                 << "\" data-verdict=\"" << (pass ? "pass" : "fail") << "\">"
+                 << (pass ? "pass" : "<b>fail</b>");
             if (!pass)
-                page << "<br><small>" << html(failures(*outcome)) << "</small>";
+                page << "<br><small>" << markupEscaped(failures(*outcome)) << "</small>";
             page << "</td>";
         }
         page << "</tr>\n";
@@ -335,13 +315,14 @@ std::string writeReport(const std::string &path, const Battery &battery, const s
 
     for (std::size_t t = 0; t < battery.tests.size(); ++t) {
         const BatteryTest &test = battery.tests[t];
-        page << "<h2 id=\"test-" << html(test.name) << "\">" << html(test.title) << "</h2>\n";
+        page << "<h2 id=\"test-" << markupEscaped(test.name) << "\">" << markupEscaped(test.title)
+             << "</h2>\n";
         if (!test.text.empty())
-            page << "<p>" << html(test.text) << "</p>\n";
-        page << "<p><small>" << html(test.name) << ": events " << html(eventsText(test.scenario))
-             << "; the criteria's event from " << sim::numberText(test.eventStart, 6) << " s to "
-             << sim::numberText(test.eventEnd, 6) << " s; run of "
-             << sim::numberText(test.scenario.duration, 6) << " s.</small></p>\n";
+            page << "<p>" << markupEscaped(test.text) << "</p>\n";
+        page << "<p><small>" << markupEscaped(test.name) << ": events "
+             << markupEscaped(eventsText(test.scenario)) << "; the criteria's event from "
+             << sim::numberText(test.eventStart, 6) << " s to " << sim::numberText(test.eventEnd, 6)
+             << " s; run of " << sim::numberText(test.scenario.duration, 6) << " s.</small></p>\n";
         std::vector<const Outcome *> mine;
         std::vector<std::string> labels;
         for (const GridStrength &grid : test.grids)
@@ -352,7 +333,7 @@ std::string writeReport(const std::string &path, const Battery &battery, const s
         // The criteria: one column per grid.
         page << "<table class=\"criteria\">\n<tr><th>criterion</th><th>limit</th>";
         for (const std::string &label : labels)
-            page << "<th>" << html(label) << "</th>";
+            page << "<th>" << markupEscaped(label) << "</th>";
         page << "</tr>\n";
         for (const char *key : CRITERION_KEYS) {
             std::string title, limit;
@@ -369,21 +350,21 @@ std::string writeReport(const std::string &path, const Battery &battery, const s
                 title = text((*found)["title"]);
                 limit = text((*found)["limit"]);
                 const std::string mark = text((*found)["mark"]);
-                cells << "<td>" << html(text((*found)["measured"])) << " <span class=\"mark-" << mark << "\">"
-                      << html(mark) << "</span></td>";
+                cells << "<td>" << markupEscaped(text((*found)["measured"])) << " <span class=\"mark-" << mark
+                      << "\">" << markupEscaped(mark) << "</span></td>";
             }
-            page << "<tr><td>" << html(title.empty() ? key : title) << "</td><td>"
-                 << html(limit.empty() ? "off" : limit) << "</td>" << cells.str() << "</tr>\n";
+            page << "<tr><td>" << markupEscaped(title.empty() ? key : title) << "</td><td>"
+                 << markupEscaped(limit.empty() ? "off" : limit) << "</td>" << cells.str() << "</tr>\n";
         }
         page << "<tr><td>verdict</td><td></td>";
         for (const Outcome *outcome : mine)
-            page << "<td>" << html(text((*outcome)["verdict"])) << "<br><small>"
-                 << html(text((*outcome)["reason"])) << "</small></td>";
+            page << "<td>" << markupEscaped(text((*outcome)["verdict"])) << "<br><small>"
+                 << markupEscaped(text((*outcome)["reason"])) << "</small></td>";
         page << "</tr>\n</table>\n";
         // Per grid its plot and its figures per converter and segment.
         for (std::size_t k = 0; k < mine.size(); ++k) {
             const Outcome &outcome = *mine[k];
-            page << "<h3>" << html(test.title) << " - " << html(labels[k]) << "</h3>\n";
+            page << "<h3>" << markupEscaped(test.title) << " - " << markupEscaped(labels[k]) << "</h3>\n";
             const std::string png = text(outcome.value("png", json()));
             std::string image;
             if (!png.empty()) {
@@ -393,10 +374,11 @@ std::string writeReport(const std::string &path, const Battery &battery, const s
                 image = bytes.str();
             }
             if (!image.empty())
-                page << "<p><img alt=\"" << html(test.name + " on " + labels[k])
+                page << "<p><img alt=\"" << markupEscaped(test.name + " on " + labels[k])
                      << "\" src=\"data:image/png;base64," << base64(image) << "\"></p>\n";
             else
-                page << "<p><small>no plot: " << html(text(outcome.value("plotProblem", json("not drawn"))))
+                page << "<p><small>no plot: "
+                     << markupEscaped(text(outcome.value("plotProblem", json("not drawn"))))
                      << "</small></p>\n";
             const json &converters = outcome["converters"];
             for (std::size_t j = 0; j < converters.size(); ++j) {
@@ -409,8 +391,8 @@ std::string writeReport(const std::string &path, const Battery &battery, const s
                         "<th>120 Hz [V pp]</th><th>PCC V- [%]</th><th>illegal</th><th>direct</th></tr>\n";
                 for (const json &s : converters[j]) {
                     page << "<tr><td>" << fixed(s["start"].get<double>(), 3) << "-"
-                         << fixed(s["end"].get<double>(), 3) << "</td><td>" << html(text(s["beginsWith"]))
-                         << "</td>";
+                         << fixed(s["end"].get<double>(), 3) << "</td><td>"
+                         << markupEscaped(text(s["beginsWith"])) << "</td>";
                     const std::string cells[] = {figureCell(s["vdcMin"], 2),
                                                  figureCell(s["vdcMax"], 2),
                                                  s["settlingTime"].is_number()

@@ -11,6 +11,7 @@
 // --check checks descriptions against the standard's rules that a schema
 // cannot express (check.h).
 #include "check.h"
+#include "common/markup_text.h"
 #include "fmu/variables.h"
 #include "identity.h"
 
@@ -76,29 +77,6 @@ std::string real(double value) {
     return std::string(text, result.ptr);
 }
 
-std::string escaped(std::string_view text) {
-    std::string out;
-    for (char ch : text) {
-        switch (ch) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += ch;
-        }
-    }
-    return out;
-}
-
 // The attributes both editions give the model after its version, name and
 // identity.
 void commonAttributes(std::ostringstream &x, const std::string &generationDateAndTime) {
@@ -106,7 +84,7 @@ void commonAttributes(std::ostringstream &x, const std::string &generationDateAn
          "three-phase grid\"\n"
       << "  version=\"" << KESTRUNE_VERSION << "\"\n"
       << "  generationTool=\"kestrune-describe " << KESTRUNE_VERSION << "\"\n"
-      << "  generationDateAndTime=\"" << escaped(generationDateAndTime) << "\"\n"
+      << "  generationDateAndTime=\"" << kestrune::markupEscaped(generationDateAndTime) << "\"\n"
       << "  variableNamingConvention=\"flat\"";
 }
 
@@ -153,7 +131,7 @@ std::string describeFmi2(const std::string &generationDateAndTime, const std::ve
     } else {
         x << ">\n    <SourceFiles>\n";
         for (const std::string &source : sources)
-            x << "      <File name=\"" << escaped(source) << "\"/>\n";
+            x << "      <File name=\"" << kestrune::markupEscaped(source) << "\"/>\n";
         x << "    </SourceFiles>\n  </CoSimulation>\n";
     }
     unitDefinitions(x);
@@ -167,8 +145,8 @@ std::string describeFmi2(const std::string &generationDateAndTime, const std::ve
     for (const VariableInfo &v : VARIABLES) {
         x << "    <!-- index " << v.vr + 1 << " -->\n"
           << "    <ScalarVariable name=\"" << v.name << "\" valueReference=\"" << v.vr << "\" description=\""
-          << escaped(v.description) << "\" causality=\"" << causalityName(v.causality) << "\" variability=\""
-          << variabilityName(v.variability) << '"';
+          << kestrune::markupEscaped(v.description) << "\" causality=\"" << causalityName(v.causality)
+          << "\" variability=\"" << variabilityName(v.variability) << '"';
         if (const char *initial = initialName(v.initial))
             x << " initial=\"" << initial << '"';
         x << ">\n      <Real";
@@ -265,8 +243,8 @@ std::string describeFmi3(const std::string &generationDateAndTime, Fmi3Interface
     for (const VariableInfo &v : VARIABLES) {
         const bool clocked = scheduled && clockedInScheduledExecution(v);
         x << "    <Float64 name=\"" << v.name << "\" valueReference=\"" << v.vr << "\" description=\""
-          << escaped(v.description) << "\" causality=\"" << causalityName(v.causality) << "\" variability=\""
-          << variabilityName(clocked ? Variability::Discrete : v.variability) << '"';
+          << kestrune::markupEscaped(v.description) << "\" causality=\"" << causalityName(v.causality)
+          << "\" variability=\"" << variabilityName(clocked ? Variability::Discrete : v.variability) << '"';
         if (clocked)
             x << " clocks=\"" << VR_BASE_RATE_CLOCK << '"';
         if (const char *initial = initialName(v.initial))

@@ -1,4 +1,5 @@
 #include "scenario.h"
+#include "input_file.h"
 #include "number_text.h"
 
 #include <nlohmann/json.hpp>
@@ -596,23 +597,15 @@ std::string validateParameters(const PlantParameters &parameters) {
 
 std::string parseScenario(const std::string &text, const std::string &source, Scenario &scenario) {
     json document;
-    try {
-        document = json::parse(text);
-    } catch (const json::exception &error) {
-        // Syntax errors and numbers beyond the double range; the library's
-        // text starts with its own tag in brackets, then says where and what.
-        std::string what = error.what();
-        if (const std::size_t tagEnd = what.find("] "); what.starts_with('[') && tagEnd != std::string::npos)
-            what = what.substr(tagEnd + 2);
-        return source + ": not valid JSON: " + what;
-    }
+    if (std::string problem = sim::parseJsonText(text, source, document); !problem.empty())
+        return problem;
     return Reader(source).read(document, scenario);
 }
 
 std::string loadScenario(const std::string &nameOrPath, const std::string &directory, Scenario &scenario) {
     namespace fs = std::filesystem;
-    const bool byName = nameOrPath.find('/') == std::string::npos && !nameOrPath.ends_with(".json");
-    const fs::path path = byName ? fs::path(directory) / (nameOrPath + ".json") : fs::path(nameOrPath);
+    bool byName = false;
+    const fs::path path = sim::inputFilePath(nameOrPath, directory, byName);
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) {
         if (!byName)
@@ -624,12 +617,10 @@ std::string loadScenario(const std::string &nameOrPath, const std::string &direc
                (known.empty() ? "no scenarios in " + directory : "known in " + directory + ": " + known) +
                ")";
     }
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return path.string() + ": cannot be read";
-    std::ostringstream text;
-    text << file.rdbuf();
-    return parseScenario(text.str(), path.string(), scenario);
+    std::string text;
+    if (std::string problem = sim::readInputFile(path, text); !problem.empty())
+        return problem;
+    return parseScenario(text, path.string(), scenario);
 }
 
 std::vector<std::string> scenarioNames(const std::string &directory) {
@@ -730,13 +721,14 @@ plant::GridImpedance scenarioImpedance(const Scenario &scenario) {
 
 namespace {
 
-// "converters[J].KEY" split into J and KEY; nullopt when the key has another form.
+// A key of the form "LIST[J].KEY" split into J and KEY.
 struct ConverterKey {
     std::size_t index;
     std::string_view key;
 };
-std::optional<ConverterKey> converterKey(std::string_view key) {
-    constexpr std::string_view prefix = "converters[";
+
+// PREFIX then "J].KEY", split into J and KEY; nullopt when the key has another form.
+std::optional<ConverterKey> indexedKey(std::string_view key, std::string_view prefix) {
     if (!key.starts_with(prefix))
         return std::nullopt;
     key.remove_prefix(prefix.size());
@@ -750,23 +742,17 @@ std::optional<ConverterKey> converterKey(std::string_view key) {
     return ConverterKey{index, key.substr(close + 2)};
 }
 
+// "converters[J].KEY" split into J and KEY.
+std::optional<ConverterKey> converterKey(std::string_view key) {
+    return indexedKey(key, "converters[");
+}
+
 // "events[I].time" or "events[I].value" split into I and the field.
 std::optional<ConverterKey> eventKey(std::string_view key) {
-    constexpr std::string_view prefix = "events[";
-    if (!key.starts_with(prefix))
+    const std::optional<ConverterKey> event = indexedKey(key, "events[");
+    if (event && event->key != "time" && event->key != "value")
         return std::nullopt;
-    key.remove_prefix(prefix.size());
-    const std::size_t close = key.find("].");
-    if (close == std::string_view::npos || close == 0 || close > 6)
-        return std::nullopt;
-    std::size_t index = 0;
-    const auto [end, ec] = std::from_chars(key.data(), key.data() + close, index);
-    if (ec != std::errc{} || end != key.data() + close)
-        return std::nullopt;
-    const std::string_view field = key.substr(close + 2);
-    if (field != "time" && field != "value")
-        return std::nullopt;
-    return ConverterKey{index, field};
+    return event;
 }
 
 } // namespace

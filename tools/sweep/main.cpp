@@ -6,6 +6,7 @@
 #include "mpi_sweep.h"
 #endif
 
+#include "command_line.h"
 #include "program_paths.h"
 
 #include <cstdlib>
@@ -102,29 +103,18 @@ int main(int argc, char **argv) {
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         std::string value;
-        const bool takesValue = arg == "--jobs" || arg == "--fmu" || arg == "--output-dir" ||
-                                arg == "--sweep-dir" || arg == "--scenario-dir" ||
-                                arg.starts_with("--jobs=") || arg.starts_with("--fmu=") ||
-                                arg.starts_with("--output-dir=") || arg.starts_with("--sweep-dir=") ||
-                                arg.starts_with("--scenario-dir=");
-        if (takesValue) {
-            if (const std::size_t eq = arg.find('='); eq != std::string_view::npos) {
-                value = std::string(arg.substr(eq + 1));
-                arg = arg.substr(0, eq);
-            } else if (i + 1 < argc) {
-                value = argv[++i];
-            } else {
-                return bad(std::string(arg) + " needs a value");
-            }
-        }
+        if (!kestrune::sweep::takeOptionValue(
+                argc, argv, i, {"--jobs", "--fmu", "--output-dir", "--sweep-dir", "--scenario-dir"}, arg,
+                value))
+            return bad(std::string(arg) + " needs a value");
         if (arg == "--help" || arg == "-h") {
             std::cout << usage(options);
             return 0;
         } else if (arg == "--jobs") {
-            const std::optional<double> n = kestrune::sim::parseReal(value);
-            if (!n || *n < 1.0 || *n > 4096.0 || *n != static_cast<double>(static_cast<unsigned>(*n)))
+            const std::optional<unsigned> jobs = kestrune::sweep::parseJobs(value);
+            if (!jobs)
                 return bad("--jobs takes a whole number from 1 to 4096, not '" + value + "'");
-            options.jobs = static_cast<unsigned>(*n);
+            options.jobs = *jobs;
         } else if (arg == "--fmu") {
             options.fmu = value;
         } else if (arg == "--output-dir") {

@@ -1,6 +1,7 @@
 #include "sweep_file.h"
 
 #include "closed_loop.h"
+#include "input_file.h"
 
 #include <nlohmann/json.hpp>
 
@@ -472,32 +473,24 @@ std::vector<double> SweepDefinition::values(std::size_t run) const {
 std::string parseSweep(const std::string &text, const std::string &source, const std::string &scenarioDir,
                        SweepDefinition &definition) {
     json document;
-    try {
-        document = json::parse(text);
-    } catch (const json::exception &error) {
-        std::string what = error.what();
-        if (const std::size_t tagEnd = what.find("] "); what.starts_with('[') && tagEnd != std::string::npos)
-            what = what.substr(tagEnd + 2);
-        return source + ": not valid JSON: " + what;
-    }
+    if (std::string problem = sim::parseJsonText(text, source, document); !problem.empty())
+        return problem;
     return Reader(source, scenarioDir).read(document, definition);
 }
 
 std::string loadSweep(const std::string &nameOrPath, const std::string &sweepDir,
                       const std::string &scenarioDir, SweepDefinition &definition) {
     namespace fs = std::filesystem;
-    const bool byName = nameOrPath.find('/') == std::string::npos && !nameOrPath.ends_with(".json");
-    const fs::path path = byName ? fs::path(sweepDir) / (nameOrPath + ".json") : fs::path(nameOrPath);
+    bool byName = false;
+    const fs::path path = sim::inputFilePath(nameOrPath, sweepDir, byName);
     std::error_code ec;
     if (!fs::is_regular_file(path, ec))
         return byName ? "unknown sweep '" + nameOrPath + "' (none such in " + sweepDir + ")"
                       : path.string() + ": no such sweep file";
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return path.string() + ": cannot be read";
-    std::ostringstream text;
-    text << file.rdbuf();
-    return parseSweep(text.str(), path.string(), scenarioDir, definition);
+    std::string text;
+    if (std::string problem = sim::readInputFile(path, text); !problem.empty())
+        return problem;
+    return parseSweep(text, path.string(), scenarioDir, definition);
 }
 
 } // namespace kestrune::sweep
