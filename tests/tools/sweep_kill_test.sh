@@ -3,9 +3,9 @@
 # points, on threads and on processes, or stopped by a disk that fills, then
 # run again with --resume, its table is byte for byte that of a sweep never
 # stopped.
-# Usage: sweep_kill_test.sh SWEEP FMU3 FMU2 SCENARIO_DIR WORK
+# Usage: sweep_kill_test.sh SWEEP FMU3 FMU2 SCENARIO_DIR WORK FMU3_LIBRARY
 set -eu
-sweep=$1 fmu3=$2 fmu2=$3 scenarios=$4 work=$5
+sweep=$1 fmu3=$2 fmu2=$3 scenarios=$4 work=$5 library=$6
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
@@ -71,9 +71,9 @@ same whole.rest dead.rest "the rows beside a killed worker's"
 echo "a worker killed in a run: its row says so, the others are the whole table's"
 
 # A disk that fills: writes beyond a file size limit fail as on a full
-# disk. The limit, 2 MB, holds the unpacked archive's files (its library
-# is the largest, under 2 MB even built with the sanitizers) and half the
-# table of 40,000 short runs.
+# disk. The limit lies halfway between the unpacked archive's largest file,
+# its library (much larger built with the sanitizers), and the whole table
+# of 40,000 short runs: the archive unpacks, the table fills.
 cat >full.json <<'JSON'
 { "name": "full", "scenario": "startup500", "duration": 0.0001,
   "montecarlo": { "count": 40000, "seed": 3,
@@ -85,7 +85,14 @@ full() { # output-dir options...
   "$sweep" full.json --scenario-dir "$scenarios" --fmu "$fmu3" --output-dir "$dir" --jobs 2 --no-plot "$@"
 }
 full whole >whole.out 2>&1 || { echo "the whole sweep failed:"; cat whole.out; exit 1; }
-if (ulimit -f 4096 && trap '' XFSZ && full full >full.out 2>&1); then
+library_bytes=$(wc -c <"$library")
+table_bytes=$(wc -c <whole/full.csv)
+if [ "$table_bytes" -le $((library_bytes + 131072)) ]; then
+  echo "the table ($table_bytes bytes) is too short beside the library ($library_bytes bytes) to fill a limit between them"
+  exit 1
+fi
+limit_blocks=$(((library_bytes + table_bytes) / 2 / 512))
+if (ulimit -f "$limit_blocks" && trap '' XFSZ && full full >full.out 2>&1); then
   echo "a full disk went unnoticed:"
   cat full.out
   exit 1
