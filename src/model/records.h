@@ -9,6 +9,7 @@
 #include "identity.h"
 #include "modulation/modulation_records.h"
 
+#include <cmath>
 #include <cstdint>
 
 namespace kestrune {
@@ -20,6 +21,12 @@ struct ModelParameters {
     ModulationParameters modulation;
     ControlParameters control;
 };
+
+// Whether meanSampleTime may take the value: finite and positive, since it
+// turns counts into delays. Written so that a NaN fails it.
+inline bool validMeanSampleTime(double value) {
+    return std::isfinite(value) && value > 0.0;
+}
 
 // Block outputs kept between the phases of a step and from step to step.
 struct ModelSignals {

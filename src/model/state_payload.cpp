@@ -237,7 +237,7 @@ bool checkTimeKeeping(const StateValues &v, const Problem &problem) {
 // host's earliest start, every gate 0 or 1 as the modulator writes them. The
 // inputs take any value a master writes, NaN and infinities included.
 bool checkWrittenValues(const StateValues &v, const StateRules &rules, const Problem &problem) {
-    if (!(std::isfinite(v.meanSampleTime) && v.meanSampleTime > 0.0)) {
+    if (!validMeanSampleTime(v.meanSampleTime)) {
         return problem.say("its meanSampleTime %.16g is not finite and positive", v.meanSampleTime);
     }
     if (!(std::isfinite(v.time) && v.time >= rules.earliestTime)) {

@@ -5,7 +5,6 @@
 #include "fmu/fmi3/instance.h"
 #include "fmu/variables.h"
 
-#include <cmath>
 #include <cstdint>
 
 namespace kestrune::fmi3 {
@@ -47,16 +46,22 @@ static_assert(INPUT_COUNT == 7 && VARIABLES[INPUT_COUNT - 1].causality == Causal
     return true;
 }
 
+// Whether the instance takes writes at all: not after termination or a
+// failed initialization.
+bool takesWrites(const Instance *instance) {
+    return instance->mode != Mode::Terminated && instance->mode != Mode::Failed;
+}
+
 // Why the master may not write value vr now, or null when it may.
 const char *writeRefusal(const Instance *instance, fmi3ValueReference vr, double value) {
     const VariableInfo &variable = VARIABLES[vr];
     if (variable.causality == Causality::Output || variable.causality == Causality::Independent) {
         return "is not an input or a parameter";
     }
-    if (instance->mode == Mode::Terminated || instance->mode == Mode::Failed) {
+    if (!takesWrites(instance)) {
         return "cannot be written after termination or a failed initialization";
     }
-    if (vr == VR_MEAN_SAMPLE_TIME && !(std::isfinite(value) && value > 0.0)) {
+    if (vr == VR_MEAN_SAMPLE_TIME && !validMeanSampleTime(value)) {
         return "must be finite and positive";
     }
     return nullptr;
@@ -130,8 +135,7 @@ fmi3Status fmi3SetFloat64(fmi3Instance handle, const fmi3ValueReference vr[], si
     // Nothing is written unless every element may be. Inputs take any value
     // until termination: a write of inputs alone is checked once for the
     // whole call.
-    const bool takesWrites = instance->mode != Mode::Terminated && instance->mode != Mode::Failed;
-    if (((named & ~INPUT_BITS) != 0U || !takesWrites) && !checkWrites(instance, vr, values, nvr)) {
+    if (((named & ~INPUT_BITS) != 0U || !takesWrites(instance)) && !checkWrites(instance, vr, values, nvr)) {
         return fmi3Error;
     }
     for (size_t i = 0; i < nvr; ++i) {
