@@ -1,7 +1,7 @@
 #include "battery_file.h"
 
 #include "input_file.h"
-#include "number_text.h"
+#include "common/number_text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -401,14 +401,14 @@ class Reader {
         test.eventEnd = eventEnd.value_or(events.size() > 1 ? last : test.scenario.duration);
         if (!(test.eventEnd > test.eventStart)) {
             fail(where + (eventEnd ? ".eventEnd" : ".events"),
-                 "leaves the event no span: it ends at " + sim::numberText(test.eventEnd) +
-                     " s, not after its start at " + sim::numberText(test.eventStart) + " s");
+                 "leaves the event no span: it ends at " + numberText(test.eventEnd) +
+                     " s, not after its start at " + numberText(test.eventStart) + " s");
             return false;
         }
         if (!(test.eventStart < test.scenario.duration)) {
             fail(where + (eventStart ? ".eventStart" : ".events"),
-                 "starts the event at " + sim::numberText(test.eventStart) +
-                     " s, not before the run's end at " + sim::numberText(test.scenario.duration) + " s");
+                 "starts the event at " + numberText(test.eventStart) +
+                     " s, not before the run's end at " + numberText(test.scenario.duration) + " s");
             return false;
         }
         if (test.title.empty())
@@ -424,13 +424,13 @@ class Reader {
 } // namespace
 
 std::string GridStrength::label() const {
-    return scr ? "SCR " + sim::numberText(*scr, 6) : std::string("stiff");
+    return scr ? "SCR " + numberText(*scr, 6) : std::string("stiff");
 }
 
 std::string GridStrength::tag() const {
     if (!scr)
         return "stiff";
-    std::string text = "scr" + sim::numberText(*scr, 6);
+    std::string text = "scr" + numberText(*scr, 6);
     std::replace(text.begin(), text.end(), '.', 'p');
     std::replace(text.begin(), text.end(), '+', '_');
     return text;

@@ -1,6 +1,6 @@
 #include "criteria.h"
 
-#include "number_text.h"
+#include "common/number_text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -99,13 +99,13 @@ std::vector<Judged> judgeCriteria(const Criteria &c, const Measurements &m) {
     judged.push_back(
         {"peak_current", "peak current [pu]", m.reached ? fixed(m.peakCurrentPu, 3) : "-",
          reached(c.peakCurrentPu.has_value(), c.peakCurrentPu && m.peakCurrentPu <= *c.peakCurrentPu),
-         c.peakCurrentPu ? "<= " + sim::numberText(*c.peakCurrentPu, 6) : ""});
+         c.peakCurrentPu ? "<= " + numberText(*c.peakCurrentPu, 6) : ""});
     const bool inBand = c.linkBand && m.linkMin >= (*c.linkBand)[0] && m.linkMax <= (*c.linkBand)[1];
     judged.push_back({"link_band", "link during the event [V]",
                       m.reached ? fixed(m.linkMin, 1) + "-" + fixed(m.linkMax, 1) : "-",
                       reached(c.linkBand.has_value(), inBand),
                       c.linkBand
-                          ? sim::numberText((*c.linkBand)[0], 6) + "-" + sim::numberText((*c.linkBand)[1], 6)
+                          ? numberText((*c.linkBand)[0], 6) + "-" + numberText((*c.linkBand)[1], 6)
                           : ""});
     // A link that ends the run outside the band has not recovered, however
     // long the run.
@@ -120,7 +120,7 @@ std::vector<Judged> judgeCriteria(const Criteria &c, const Measurements &m) {
         }
     }
     judged.push_back({"recovery", "back within 495-505 V after the event [s]", measured, recovery,
-                      c.recoveryTime ? "<= " + sim::numberText(*c.recoveryTime, 6) : ""});
+                      c.recoveryTime ? "<= " + numberText(*c.recoveryTime, 6) : ""});
     return judged;
 }
 

@@ -1,7 +1,7 @@
 #include "report.h"
 
 #include "common/markup_text.h"
-#include "number_text.h"
+#include "common/number_text.h"
 #include "outputs.h"
 
 #include <nlohmann/json.hpp>
@@ -81,7 +81,7 @@ const char *CRITERION_KEYS[] = {"divergence", "illegal", "peak_current", "link_b
 std::string eventsText(const sim::Scenario &scenario) {
     std::string list;
     for (const double start : sim::segmentStarts(scenario))
-        list += (list.empty() ? "" : "; ") + sim::numberText(start, 6) + " s " +
+        list += (list.empty() ? "" : "; ") + numberText(start, 6) + " s " +
                 sim::segmentLabel(scenario, start);
     return list.empty() ? "none" : list;
 }
@@ -321,8 +321,8 @@ std::string writeReport(const std::string &path, const Battery &battery, const s
             page << "<p>" << markupEscaped(test.text) << "</p>\n";
         page << "<p><small>" << markupEscaped(test.name) << ": events "
              << markupEscaped(eventsText(test.scenario)) << "; the criteria's event from "
-             << sim::numberText(test.eventStart, 6) << " s to " << sim::numberText(test.eventEnd, 6)
-             << " s; run of " << sim::numberText(test.scenario.duration, 6) << " s.</small></p>\n";
+             << numberText(test.eventStart, 6) << " s to " << numberText(test.eventEnd, 6)
+             << " s; run of " << numberText(test.scenario.duration, 6) << " s.</small></p>\n";
         std::vector<const Outcome *> mine;
         std::vector<std::string> labels;
         for (const GridStrength &grid : test.grids)

@@ -1,7 +1,8 @@
 #include "closed_loop.h"
-#include "number_text.h"
+#include "common/number_text.h"
 
 #include "master/recording_logger.h"
+#include "plant/divergence.h"
 #include "unit_driver.h"
 
 #include <utility>
@@ -105,22 +106,6 @@ std::vector<double> segmentStarts(const Scenario &scenario) {
         }
     }
     return starts;
-}
-
-std::string divergence(const plant::Plant &plant) {
-    const std::size_t n = plant.converterCount();
-    for (std::size_t j = 0; j < n; ++j) {
-        const plant::PlantState &x = plant.state(j);
-        const std::string who = n == 1 ? std::string("the converter") : "converter " + std::to_string(j);
-        for (std::size_t k = 0; k < 3; ++k)
-            if (std::abs(x.current[k]) > plant::DIVERGED_CURRENT)
-                return who + "'s current i_" + static_cast<char>('a' + k) + " is " +
-                       numberText(x.current[k], 6) + " A, beyond 10 pu (" +
-                       numberText(plant::DIVERGED_CURRENT, 6) + " A)";
-        if (!(x.vdc >= plant::DIVERGED_VDC_LOW && x.vdc <= plant::DIVERGED_VDC_HIGH))
-            return who + "'s DC link is at " + numberText(x.vdc, 6) + " V, outside 50-1500 V";
-    }
-    return "";
 }
 
 namespace detail {
@@ -395,7 +380,7 @@ ClosedLoopResult ClosedLoop::run(LoopBranch *branch) {
                 }
                 result_.stopped = true;
                 result_.stopTime = s.plant.time();
-                result_.stopReason = divergence(s.plant);
+                result_.stopReason = plant::divergence(s.plant);
                 break;
             }
         }

@@ -53,9 +53,6 @@ struct ClosedLoopResult {
     std::int64_t continuedAt = 0;
 };
 
-// Why the plant's state counts as diverged, or "" while it does not.
-std::string divergence(const plant::Plant &plant);
-
 class UnitSet;
 namespace detail {
 struct LoopState;

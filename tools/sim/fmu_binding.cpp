@@ -1,5 +1,5 @@
 #include "fmu_binding.h"
-#include "number_text.h"
+#include "common/number_text.h"
 
 #include <cmath>
 

@@ -1,5 +1,5 @@
 #include "options.h"
-#include "number_text.h"
+#include "common/number_text.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,5 +1,5 @@
 #include "outputs.h"
-#include "number_text.h"
+#include "common/number_text.h"
 
 #include <nlohmann/json.hpp>
 

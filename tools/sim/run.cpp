@@ -1,7 +1,7 @@
 #include "run.h"
 
 #include "closed_loop.h"
-#include "number_text.h"
+#include "common/number_text.h"
 #include "outputs.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "scenario.h"
 #include "input_file.h"
-#include "number_text.h"
+#include "common/number_text.h"
 
 #include <nlohmann/json.hpp>
 

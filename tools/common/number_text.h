@@ -1,10 +1,10 @@
-// Numbers in kestrune-sim's messages and labels.
+// Numbers in the tools' messages and labels.
 #pragma once
 
 #include <sstream>
 #include <string>
 
-namespace kestrune::sim {
+namespace kestrune {
 
 // The value with at most `digits` significant digits (12 unless given), as a
 // stream prints it ("0.3", "4e+05").
@@ -15,4 +15,4 @@ inline std::string numberText(double value, int digits = 12) {
     return text.str();
 }
 
-} // namespace kestrune::sim
+} // namespace kestrune
