@@ -66,16 +66,18 @@ std::string Component::open(const SspComponent &component) {
         return "component " + name_ + ": the unit offers no co-simulation";
     if (!library_.load(fmu_.libraryPath(), fmi3_ ? master::FmiEdition::Fmi3 : master::FmiEdition::Fmi2))
         return "component " + name_ + ": " + library_.error();
+    // Logging on, so that a unit says why it refuses something; its
+    // messages of status OK are dropped unformatted.
     logger_.setRecordOk(false);
     const std::string &token = fmu_.description().guid;
     if (fmi3_) {
         instance_ = library_.fmi3().fmi3InstantiateCoSimulation(
-            name_.c_str(), token.c_str(), fmu_.resourceUri().c_str(), fmi3False, fmi3False, fmi3False,
+            name_.c_str(), token.c_str(), fmu_.resourceUri().c_str(), fmi3False, fmi3True, fmi3False,
             fmi3False, nullptr, 0, &logger_, master::RecordingLogger::fmi3Callback(), nullptr);
     } else {
         instance_ =
             library_.fmi().instantiate(name_.c_str(), fmi2CoSimulation, token.c_str(),
-                                       fmu_.resourceUri().c_str(), logger_.callbacks(), fmi2False, fmi2False);
+                                       fmu_.resourceUri().c_str(), logger_.callbacks(), fmi2False, fmi2True);
     }
     if (instance_ == nullptr) {
         const std::string said = logged();
