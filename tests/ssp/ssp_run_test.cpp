@@ -112,6 +112,47 @@ TEST(SspRun, ExchangesInTheOrderOfEachCoupling) {
     }
 }
 
+TEST(SspRun, EndsTheRunWhereAUnitStops) {
+    // Two relays in a ring (y = u + 1 each step); a stops at its third step.
+    // Sequential: a steps on b's start value, b on a's new output. Jacobi:
+    // both step on the previous exchange.
+    struct Case {
+        Coupling coupling;
+        std::vector<std::vector<double>> rows; // time, a.u, a.y, a.steps, b.u, b.y, b.steps
+    };
+    const Case cases[] = {
+        {Coupling::Sequential,
+         {{0, 0, -1, 0, 0, -1, 0}, {1e-3, -1, 0, 1, 0, 1, 1}, {2e-3, 1, 2, 2, 2, 3, 2}}},
+        {Coupling::Jacobi, {{0, 0, -1, 0, 0, -1, 0}, {1e-3, 1, 1, 1, 1, 1, 1}, {2e-3, 2, 2, 2, 2, 2, 2}}},
+    };
+    FmuVariables variables;
+    ASSERT_EQ(readFmuVariables(KESTRUNE_RELAY_FMU_PATH, variables), "");
+    SspSystem system;
+    system.name = "ring";
+    system.stopTime = 0.01;
+    system.step = 1e-3;
+    for (const char *name : {"a", "b"})
+        system.components.push_back(
+            {name, KESTRUNE_RELAY_FMU_PATH, "resources/relay.fmu", "2.0", connectorsOf(variables), {}});
+    system.connections = {{"a", "y", "b", "u"}, {"b", "y", "a", "u"}};
+    system.parameters = {{"a.stopAt", SspType::Real, 0.0025}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.coupling == Coupling::Jacobi ? "jacobi" : "sequential");
+        SspRunOptions options;
+        options.coupling = c.coupling;
+        options.csvPath = test::scratchFolder("stop") + "/ring.csv";
+        const SspRunResult result = runSsp(system, options);
+        EXPECT_EQ(result.error, "");
+        EXPECT_EQ(result.stopped, "component a ended the run: stopped at t = 0.002");
+        EXPECT_EQ(result.endTime, 2e-3);
+        EXPECT_EQ(result.steps, 2);
+        const Csv csv = readCsv(options.csvPath);
+        EXPECT_EQ(csv.header,
+                  (std::vector<std::string>{"time", "a.u", "a.y", "a.steps", "b.u", "b.y", "b.steps"}));
+        EXPECT_EQ(csv.rows, c.rows);
+    }
+}
+
 TEST(SspRun, WritesRowsAtTheOutputIntervalAndTheEnd) {
     const std::string folder = test::scratchFolder("interval");
     SspSystem system = crossWired(KESTRUNE_FMU_PATH);

@@ -229,11 +229,11 @@ StepOutcome Component::doStep(double time, double step) {
         const fmi3Status status =
             library_.fmi3().fmi3DoStep(instance_, time, step, fmi3True, &eventHandlingNeeded, &terminate,
                                        &earlyReturn, &lastSuccessfulTime);
-        if (status > fmi3Warning) {
+        if (status > fmi3Discard) {
             message_ = failure("fmi3DoStep", status);
             return StepOutcome::Failed;
         }
-        if (terminate || earlyReturn) {
+        if (status == fmi3Discard || terminate) {
             stopTime_ = lastSuccessfulTime;
             const std::string said = logged();
             message_ = "component " + name_ + " ended the run" + (said.empty() ? "" : ": " + said);

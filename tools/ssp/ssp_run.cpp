@@ -68,18 +68,20 @@ class Run {
                 options_.coupling == Coupling::Jacobi ? jacobiStep(time) : sequentialStep(time);
             if (!problem.empty())
                 return fail(problem);
-            result_.steps = k;
-            result_.endTime = system_.startTime + static_cast<double>(k) * step_;
             if (stopper_ != nullptr) {
+                // The outputs stay readable: the row shows where the unit stopped.
                 result_.endTime = stopper_->stopTime();
                 result_.stopped = stopper_->message();
                 for (Participant &participant : participants_) {
                     if (std::string read = readOutputs(participant); !read.empty())
                         return fail(read);
                 }
-                writeRow(result_.endTime);
+                if (result_.endTime != lastRow_)
+                    writeRow(result_.endTime);
                 break;
             }
+            result_.steps = k;
+            result_.endTime = system_.startTime + static_cast<double>(k) * step_;
             if (k % every == 0 || k == steps_)
                 writeRow(result_.endTime);
         }
@@ -245,6 +247,7 @@ class Run {
     }
 
     void writeRow(double time) {
+        lastRow_ = time;
         if (!csv_.is_open())
             return;
         csv_ << number(time);
@@ -262,6 +265,7 @@ class Run {
     std::map<std::string, std::size_t> columnOf_;
     std::ofstream csv_;
     Component *stopper_ = nullptr;
+    double lastRow_ = 0.0;
     SspRunResult result_;
 };
 
