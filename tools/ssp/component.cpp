@@ -71,9 +71,11 @@ std::string Component::open(const SspComponent &component) {
     logger_.setRecordOk(false);
     const std::string &token = fmu_.description().guid;
     if (fmi3_) {
+        // FMI 3.0 takes the resources folder as a path ending in a separator.
+        const std::string resources = fmu_.directory() + "/resources/";
         instance_ = library_.fmi3().fmi3InstantiateCoSimulation(
-            name_.c_str(), token.c_str(), fmu_.resourceUri().c_str(), fmi3False, fmi3True, fmi3False,
-            fmi3False, nullptr, 0, &logger_, master::RecordingLogger::fmi3Callback(), nullptr);
+            name_.c_str(), token.c_str(), resources.c_str(), fmi3False, fmi3True, fmi3False, fmi3False,
+            nullptr, 0, &logger_, master::RecordingLogger::fmi3Callback(), nullptr);
     } else {
         instance_ =
             library_.fmi().instantiate(name_.c_str(), fmi2CoSimulation, token.c_str(),

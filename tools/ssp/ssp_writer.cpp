@@ -133,13 +133,17 @@ std::string systemStructureText(const SspSystem &system) {
 }
 
 std::string writeSsp(const SspSystem &given, const std::string &path) {
-    if (given.name.empty())
-        return "the system has no name";
+    // The names become file names in the archive.
+    const std::string setName = given.parameterSetName.empty() ? given.name : given.parameterSetName;
+    if (given.name.empty() || setName.front() == '.' || setName.find_first_of("/\\:") != std::string::npos)
+        return "the system's name \"" + setName + "\" cannot name its parameter set file";
     SspSystem system = given;
     std::map<std::string, std::string> archiveOfSource;
     std::vector<ZipEntry> entries;
     for (SspComponent &component : system.components) {
-        if (component.source.rfind("resources/", 0) != 0 || component.source.size() <= 10)
+        if (component.source.rfind("resources/", 0) != 0 || component.source.size() <= 10 ||
+            component.source.find("..") != std::string::npos ||
+            component.source.find('\\') != std::string::npos)
             return "component " + component.name + ": its source \"" + component.source +
                    "\" is not a file under resources/";
         const auto [place, added] = archiveOfSource.emplace(component.source, component.archive);
