@@ -167,6 +167,10 @@ std::string readConnectors(const pugi::xml_node element, const FmuVariables &var
                          : kind == "output"    ? ConnectorKind::Output
                          : kind == "parameter" ? ConnectorKind::Parameter
                                                : ConnectorKind::Other;
+        if (connector.kind != ConnectorKind::Other && connector.kind != variable->kind)
+            return what + ": connector " + connector.name + " is declared " + kind + " but its variable is " +
+                   (variable->kind == ConnectorKind::Other ? "neither input, output nor parameter"
+                                                           : kindName(variable->kind));
         connector.type = variable->type;
         for (const pugi::xml_node typed : node.children()) {
             const std::string type = typed.type() == pugi::node_element ? localName(typed) : "";
