@@ -135,7 +135,7 @@ TEST(SspRun, EndsTheRunWhereAUnitStops) {
         system.components.push_back(
             {name, KESTRUNE_RELAY_FMU_PATH, "resources/relay.fmu", "2.0", connectorsOf(variables), {}});
     system.connections = {{"a", "y", "b", "u"}, {"b", "y", "a", "u"}};
-    system.parameters = {{"a.stopAt", SspType::Real, 0.0025}};
+    system.parameters = {{"a.stopAt", SspType::Real, 0.0025}, {"b.stopAfter", SspType::Real, 0.001}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.coupling == Coupling::Jacobi ? "jacobi" : "sequential");
         SspRunOptions options;
@@ -146,6 +146,9 @@ TEST(SspRun, EndsTheRunWhereAUnitStops) {
         EXPECT_EQ(result.stopped, "component a ended the run: stopped at t = 0.002");
         EXPECT_EQ(result.endTime, 2e-3);
         EXPECT_EQ(result.steps, 2);
+        EXPECT_EQ(result.warnings,
+                  std::vector<std::string>{
+                      "the parameter b.stopAfter names no variable of any component; ignored"});
         const Csv csv = readCsv(options.csvPath);
         EXPECT_EQ(csv.header,
                   (std::vector<std::string>{"time", "a.u", "a.y", "a.steps", "b.u", "b.y", "b.steps"}));

@@ -105,14 +105,9 @@ std::string recogniseClosedLoop(const SspSystem &system, ClosedLoopShape &shape)
 
     shape.plantComponent = plant->name;
     shape.plantArchive = plant->archive;
-    shape.plantParameters = plant->parameters;
-    const std::string prefix = plant->name + ".";
-    for (const SspParameter &parameter : system.parameters) {
-        if (parameter.name.rfind(prefix, 0) == 0) {
-            shape.plantParameters.push_back(parameter);
-            shape.plantParameters.back().name.erase(0, prefix.size());
-        }
-    }
+    shape.plantParameters = boundParameters(system, *plant);
+    for (const std::string &unit : shape.unitComponents)
+        shape.unitParameters.push_back(boundParameters(system, *system.find(unit)));
     // The last value bound to the plant's converter count is the one it takes.
     double bound = shape.converters;
     for (const SspParameter &parameter : shape.plantParameters) {

@@ -15,6 +15,9 @@ struct ClosedLoopShape {
     // Per converter: the unit component and its archive.
     std::vector<std::string> unitComponents;
     std::vector<std::string> unitArchives;
+    // Per converter: the values bound to its unit, under the unit's variable
+    // names (the unit component's bindings, then the system's).
+    std::vector<std::vector<SspParameter>> unitParameters;
     std::string plantComponent;
     std::string plantArchive;
     // The values bound to the plant, under the plant's variable names: the

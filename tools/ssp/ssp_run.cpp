@@ -38,20 +38,6 @@ std::string number(double value) {
     return std::string(buffer, result.ptr);
 }
 
-// The parameter values a component takes: its own bindings, then the
-// system's named "component.variable", which take precedence.
-std::vector<SspParameter> parametersOf(const SspSystem &system, const SspComponent &component) {
-    std::vector<SspParameter> parameters = component.parameters;
-    const std::string prefix = component.name + ".";
-    for (const SspParameter &parameter : system.parameters) {
-        if (parameter.name.rfind(prefix, 0) == 0) {
-            parameters.push_back(parameter);
-            parameters.back().name.erase(0, prefix.size());
-        }
-    }
-    return parameters;
-}
-
 class Run {
   public:
     Run(const SspSystem &system, const SspRunOptions &options) : system_(system), options_(options) {}
@@ -143,6 +129,7 @@ class Run {
             }
             participants_.push_back(std::move(participant));
         }
+        warnUnboundParameters();
         for (const SspConnection &connection : system_.connections) {
             const auto from = columnOf_.find(connection.startElement + "." + connection.startConnector);
             const auto to = columnOf_.find(connection.endElement + "." + connection.endConnector);
@@ -162,7 +149,7 @@ class Run {
         for (std::size_t i = 0; i < participants_.size(); ++i) {
             const SspComponent &component = system_.components[i];
             if (std::string problem = participants_[i].unit->initialize(system_.startTime, stop,
-                                                                        parametersOf(system_, component));
+                                                                        boundParameters(system_, component));
                 !problem.empty())
                 return problem;
         }
@@ -180,6 +167,29 @@ class Run {
         }
         writeRow(system_.startTime);
         return "";
+    }
+
+    void warnUnboundParameters() {
+        for (std::size_t i = 0; i < participants_.size(); ++i) {
+            for (const SspParameter &parameter : system_.components[i].parameters) {
+                if (participants_[i].unit->variables().find(parameter.name) == nullptr)
+                    result_.warnings.push_back("component " + system_.components[i].name +
+                                               ": the parameter " + parameter.name +
+                                               " names no variable of its unit; ignored");
+            }
+        }
+        for (const SspParameter &parameter : system_.parameters) {
+            bool bound = false;
+            for (std::size_t i = 0; i < participants_.size() && !bound; ++i) {
+                const std::string &name = system_.components[i].name;
+                bound = parameter.name.size() > name.size() && parameter.name.rfind(name + ".", 0) == 0 &&
+                        participants_[i].unit->variables().find(parameter.name.substr(name.size() + 1)) !=
+                            nullptr;
+            }
+            if (!bound)
+                result_.warnings.push_back("the parameter " + parameter.name +
+                                           " names no variable of any component; ignored");
+        }
     }
 
     std::string readOutputs(Participant &participant) {

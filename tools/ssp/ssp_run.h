@@ -6,6 +6,7 @@
 #include "ssp_system.h"
 
 #include <string>
+#include <vector>
 
 namespace kestrune::ssp {
 
@@ -30,6 +31,9 @@ struct SspRunOptions {
 struct SspRunResult {
     std::string error;   // "" unless the run could not be set up or a unit failed
     std::string stopped; // a unit's message when it ended the run early
+    // Values bound to names that no variable of any component has: ignored,
+    // as the standard has it, but likely misspelt.
+    std::vector<std::string> warnings;
     double endTime = 0.0;
     long long steps = 0;
 };

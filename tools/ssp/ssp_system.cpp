@@ -47,4 +47,16 @@ const SspComponent *SspSystem::find(const std::string &component) const {
     return nullptr;
 }
 
+std::vector<SspParameter> boundParameters(const SspSystem &system, const SspComponent &component) {
+    std::vector<SspParameter> parameters = component.parameters;
+    const std::string prefix = component.name + ".";
+    for (const SspParameter &parameter : system.parameters) {
+        if (parameter.name.rfind(prefix, 0) == 0) {
+            parameters.push_back(parameter);
+            parameters.back().name.erase(0, prefix.size());
+        }
+    }
+    return parameters;
+}
+
 } // namespace kestrune::ssp

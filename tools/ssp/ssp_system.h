@@ -71,6 +71,11 @@ struct SspSystem {
     const SspComponent *find(const std::string &component) const;
 };
 
+// The values bound to component: its own bindings, then the system's named
+// "<component>.<variable>", which take precedence (the later of two values
+// for one variable wins); under the variables' own names.
+std::vector<SspParameter> boundParameters(const SspSystem &system, const SspComponent &component);
+
 // The annotation type that carries the communication step in the default
 // experiment, and the element and attribute inside it.
 inline constexpr const char *STEP_ANNOTATION = "org.kestrune.step";
