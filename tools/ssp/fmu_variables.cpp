@@ -87,7 +87,9 @@ std::string parseFmuVariables(const std::string &xml, FmuVariables &variables) {
         variable.vr = static_cast<std::uint32_t>(vr);
         variable.kind = kindOf(node.attribute("causality").as_string("local"));
         variable.tunable = std::strcmp(node.attribute("variability").value(), "tunable") == 0;
-        variable.type = typed ? typeOf(typed.name(), fmi3) : SspType::Other;
+        // An FMI 3.0 array is no scalar connector.
+        variable.type =
+            typed && !(fmi3 && node.child("Dimension")) ? typeOf(typed.name(), fmi3) : SspType::Other;
         if (const pugi::xml_attribute start = typed.attribute("start");
             start && variable.type != SspType::Other) {
             const std::string text = start.value();
