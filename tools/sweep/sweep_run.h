@@ -5,7 +5,7 @@
 #include "closed_loop.h"
 #include "sweep_plan.h"
 #include "table_row.h"
-#include "verdict.h"
+#include "analysis/verdict.h"
 
 #include <cstddef>
 #include <memory>

@@ -4,7 +4,7 @@
 
 #include "closed_loop.h"
 #include "sweep_plan.h"
-#include "verdict.h"
+#include "analysis/verdict.h"
 
 #include <cstddef>
 #include <string>

@@ -1,0 +1,46 @@
+// The plant as one participant of the closed loop: it sees communication
+// points only (the gates set before a step, the outputs read after it), so
+// that a plant behind the FMI fits the same place as the native one.
+#pragma once
+
+#include "master/session.h"
+#include "plant_signals.h"
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+namespace kestrune::sim {
+
+struct PlantStepResult {
+    enum class Status {
+        Ok,
+        Terminated, // stopped as diverged at lastSuccessfulTime: a result, outputs still readable
+        Failed,     // no result: reason says why
+    };
+    Status status = Status::Ok;
+    std::string reason;
+    double lastSuccessfulTime = 0.0; // [s]
+};
+
+class PlantParticipant {
+  public:
+    virtual ~PlantParticipant() = default;
+
+    virtual std::size_t converterCount() const = 0;
+    // The gates converter j holds from now on; they take effect on the
+    // outputs read afterwards and over the next step.
+    virtual void setGates(std::size_t converter, const master::Gates &gates) = 0;
+    // Advances from t over h with the gates held.
+    virtual PlantStepResult doStep(double t, double h) = 0;
+    // Converter j's seven measurements, the unit's inputs.
+    virtual void readMeasurements(std::size_t converter, master::Inputs &measurements) = 0;
+    // Every signal; signals.converters sized by the plant.
+    virtual void read(PlantSignals &signals) = 0;
+    virtual double time() const = 0;
+    // The run's counters per converter, cumulative.
+    virtual std::int64_t illegalPatterns(std::size_t converter) = 0;
+    virtual std::int64_t directChanges(std::size_t converter) = 0;
+};
+
+} // namespace kestrune::sim
