@@ -46,10 +46,12 @@ void RealTimePacing::look(std::int64_t k) {
     }
     lastStep_ = k;
     lastWall_ = now;
-    const double ahead = deadline(k) - now;
-    if (ahead > 0.0) {
+    // Wake a little before the deadline: the sleep's own latency then makes
+    // no step late, and the loop runs at most that much ahead of the clock.
+    const double wakeAt = deadline(k) - WAKE_MARGIN;
+    if (wakeAt > now) {
         std::this_thread::sleep_until(
-            start_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(deadline(k))));
+            start_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(wakeAt)));
         lastWall_ = std::chrono::duration<double>(Clock::now() - start_).count();
     }
 }

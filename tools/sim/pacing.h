@@ -1,7 +1,8 @@
 // Paces a closed loop to the wall clock: the simulated time runs at factor
 // times real time (1 real time, 0.5 half speed). The loop is looked at in
-// chunks of communication steps: a chunk that ends early sleeps until its
-// deadline, one that ends late counts the steps that finished after theirs.
+// chunks of communication steps (about a millisecond of wall time each): a
+// chunk that ends early sleeps until shortly before its deadline, one that
+// ends late counts the steps that finished after theirs.
 #pragma once
 
 #include "loop_observers.h"
@@ -37,6 +38,7 @@ class RealTimePacing final : public LoopObserver {
     // evenly between that look and now.
     void look(std::int64_t k);
 
+    static constexpr double WAKE_MARGIN = 3e-4; // [s]
     std::int64_t chunk_; // communication steps per look: about a millisecond of wall time
     double wallPerStep_; // [s] step / factor
     std::int64_t firstStep_;
