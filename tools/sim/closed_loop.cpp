@@ -168,11 +168,11 @@ class ClosedLoop {
     // The units made or reset and initialized, the plant holding its first
     // gates.
     std::string startFromZero(PlantParticipant &plant);
-    // One communication step from t in the plan's coupling; "" or what
-    // failed.
-    std::string sequentialStep(PlantParticipant &plant, double t, PlantStepResult &step);
-    std::string jacobiStep(PlantParticipant &plant, double t, PlantStepResult &step);
-    std::string unitFailure(std::size_t unit, double t);
+    // One communication step from t in the plan's coupling; false with
+    // failure_ saying what failed.
+    bool sequentialStep(PlantParticipant &plant, double t, PlantStepResult &step);
+    bool jacobiStep(PlantParticipant &plant, double t, PlantStepResult &step);
+    bool unitFailed(std::size_t unit, double t);
     // The state of the branch taken over; false when this run's plant or
     // segments do not continue it, or a unit cannot take its FMU state.
     bool continueFrom(const LoopBranch &branch);
@@ -191,6 +191,7 @@ class ClosedLoop {
     Clock::time_point wallStart_;
     std::vector<master::Inputs> inputs_; // the units' inputs at this exchange
     std::vector<master::Gates> gates_;   // the plant's
+    std::string failure_;
 };
 
 std::string ClosedLoop::startFromZero(PlantParticipant &plant) {
@@ -242,13 +243,15 @@ std::string ClosedLoop::startFromZero(PlantParticipant &plant) {
     return "";
 }
 
-std::string ClosedLoop::unitFailure(std::size_t unit, double t) {
-    return (*owner_.units_)[unit].failure() + (n_ == 1 ? "" : " (converter " + std::to_string(unit) + ")") +
-           " in the communication step from t = " + numberText(t, 10) + " s, after " +
-           std::to_string(result_.stepsDone) + " steps";
+bool ClosedLoop::unitFailed(std::size_t unit, double t) {
+    failure_ = (*owner_.units_)[unit].failure() +
+               (n_ == 1 ? "" : " (converter " + std::to_string(unit) + ")") +
+               " in the communication step from t = " + numberText(t, 10) + " s, after " +
+               std::to_string(result_.stepsDone) + " steps";
+    return false;
 }
 
-std::string ClosedLoop::sequentialStep(PlantParticipant &plant, double t, PlantStepResult &step) {
+bool ClosedLoop::sequentialStep(PlantParticipant &plant, double t, PlantStepResult &step) {
     UnitSet &units = *owner_.units_;
     const double h = plan_.step;
     // Every unit's measurements, every unit's step, every unit's gates.
@@ -267,19 +270,21 @@ std::string ClosedLoop::sequentialStep(PlantParticipant &plant, double t, PlantS
     if (!owner_.logger_.messages.empty())
         log_.drain();
     if (failedUnit != n_)
-        return unitFailure(failedUnit, t);
+        return unitFailed(failedUnit, t);
     // The plant advances over the step with the gates read one step earlier;
     // at its end each converter holds the gates just read, which enter the
     // PCC voltage there.
-    step = plant.doStep(t, h);
-    if (step.status == PlantStepResult::Status::Failed)
-        return step.reason;
+    plant.doStep(t, h, step);
+    if (step.status == PlantStepResult::Status::Failed) {
+        failure_ = step.reason;
+        return false;
+    }
     for (std::size_t j = 0; j < n_; ++j)
         plant.setGates(j, gates_[j]);
-    return "";
+    return true;
 }
 
-std::string ClosedLoop::jacobiStep(PlantParticipant &plant, double t, PlantStepResult &step) {
+bool ClosedLoop::jacobiStep(PlantParticipant &plant, double t, PlantStepResult &step) {
     UnitSet &units = *owner_.units_;
     const double h = plan_.step;
     // Every participant steps on the values of the last exchange ...
@@ -288,9 +293,11 @@ std::string ClosedLoop::jacobiStep(PlantParticipant &plant, double t, PlantStepR
         if (!units[j].doStep(t, h))
             failedUnit = j;
     if (failedUnit == n_) {
-        step = plant.doStep(t, h);
-        if (step.status == PlantStepResult::Status::Failed)
-            return step.reason;
+        plant.doStep(t, h, step);
+        if (step.status == PlantStepResult::Status::Failed) {
+            failure_ = step.reason;
+            return false;
+        }
     }
     // ... then every output is read ...
     for (std::size_t j = 0; j < n_ && failedUnit == n_; ++j)
@@ -305,10 +312,10 @@ std::string ClosedLoop::jacobiStep(PlantParticipant &plant, double t, PlantStepR
     if (!owner_.logger_.messages.empty())
         log_.drain();
     if (failedUnit != n_)
-        return unitFailure(failedUnit, t);
+        return unitFailed(failedUnit, t);
     for (std::size_t j = 0; j < n_; ++j)
         plant.setGates(j, gates_[j]);
-    return "";
+    return true;
 }
 
 bool ClosedLoop::continueFrom(const LoopBranch &branch) {
@@ -410,15 +417,14 @@ ClosedLoopResult ClosedLoop::run(LoopBranch *branch, const std::vector<LoopObser
     const double h = plan_.step;
     const bool jacobi = plan_.coupling == Coupling::Jacobi;
     LoopControl control;
+    PlantStepResult step;
     for (std::int64_t &k = s.steps; k < plan_.stepCount && !control.stopped(); ++k) {
         if (branch != nullptr && !branch->kept() && k == branch->steps())
             keep(*branch);
         const double t = static_cast<double>(k) * h;
-        PlantStepResult step;
-        if (std::string problem = jacobi ? jacobiStep(plant, t, step) : sequentialStep(plant, t, step);
-            !problem.empty()) {
+        if (!(jacobi ? jacobiStep(plant, t, step) : sequentialStep(plant, t, step))) {
             result_.wallSeconds = wallSeconds();
-            return fail(std::move(problem));
+            return fail(std::move(failure_));
         }
         ++result_.stepsDone;
         const LoopPoint point{.stepsDone = result_.stepsDone, .plantStep = step, .plant = plant};

@@ -29,9 +29,11 @@ bool allFinite(const master::Inputs &m) {
 } // namespace
 
 void NativePlant::setGates(std::size_t converter, const master::Gates &gates) {
-    if (stoppedInside_)
+    if (stoppedInside_ || (holding_[converter] && held_[converter] == gates))
         return;
     plant_.hold(converter, gates);
+    held_[converter] = gates;
+    holding_[converter] = true;
     stale_ = true;
 }
 
@@ -44,10 +46,15 @@ void NativePlant::measure() {
     stale_ = false;
 }
 
-PlantStepResult NativePlant::doStep(double /*t*/, double h) {
+void NativePlant::doStep(double /*t*/, double h, PlantStepResult &result) {
     settle();
     const std::size_t n = plant_.converterCount();
-    const auto perStep = static_cast<std::int64_t>(std::llround(h / BASE_STEP));
+    if (h != step_) {
+        step_ = h;
+        perStep_ = static_cast<std::int64_t>(std::llround(h / BASE_STEP));
+    }
+    const std::int64_t perStep = perStep_;
+    result.status = PlantStepResult::Status::Ok;
     // Each converter's latest sample goes to its recorder once the next base
     // step is computed: the recorder's work then overlaps the integration,
     // whose arithmetic is one long chain of dependent operations. The last
@@ -68,18 +75,20 @@ PlantStepResult NativePlant::doStep(double /*t*/, double h) {
         // that one is an error of the plant, not a result. (The levels held
         // at the step's end do not change whether the state is finite.)
         for (std::size_t j = 0; j < n; ++j)
-            if (!allFinite(last ? plant_.measurements(j) : measured_[j]))
-                return {.status = PlantStepResult::Status::Failed,
-                        .reason = "the plant's state is no longer finite at t = " +
-                                  numberText(plant_.time(), 10) + " s: check the plant parameters",
-                        .lastSuccessfulTime = plant_.time()};
+            if (!allFinite(last ? plant_.measurements(j) : measured_[j])) {
+                result = {.status = PlantStepResult::Status::Failed,
+                          .reason = "the plant's state is no longer finite at t = " +
+                                    numberText(plant_.time(), 10) + " s: check the plant parameters",
+                          .lastSuccessfulTime = plant_.time()};
+                return;
+            }
         stale_ = last;
         stoppedInside_ = !last;
-        return {.status = PlantStepResult::Status::Terminated,
-                .reason = plant::divergence(plant_),
-                .lastSuccessfulTime = plant_.time()};
+        result = {.status = PlantStepResult::Status::Terminated,
+                  .reason = plant::divergence(plant_),
+                  .lastSuccessfulTime = plant_.time()};
+        return;
     }
-    return {};
 }
 
 void NativePlant::read(PlantSignals &signals) {

@@ -18,11 +18,12 @@ class NativePlant final : public PlantParticipant {
     // over branches); recorders may be null (no figures).
     NativePlant(plant::Plant &plant, std::vector<master::Inputs> &measured,
                 std::vector<plant::Sample> &pending, std::vector<plant::FiguresRecorder> *recorders)
-        : plant_(plant), measured_(measured), pending_(pending), recorders_(recorders) {}
+        : plant_(plant), measured_(measured), pending_(pending), recorders_(recorders),
+          held_(plant.converterCount()), holding_(plant.converterCount(), false) {}
 
     std::size_t converterCount() const override { return plant_.converterCount(); }
     void setGates(std::size_t converter, const master::Gates &gates) override;
-    PlantStepResult doStep(double t, double h) override;
+    void doStep(double t, double h, PlantStepResult &result) override;
     void readMeasurements(std::size_t converter, master::Inputs &measurements) override {
         settle();
         measurements = measured_[converter];
@@ -49,6 +50,14 @@ class NativePlant final : public PlantParticipant {
     std::vector<plant::Sample> &pending_;
     std::vector<plant::FiguresRecorder> *recorders_;
     bool stale_ = true;
+    double step_ = 0.0;        // [s] the last communication step
+    std::int64_t perStep_ = 0; // its base steps
+    // The gates each converter was last given: holding the same gates again
+    // changes nothing in the plant (after a step its levels are the held
+    // ones, and no leg changes directly), so they are held only when they
+    // change.
+    std::vector<master::Gates> held_;
+    std::vector<bool> holding_; // held_ is known
     // The plant stopped before the end of the step: the gates set for the
     // next step are not held, the outputs stay those of the stop.
     bool stoppedInside_ = false;

@@ -31,8 +31,10 @@ class PlantParticipant {
     // The gates converter j holds from now on; they take effect on the
     // outputs read afterwards and over the next step.
     virtual void setGates(std::size_t converter, const master::Gates &gates) = 0;
-    // Advances from t over h with the gates held.
-    virtual PlantStepResult doStep(double t, double h) = 0;
+    // Advances from t over h with the gates held. Sets result.status, and
+    // the reason and time only when the step does not end Ok (the loop keeps
+    // one result for every step, so an ordinary step touches no text).
+    virtual void doStep(double t, double h, PlantStepResult &result) = 0;
     // Converter j's seven measurements, the unit's inputs.
     virtual void readMeasurements(std::size_t converter, master::Inputs &measurements) = 0;
     // Every signal; signals.converters sized by the plant.
