@@ -52,11 +52,9 @@ TEST(Couplings, OnlyOnAWeakGridDoTheGatesSetAtAPointMoveItsMeasurements) {
         PlantStepResult step;
         plant.doStep(0.0, BASE_STEP, step);
         ASSERT_EQ(step.status, PlantStepResult::Status::Ok);
-        master::Inputs before{};
-        master::Inputs after{};
-        plant.readMeasurements(0, before);
+        const master::Inputs before = plant.measurements(0);
         plant.setGates(0, levelPlus);
-        plant.readMeasurements(0, after);
+        const master::Inputs after = plant.measurements(0);
         EXPECT_EQ(before == after, stiff) << scenario;
         for (std::size_t k = 3; k < 7; ++k) // the currents and the link do not move
             EXPECT_EQ(before[k], after[k]) << scenario;

@@ -169,9 +169,10 @@ class ClosedLoop {
     // gates.
     std::string startFromZero(PlantParticipant &plant);
     // One communication step from t in the plan's coupling; false with
-    // failure_ saying what failed.
-    bool sequentialStep(PlantParticipant &plant, double t, PlantStepResult &step);
-    bool jacobiStep(PlantParticipant &plant, double t, PlantStepResult &step);
+    // failure_ saying what failed. On the plant's own type, so that a final
+    // participant's calls are direct.
+    template <class Plant> bool sequentialStep(Plant &plant, double t, PlantStepResult &step);
+    template <class Plant> bool jacobiStep(Plant &plant, double t, PlantStepResult &step);
     bool unitFailed(std::size_t unit, double t);
     // The state of the branch taken over; false when this run's plant or
     // segments do not continue it, or a unit cannot take its FMU state.
@@ -215,7 +216,7 @@ std::string ClosedLoop::startFromZero(PlantParticipant &plant) {
     log_.drain();
 
     for (std::size_t j = 0; j < n_; ++j) {
-        plant.readMeasurements(j, inputs_[j]);
+        inputs_[j] = plant.measurements(j);
         if (!allFinite(inputs_[j]))
             return "the plant's measurements at t = 0 are not finite";
     }
@@ -251,16 +252,14 @@ bool ClosedLoop::unitFailed(std::size_t unit, double t) {
     return false;
 }
 
-bool ClosedLoop::sequentialStep(PlantParticipant &plant, double t, PlantStepResult &step) {
+template <class Plant> bool ClosedLoop::sequentialStep(Plant &plant, double t, PlantStepResult &step) {
     UnitSet &units = *owner_.units_;
     const double h = plan_.step;
     // Every unit's measurements, every unit's step, every unit's gates.
     std::size_t failedUnit = n_;
-    for (std::size_t j = 0; j < n_ && failedUnit == n_; ++j) {
-        plant.readMeasurements(j, inputs_[j]);
-        if (!units[j].setInputs(inputs_[j]))
+    for (std::size_t j = 0; j < n_ && failedUnit == n_; ++j)
+        if (!units[j].setInputs(plant.measurements(j)))
             failedUnit = j;
-    }
     for (std::size_t j = 0; j < n_ && failedUnit == n_; ++j)
         if (!units[j].doStep(t, h))
             failedUnit = j;
@@ -284,7 +283,7 @@ bool ClosedLoop::sequentialStep(PlantParticipant &plant, double t, PlantStepResu
     return true;
 }
 
-bool ClosedLoop::jacobiStep(PlantParticipant &plant, double t, PlantStepResult &step) {
+template <class Plant> bool ClosedLoop::jacobiStep(Plant &plant, double t, PlantStepResult &step) {
     UnitSet &units = *owner_.units_;
     const double h = plan_.step;
     // Every participant steps on the values of the last exchange ...
@@ -304,7 +303,7 @@ bool ClosedLoop::jacobiStep(PlantParticipant &plant, double t, PlantStepResult &
         if (!units[j].readGates(gates_[j]))
             failedUnit = j;
     for (std::size_t j = 0; j < n_; ++j)
-        plant.readMeasurements(j, inputs_[j]);
+        inputs_[j] = plant.measurements(j);
     // ... and then every input set.
     for (std::size_t j = 0; j < n_ && failedUnit == n_; ++j)
         if (!units[j].setInputs(inputs_[j]))

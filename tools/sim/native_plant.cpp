@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace kestrune::sim {
 
@@ -29,7 +30,9 @@ bool allFinite(const master::Inputs &m) {
 } // namespace
 
 void NativePlant::setGates(std::size_t converter, const master::Gates &gates) {
-    if (stoppedInside_ || (holding_[converter] && held_[converter] == gates))
+    // Compared bit for bit: equal bits hold equal levels.
+    if (stoppedInside_ ||
+        (holding_[converter] && std::memcmp(held_[converter].data(), gates.data(), sizeof gates) == 0))
         return;
     plant_.hold(converter, gates);
     held_[converter] = gates;

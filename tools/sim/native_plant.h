@@ -24,9 +24,9 @@ class NativePlant final : public PlantParticipant {
     std::size_t converterCount() const override { return plant_.converterCount(); }
     void setGates(std::size_t converter, const master::Gates &gates) override;
     void doStep(double t, double h, PlantStepResult &result) override;
-    void readMeasurements(std::size_t converter, master::Inputs &measurements) override {
+    const master::Inputs &measurements(std::size_t converter) override {
         settle();
-        measurements = measured_[converter];
+        return measured_[converter];
     }
     void read(PlantSignals &signals) override;
     double time() const override { return plant_.time(); }

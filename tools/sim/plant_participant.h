@@ -35,8 +35,9 @@ class PlantParticipant {
     // the reason and time only when the step does not end Ok (the loop keeps
     // one result for every step, so an ordinary step touches no text).
     virtual void doStep(double t, double h, PlantStepResult &result) = 0;
-    // Converter j's seven measurements, the unit's inputs.
-    virtual void readMeasurements(std::size_t converter, master::Inputs &measurements) = 0;
+    // Converter j's seven measurements, the unit's inputs, as the plant
+    // shows them now; valid until the plant's next call.
+    virtual const master::Inputs &measurements(std::size_t converter) = 0;
     // Every signal; signals.converters sized by the plant.
     virtual void read(PlantSignals &signals) = 0;
     virtual double time() const = 0;
