@@ -4,8 +4,9 @@
 #include "divergence.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
-#include <cstring>
+#include <cstdint>
 
 namespace kestrune::sim {
 
@@ -23,6 +24,15 @@ plant::Sample sampleOf(const plant::Plant &plant, std::size_t converter, const m
                          .step = plant.stepCount()};
 }
 
+// Whether two sets of gates are equal bit for bit (equal bits hold equal
+// levels), without a branch per gate.
+bool sameBits(const master::Gates &a, const master::Gates &b) {
+    std::uint64_t difference = 0;
+    for (std::size_t k = 0; k < a.size(); ++k)
+        difference |= std::bit_cast<std::uint64_t>(a[k]) ^ std::bit_cast<std::uint64_t>(b[k]);
+    return difference == 0;
+}
+
 bool allFinite(const master::Inputs &m) {
     return std::all_of(m.begin(), m.end(), [](double v) { return std::isfinite(v); });
 }
@@ -30,9 +40,7 @@ bool allFinite(const master::Inputs &m) {
 } // namespace
 
 void NativePlant::setGates(std::size_t converter, const master::Gates &gates) {
-    // Compared bit for bit: equal bits hold equal levels.
-    if (stoppedInside_ ||
-        (holding_[converter] && std::memcmp(held_[converter].data(), gates.data(), sizeof gates) == 0))
+    if (stoppedInside_ || (holding_[converter] && sameBits(held_[converter], gates)))
         return;
     plant_.hold(converter, gates);
     held_[converter] = gates;
