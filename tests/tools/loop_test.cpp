@@ -2,6 +2,7 @@
 // change, an observer that stops the loop, the pacing's report, and the
 // CSV's bytes against those of the loop before it was split into parts.
 #include "closed_loop.h"
+#include "figures_observer.h"
 #include "native_plant.h"
 #include "outputs.h"
 
@@ -58,6 +59,70 @@ TEST(Couplings, OnlyOnAWeakGridDoTheGatesSetAtAPointMoveItsMeasurements) {
         EXPECT_EQ(before == after, stiff) << scenario;
         for (std::size_t k = 3; k < 7; ++k) // the currents and the link do not move
             EXPECT_EQ(before[k], after[k]) << scenario;
+    }
+}
+
+// A plant that shows only communication points gives the figures the same
+// samples, from its signals, as the native plant hands them every base step.
+TEST(FiguresObserver, AtTheBaseStepTheSignalsGiveTheNativeFigures) {
+    const RunPlan plan = planOf({"--scenario", "weak_scr5", "--duration", "0.05"});
+    const std::vector<plant::PlantParameters> list = converterParameters(plan.scenario);
+    const auto makePlant = [&] {
+        return plant::Plant(plan.scenario.parameters, scenarioImpedance(plan.scenario),
+                            std::vector<plant::ConverterParameters>(list.begin(), list.end()),
+                            plantEvents(plan.scenario));
+    };
+    const auto makeRecorders = [&] {
+        return std::vector<plant::FiguresRecorder>(
+            1, plant::FiguresRecorder(segmentStarts(plan.scenario), plan.scenario.duration));
+    };
+    plant::Plant modelA = makePlant();
+    plant::Plant modelB = makePlant();
+    std::vector<plant::FiguresRecorder> fed = makeRecorders();
+    std::vector<plant::FiguresRecorder> observed = makeRecorders();
+    std::vector<master::Inputs> measuredA(1), measuredB(1);
+    std::vector<plant::Sample> pendingA(1), pendingB(1);
+    NativePlant a(modelA, measuredA, pendingA, &fed);
+    NativePlant b(modelB, measuredB, pendingB, nullptr);
+    FiguresObserver observer(observed);
+    // Each leg steps through +1, 0, -1 at a period of its own.
+    const auto gatesAt = [](std::int64_t k) {
+        constexpr double LEVELS[3][4] = {{1, 1, 0, 0}, {0, 1, 1, 0}, {0, 0, 1, 1}};
+        master::Gates gates{};
+        for (std::size_t leg = 0; leg < 3; ++leg)
+            for (std::size_t s = 0; s < 4; ++s)
+                gates[4 * leg + s] = LEVELS[(k / (7 + 3 * static_cast<std::int64_t>(leg))) % 3][s];
+        return gates;
+    };
+    a.setGates(0, gatesAt(0));
+    b.setGates(0, gatesAt(0));
+    observer.started(b);
+    LoopControl control;
+    for (std::int64_t k = 0; k < plan.stepCount && !control.stopped(); ++k) {
+        PlantStepResult stepA, stepB;
+        a.doStep(static_cast<double>(k) * BASE_STEP, BASE_STEP, stepA);
+        b.doStep(static_cast<double>(k) * BASE_STEP, BASE_STEP, stepB);
+        ASSERT_EQ(stepA.status, stepB.status);
+        a.setGates(0, gatesAt(k + 1));
+        b.setGates(0, gatesAt(k + 1));
+        observer.communicationPoint(LoopPoint{.stepsDone = k + 1, .plantStep = stepB, .plant = b}, control);
+        if (stepA.status != PlantStepResult::Status::Ok)
+            break;
+    }
+    a.finish();
+    const std::vector<plant::SegmentFigures> x = fed[0].figures();
+    const std::vector<plant::SegmentFigures> y = observed[0].figures();
+    ASSERT_EQ(x.size(), y.size());
+    EXPECT_GT(x.back().end, 0.01) << "too short a run to compare";
+    for (std::size_t s = 0; s < x.size(); ++s) {
+        EXPECT_EQ(x[s].end, y[s].end);
+        EXPECT_EQ(x[s].vdcMin, y[s].vdcMin);
+        EXPECT_EQ(x[s].vdcMax, y[s].vdcMax);
+        EXPECT_EQ(x[s].steadyRmsPu, y[s].steadyRmsPu);
+        EXPECT_EQ(x[s].thd, y[s].thd);
+        EXPECT_EQ(x[s].pccFundamentalPu, y[s].pccFundamentalPu);
+        EXPECT_EQ(x[s].illegalPatterns, y[s].illegalPatterns);
+        EXPECT_EQ(x[s].directChanges, y[s].directChanges);
     }
 }
 
