@@ -25,12 +25,13 @@ plant::Sample sampleOf(const plant::Plant &plant, std::size_t converter, const m
 }
 
 // Whether two sets of gates are equal bit for bit (equal bits hold equal
-// levels), without a branch per gate.
+// levels). Gate by gate, in eight-byte loads: the unit has just written the
+// gates that way, and wider loads across its stores would wait for them.
 bool sameBits(const master::Gates &a, const master::Gates &b) {
-    std::uint64_t difference = 0;
     for (std::size_t k = 0; k < a.size(); ++k)
-        difference |= std::bit_cast<std::uint64_t>(a[k]) ^ std::bit_cast<std::uint64_t>(b[k]);
-    return difference == 0;
+        if (std::bit_cast<std::uint64_t>(a[k]) != std::bit_cast<std::uint64_t>(b[k]))
+            return false;
+    return true;
 }
 
 bool allFinite(const master::Inputs &m) {
@@ -44,7 +45,7 @@ void NativePlant::setGates(std::size_t converter, const master::Gates &gates) {
         return;
     plant_.hold(converter, gates);
     held_[converter] = gates;
-    holding_[converter] = true;
+    holding_[converter] = 1;
     stale_ = true;
 }
 

@@ -19,7 +19,7 @@ class NativePlant final : public PlantParticipant {
     NativePlant(plant::Plant &plant, std::vector<master::Inputs> &measured,
                 std::vector<plant::Sample> &pending, std::vector<plant::FiguresRecorder> *recorders)
         : plant_(plant), measured_(measured), pending_(pending), recorders_(recorders),
-          held_(plant.converterCount()), holding_(plant.converterCount(), false) {}
+          held_(plant.converterCount()), holding_(plant.converterCount(), 0) {}
 
     std::size_t converterCount() const override { return plant_.converterCount(); }
     void setGates(std::size_t converter, const master::Gates &gates) override;
@@ -57,7 +57,7 @@ class NativePlant final : public PlantParticipant {
     // ones, and no leg changes directly), so they are held only when they
     // change.
     std::vector<master::Gates> held_;
-    std::vector<bool> holding_; // held_ is known
+    std::vector<char> holding_; // held_ is known (not vector<bool>: no bit twiddling per step)
     // The plant stopped before the end of the step: the gates set for the
     // next step are not held, the outputs stay those of the stop.
     bool stoppedInside_ = false;
