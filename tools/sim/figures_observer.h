@@ -5,7 +5,7 @@
 #pragma once
 
 #include "analysis/figures.h"
-#include "loop_observers.h"
+#include "loop_observer.h"
 
 #include <vector>
 

@@ -5,7 +5,7 @@
 // ends late counts the steps that finished after theirs.
 #pragma once
 
-#include "loop_observers.h"
+#include "loop_observer.h"
 
 #include <chrono>
 #include <cstdint>
