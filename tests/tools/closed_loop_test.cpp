@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 // Keeps the DC voltage of the last row.
 class LastRow : public RowSink {
   public:
-    void row(const plant::Plant &plant) override { vdc = plant.state().vdc; }
+    void row(const PlantSignals &signals) override { vdc = signals.converters[0].vdc(); }
     double vdc = 0.0;
 };
 
@@ -338,7 +338,7 @@ TEST(ClosedLoop, APlantThatBlowsUpStopsTheRunAtTheFirstStateOutOfBounds) {
 // at the end of that step.
 class LevelRows : public RowSink {
   public:
-    void row(const plant::Plant &plant) override { levels[plant.stepCount()] = plant.levels(); }
+    void row(const PlantSignals &signals) override { levels[signals.step] = signals.converters[0].levels; }
     std::map<std::int64_t, std::array<int, 3>> levels;
 };
 

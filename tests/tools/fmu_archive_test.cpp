@@ -409,7 +409,7 @@ std::string permutedDescription(const std::string &xml) {
 // Keeps the DC-link voltage of every row.
 class LinkVoltages : public RowSink {
   public:
-    void row(const plant::Plant &plant) override { vdc.push_back(plant.state().vdc); }
+    void row(const PlantSignals &signals) override { vdc.push_back(signals.converters[0].vdc()); }
     std::vector<double> vdc;
 };
 

@@ -82,6 +82,66 @@ TEST(SimOptions, ScheduledInterfaceDefaultsToItsOwnArchive) {
     }
 }
 
+// The loop's options: the coupling, the plant and the pacing, each carried
+// into the plan; a bare --real-time paces at real time and leaves a
+// following option or archive alone.
+TEST(SimOptions, CouplingPlantAndPacing) {
+    struct Case {
+        std::vector<std::string_view> args;
+        Coupling coupling;
+        bool plantFmu;
+        const char *plantPath;
+        double realTime;
+        const char *fmu;
+    };
+    const Case cases[] = {
+        {{}, Coupling::Sequential, false, "", 0.0, "/default/unit.fmu"},
+        {{"--coupling", "jacobi"}, Coupling::Jacobi, false, "", 0.0, "/default/unit.fmu"},
+        {{"--coupling=jacobi", "--coupling", "sequential"},
+         Coupling::Sequential,
+         false,
+         "",
+         0.0,
+         "/default/unit.fmu"},
+        {{"--plant", "fmu"}, Coupling::Sequential, true, "", 0.0, "/default/unit.fmu"},
+        {{"--plant=p/Plant.fmu", "--plant", "native"},
+         Coupling::Sequential,
+         false,
+         "",
+         0.0,
+         "/default/unit.fmu"},
+        {{"--plant", "p/Plant.fmu"}, Coupling::Sequential, true, "p/Plant.fmu", 0.0, "/default/unit.fmu"},
+        {{"--real-time"}, Coupling::Sequential, false, "", 1.0, "/default/unit.fmu"},
+        {{"--real-time", "0.5"}, Coupling::Sequential, false, "", 0.5, "/default/unit.fmu"},
+        {{"--real-time=2"}, Coupling::Sequential, false, "", 2.0, "/default/unit.fmu"},
+        {{"--real-time", "--coupling", "jacobi"}, Coupling::Jacobi, false, "", 1.0, "/default/unit.fmu"},
+        {{"--real-time", "x.fmu"}, Coupling::Sequential, false, "", 1.0, "x.fmu"},
+    };
+    for (const Case &c : cases) {
+        const ParseResult result = parse(c.args);
+        ASSERT_EQ(result.action, Action::Run) << result.error;
+        RunPlan plan;
+        ASSERT_EQ(planRun(result.options, scenarioWithLoadStep(), plan), "");
+        EXPECT_EQ(plan.coupling, c.coupling) << c.args.size();
+        EXPECT_EQ(plan.plant.fmu, c.plantFmu);
+        EXPECT_EQ(plan.plant.plantFmu, c.plantPath);
+        EXPECT_EQ(plan.realTime, c.realTime);
+        EXPECT_EQ(result.options.fmu, c.fmu);
+    }
+    const std::pair<std::vector<std::string_view>, const char *> bad[] = {
+        {{"--coupling", "gauss"}, "--coupling is sequential or jacobi, not 'gauss'"},
+        {{"--plant", "plant.so"}, "--plant is native, fmu or the path of a plant .fmu, not 'plant.so'"},
+        {{"--real-time=0"}, "--real-time expects a factor of real time above 0 (0.5 is half speed), not '0'"},
+        {{"--real-time", "-1"},
+         "--real-time expects a factor of real time above 0 (0.5 is half speed), not '-1'"},
+    };
+    for (const auto &[args, error] : bad) {
+        const ParseResult result = parse(args);
+        EXPECT_EQ(result.action, Action::Error);
+        EXPECT_EQ(result.error, error);
+    }
+}
+
 TEST(SimOptions, StepMustBeWholeBaseSteps) {
     expectError({"--step", "7.5e-6"}, "1.5 base steps");
     expectError({"--step", "1e-6"}, "whole number");

@@ -18,11 +18,11 @@ class RunSinks : public sim::RowSink {
   public:
     RunSinks(sweep::SwingWatch &swing, CriteriaWatch &criteria, sim::CsvRows *csv)
         : swing_(swing), criteria_(criteria), csv_(csv) {}
-    void row(const plant::Plant &plant) override {
-        swing_.row(plant);
-        criteria_.row(plant);
-        if (csv_ != nullptr && plant.stepCount() % CSV_EVERY == 0)
-            csv_->row(plant);
+    void row(const sim::PlantSignals &signals) override {
+        swing_.row(signals);
+        criteria_.row(signals);
+        if (csv_ != nullptr && signals.step % CSV_EVERY == 0)
+            csv_->row(signals);
     }
 
   private:

@@ -25,32 +25,31 @@ CriteriaWatch::CriteriaWatch(double eventStart, double eventEnd, double duration
     : startStep_(plant::stepIndexAtOrAfter(eventStart)), endStep_(plant::stepIndexAtOrAfter(eventEnd)),
       lastStep_(std::llround(duration / kestrune::BASE_STEP)) {}
 
-void CriteriaWatch::row(const plant::Plant &plant) {
-    const std::int64_t step = plant.stepCount();
+void CriteriaWatch::row(const sim::PlantSignals &signals) {
+    const std::int64_t step = signals.step;
     if (step < startStep_)
         return;
-    lastTime_ = plant.time();
+    lastTime_ = signals.time;
     bool inside = true;
-    for (std::size_t j = 0; j < plant.converterCount(); ++j) {
-        const plant::PlantState &x = plant.state(j);
-        for (const double i : x.current)
+    for (const sim::ConverterSignals &x : signals.converters) {
+        for (const double i : x.current())
             peakCurrent_ = std::max(peakCurrent_, std::abs(i));
         // The event's own span: its last step is the one before its end
         // takes effect.
         if (step < endStep_) {
             if (!inEvent_) {
-                linkMin_ = linkMax_ = x.vdc;
+                linkMin_ = linkMax_ = x.vdc();
                 inEvent_ = true;
             }
-            linkMin_ = std::min(linkMin_, x.vdc);
-            linkMax_ = std::max(linkMax_, x.vdc);
+            linkMin_ = std::min(linkMin_, x.vdc());
+            linkMax_ = std::max(linkMax_, x.vdc());
         }
-        inside = inside && x.vdc >= BAND_LOW && x.vdc <= BAND_HIGH;
+        inside = inside && x.vdc() >= BAND_LOW && x.vdc() <= BAND_HIGH;
     }
     if (step >= endStep_) {
         endsInside_ = inside;
         if (!inside)
-            lastOutside_ = plant.time();
+            lastOutside_ = signals.time;
     }
 }
 
@@ -101,12 +100,11 @@ std::vector<Judged> judgeCriteria(const Criteria &c, const Measurements &m) {
          reached(c.peakCurrentPu.has_value(), c.peakCurrentPu && m.peakCurrentPu <= *c.peakCurrentPu),
          c.peakCurrentPu ? "<= " + numberText(*c.peakCurrentPu, 6) : ""});
     const bool inBand = c.linkBand && m.linkMin >= (*c.linkBand)[0] && m.linkMax <= (*c.linkBand)[1];
-    judged.push_back({"link_band", "link during the event [V]",
-                      m.reached ? fixed(m.linkMin, 1) + "-" + fixed(m.linkMax, 1) : "-",
-                      reached(c.linkBand.has_value(), inBand),
-                      c.linkBand
-                          ? numberText((*c.linkBand)[0], 6) + "-" + numberText((*c.linkBand)[1], 6)
-                          : ""});
+    judged.push_back(
+        {"link_band", "link during the event [V]",
+         m.reached ? fixed(m.linkMin, 1) + "-" + fixed(m.linkMax, 1) : "-",
+         reached(c.linkBand.has_value(), inBand),
+         c.linkBand ? numberText((*c.linkBand)[0], 6) + "-" + numberText((*c.linkBand)[1], 6) : ""});
     // A link that ends the run outside the band has not recovered, however
     // long the run.
     Mark recovery = Mark::Off;

@@ -45,7 +45,7 @@ struct Measurements {
 class CriteriaWatch : public sim::RowSink {
   public:
     CriteriaWatch(double eventStart, double eventEnd, double duration);
-    void row(const plant::Plant &plant) override;
+    void row(const sim::PlantSignals &signals) override;
     // The measurements, with the run's counters and stop.
     Measurements measurements(const sim::ClosedLoopResult &result) const;
 

@@ -2,7 +2,7 @@
 #include "common/number_text.h"
 
 #include "master/recording_logger.h"
-#include "plant/divergence.h"
+#include "native_plant.h"
 #include "unit_driver.h"
 
 #include <utility>
@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <optional>
 
 namespace kestrune::sim {
 
@@ -25,9 +26,6 @@ double threadSeconds() {
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
 }
-
-// How many communication steps pass between looks at the wall clock.
-constexpr std::int64_t CLOCK_CHECK_STEPS = 2048;
 
 // Prints the warnings and errors the unit logged since the last call (when
 // they are not echoed already), keeps their text for the result and forgets
@@ -74,19 +72,7 @@ class LogDrain {
     bool named_ = false;
 };
 
-plant::Sample sampleOf(const plant::Plant &plant, std::size_t converter, const std::array<double, 7> &m) {
-    return plant::Sample{.time = plant.time(),
-                         .e = {m[0], m[1], m[2]},
-                         .i = {m[3], m[4], m[5]},
-                         .vdc = m[6],
-                         .gridFrequency = plant.gridFrequency(),
-                         .illegalPatterns = plant.illegalPatterns(converter),
-                         .directChanges = plant.directChanges(converter),
-                         .sourceA = plant.gridVoltages()[0],
-                         .step = plant.stepCount()};
-}
-
-bool allFinite(const std::array<double, 7> &m) {
+bool allFinite(const master::Inputs &m) {
     return std::all_of(m.begin(), m.end(), [](double v) { return std::isfinite(v); });
 }
 
@@ -115,7 +101,7 @@ namespace detail {
 struct LoopState {
     plant::Plant plant;
     std::vector<plant::FiguresRecorder> recorders;
-    std::vector<std::array<double, 7>> measured;
+    std::vector<master::Inputs> measured;
     std::vector<plant::Sample> pending; // each converter's latest sample, not yet recorded
     std::int64_t untilRow = 0;
     std::int64_t steps = 0; // communication steps done
@@ -153,7 +139,7 @@ class ClosedLoop {
           verbose_(verbose), rows_(rows), progress_(progress),
           log_(units.logger_, verbose, err, result_.unitMessages) {}
 
-    ClosedLoopResult run(LoopBranch *branch);
+    ClosedLoopResult run(LoopBranch *branch, const std::vector<LoopObserver *> &extra);
 
   private:
     ClosedLoopResult fail(std::string message) {
@@ -172,15 +158,22 @@ class ClosedLoop {
                                                     plantEvents(scenario_)),
                               .recorders = std::vector<plant::FiguresRecorder>(
                                   n_, plant::FiguresRecorder(segmentStarts(scenario_), scenario_.duration)),
-                              .measured = std::vector<std::array<double, 7>>(n_),
+                              .measured = std::vector<master::Inputs>(n_),
                               .pending = std::vector<plant::Sample>(n_),
                               .untilRow = 0,
                               .steps = 0,
                               .unitMessages = {},
                               .errorsSeen = false});
     }
-    // The units made or reset and initialized, the plant's first samples.
-    std::string startFromZero();
+    // The units made or reset and initialized, the plant holding its first
+    // gates.
+    std::string startFromZero(PlantParticipant &plant);
+    // One communication step from t in the plan's coupling; false with
+    // failure_ saying what failed. On the plant's own type, so that a final
+    // participant's calls are direct.
+    template <class Plant> bool sequentialStep(Plant &plant, double t, PlantStepResult &step);
+    template <class Plant> bool jacobiStep(Plant &plant, double t, PlantStepResult &step);
+    bool unitFailed(std::size_t unit, double t);
     // The state of the branch taken over; false when this run's plant or
     // segments do not continue it, or a unit cannot take its FMU state.
     bool continueFrom(const LoopBranch &branch);
@@ -197,11 +190,13 @@ class ClosedLoop {
     LogDrain log_;
     std::unique_ptr<detail::LoopState> state_;
     Clock::time_point wallStart_;
+    std::vector<master::Inputs> inputs_; // the units' inputs at this exchange
+    std::vector<master::Gates> gates_;   // the plant's
+    std::string failure_;
 };
 
-std::string ClosedLoop::startFromZero() {
+std::string ClosedLoop::startFromZero(PlantParticipant &plant) {
     UnitSet &units = *owner_.units_;
-    detail::LoopState &s = *state_;
     // Units of an earlier run are reset; any that cannot be are made afresh.
     for (std::size_t j = 0; j < n_; ++j) {
         if (owner_.instantiated_ && owner_.verbose_ == verbose_) {
@@ -221,38 +216,105 @@ std::string ClosedLoop::startFromZero() {
     log_.drain();
 
     for (std::size_t j = 0; j < n_; ++j) {
-        s.measured[j] = s.plant.measurements(j);
-        if (!allFinite(s.measured[j]))
+        inputs_[j] = plant.measurements(j);
+        if (!allFinite(inputs_[j]))
             return "the plant's measurements at t = 0 are not finite";
     }
-    std::vector<master::Gates> gates(n_);
+    const bool jacobi = plan_.coupling == Coupling::Jacobi;
     for (std::size_t j = 0; j < n_; ++j) {
-        const master::Inputs initial = s.measured[j];
+        // Jacobi: every input holds its start value, 0, until the first
+        // exchange: the units start on zero measurements, the plant holds
+        // zero gates over the first step.
+        const master::Inputs initial = jacobi ? master::Inputs{} : inputs_[j];
         if (!units[j].initialize(initial)) {
             log_.drain();
             return units[j].failure();
         }
-        if (!units[j].readGates(gates[j])) {
+        gates_[j] = master::Gates{};
+        if (!jacobi && !units[j].readGates(gates_[j])) {
             log_.drain();
             return "reading the gates after initialization: " + units[j].failure();
         }
     }
     log_.drain();
-    // The samples at t = 0 with the levels every converter holds over the
-    // first step, as the units will measure at the first step.
+    // Sequential: every converter holds the levels of the units' first gates
+    // over the first step, and the units measure them at its end.
     for (std::size_t j = 0; j < n_; ++j)
-        s.plant.hold(j, gates[j]);
-    // Each converter's latest sample goes to its recorder once the next base
-    // step is computed: the recorder's work then overlaps the integration,
-    // whose arithmetic is one long chain of dependent operations.
-    for (std::size_t j = 0; j < n_; ++j) {
-        s.measured[j] = s.plant.measurements(j);
-        s.pending[j] = sampleOf(s.plant, j, s.measured[j]);
-    }
-    if (rows_ != nullptr)
-        rows_->row(s.plant);
-    s.untilRow = plan_.stepsPerRow;
+        plant.setGates(j, gates_[j]);
     return "";
+}
+
+bool ClosedLoop::unitFailed(std::size_t unit, double t) {
+    failure_ = (*owner_.units_)[unit].failure() +
+               (n_ == 1 ? "" : " (converter " + std::to_string(unit) + ")") +
+               " in the communication step from t = " + numberText(t, 10) + " s, after " +
+               std::to_string(result_.stepsDone) + " steps";
+    return false;
+}
+
+template <class Plant> bool ClosedLoop::sequentialStep(Plant &plant, double t, PlantStepResult &step) {
+    UnitSet &units = *owner_.units_;
+    const double h = plan_.step;
+    // Every unit's measurements, every unit's step, every unit's gates.
+    std::size_t failedUnit = n_;
+    for (std::size_t j = 0; j < n_ && failedUnit == n_; ++j)
+        if (!units[j].setInputs(plant.measurements(j)))
+            failedUnit = j;
+    for (std::size_t j = 0; j < n_ && failedUnit == n_; ++j)
+        if (!units[j].doStep(t, h))
+            failedUnit = j;
+    for (std::size_t j = 0; j < n_ && failedUnit == n_; ++j)
+        if (!units[j].readGates(gates_[j]))
+            failedUnit = j;
+    if (!owner_.logger_.messages.empty())
+        log_.drain();
+    if (failedUnit != n_)
+        return unitFailed(failedUnit, t);
+    // The plant advances over the step with the gates read one step earlier;
+    // at its end each converter holds the gates just read, which enter the
+    // PCC voltage there.
+    plant.doStep(t, h, step);
+    if (step.status == PlantStepResult::Status::Failed) {
+        failure_ = step.reason;
+        return false;
+    }
+    for (std::size_t j = 0; j < n_; ++j)
+        plant.setGates(j, gates_[j]);
+    return true;
+}
+
+template <class Plant> bool ClosedLoop::jacobiStep(Plant &plant, double t, PlantStepResult &step) {
+    UnitSet &units = *owner_.units_;
+    const double h = plan_.step;
+    // Every participant steps on the values of the last exchange ...
+    std::size_t failedUnit = n_;
+    for (std::size_t j = 0; j < n_ && failedUnit == n_; ++j)
+        if (!units[j].doStep(t, h))
+            failedUnit = j;
+    if (failedUnit == n_) {
+        plant.doStep(t, h, step);
+        if (step.status == PlantStepResult::Status::Failed) {
+            failure_ = step.reason;
+            return false;
+        }
+    }
+    // ... then every output is read ...
+    for (std::size_t j = 0; j < n_ && failedUnit == n_; ++j)
+        if (!units[j].readGates(gates_[j]))
+            failedUnit = j;
+    for (std::size_t j = 0; j < n_; ++j)
+        inputs_[j] = plant.measurements(j);
+    // ... and then every input set.
+    for (std::size_t j = 0; j < n_ && failedUnit == n_; ++j)
+        if (!units[j].setInputs(inputs_[j]))
+            failedUnit = j;
+    if (!owner_.logger_.messages.empty())
+        log_.drain();
+    if (failedUnit != n_)
+        return unitFailed(failedUnit, t);
+    for (std::size_t j = 0; j < n_; ++j)
+        plant.setGates(j, gates_[j]);
+    return true;
 }
 
 bool ClosedLoop::continueFrom(const LoopBranch &branch) {
@@ -297,7 +359,9 @@ void ClosedLoop::keep(LoopBranch &branch) {
         branch.onKeep();
 }
 
-ClosedLoopResult ClosedLoop::run(LoopBranch *branch) {
+ClosedLoopResult ClosedLoop::run(LoopBranch *branch, const std::vector<LoopObserver *> &extra) {
+    if (plan_.plant.fmu)
+        return fail("the plant FMU is not available in this build");
     owner_.logger_.setEcho(verbose_);
     // The unit logs two info messages per fmi2DoStep; unless they are shown,
     // the logger drops them before formatting.
@@ -309,6 +373,8 @@ ClosedLoopResult ClosedLoop::run(LoopBranch *branch) {
 
     freshState();
     UnitSet &units = *owner_.units_;
+    inputs_.assign(n_, master::Inputs{});
+    gates_.assign(n_, master::Gates{});
 
     wallStart_ = Clock::now();
     const double cpuStart = threadSeconds();
@@ -320,94 +386,73 @@ ClosedLoopResult ClosedLoop::run(LoopBranch *branch) {
         branch->state_.reset();
         branch = nullptr;
     }
+    detail::LoopState &s = *state_;
+    NativePlant plant(s.plant, s.measured, s.pending, &s.recorders);
     if (branch == nullptr || !branch->kept()) {
-        if (std::string problem = startFromZero(); !problem.empty())
+        if (std::string problem = startFromZero(plant); !problem.empty())
             return fail(problem);
     }
 
-    detail::LoopState &s = *state_;
+    // The run's own observers first, then the caller's.
+    DivergenceWatch divergence;
+    std::vector<LoopObserver *> observers{&divergence};
+    std::optional<RowObserver> rows;
+    if (rows_ != nullptr)
+        observers.push_back(&rows.emplace(*rows_, plan_.stepsPerRow, s.untilRow));
+    std::optional<ProgressObserver> progress;
+    if (progress_ != nullptr)
+        observers.push_back(&progress.emplace(*progress_, scenario_.duration, wallStart_));
+    std::optional<RealTimePacing> pacing;
+    if (plan_.realTime > 0.0)
+        observers.push_back(&pacing.emplace(plan_.realTime, plan_.step, s.steps));
+    observers.insert(observers.end(), extra.begin(), extra.end());
+    if (s.steps == 0) {
+        for (LoopObserver *observer : observers)
+            observer->started(plant);
+    } else if (pacing) {
+        pacing->started(plant);
+    }
+
     const double h = plan_.step;
-    const std::int32_t perStep = plan_.baseStepsPerStep;
-    std::vector<master::Gates> next(n_);
-    for (std::int64_t &k = s.steps; k < plan_.stepCount && !result_.stopped; ++k) {
+    const bool jacobi = plan_.coupling == Coupling::Jacobi;
+    LoopControl control;
+    PlantStepResult step;
+    for (std::int64_t &k = s.steps; k < plan_.stepCount && !control.stopped(); ++k) {
         if (branch != nullptr && !branch->kept() && k == branch->steps())
             keep(*branch);
         const double t = static_cast<double>(k) * h;
-        // Every unit's measurements, every unit's step, every unit's gates.
-        std::size_t failedUnit = n_;
-        for (std::size_t j = 0; j < n_ && failedUnit == n_; ++j)
-            if (!units[j].setInputs(s.measured[j]))
-                failedUnit = j;
-        for (std::size_t j = 0; j < n_ && failedUnit == n_; ++j)
-            if (!units[j].doStep(t, h))
-                failedUnit = j;
-        for (std::size_t j = 0; j < n_ && failedUnit == n_; ++j)
-            if (!units[j].readGates(next[j]))
-                failedUnit = j;
-        if (!owner_.logger_.messages.empty())
-            log_.drain();
-        if (failedUnit != n_) {
+        if (!(jacobi ? jacobiStep(plant, t, step) : sequentialStep(plant, t, step))) {
             result_.wallSeconds = wallSeconds();
-            return fail(units[failedUnit].failure() +
-                        (n_ == 1 ? "" : " (converter " + std::to_string(failedUnit) + ")") +
-                        " in the communication step from t = " + numberText(t, 10) + " s, after " +
-                        std::to_string(result_.stepsDone) + " steps");
-        }
-
-        // The plant advances over the step with the gates read one step
-        // earlier, held for every base step of it; at its end each converter
-        // holds the gates just read, which enter the PCC voltage there.
-        for (std::int32_t i = 0; i < perStep; ++i) {
-            s.plant.step();
-            for (std::size_t j = 0; j < n_; ++j)
-                s.recorders[j].add(s.pending[j]);
-            if (i + 1 == perStep)
-                for (std::size_t j = 0; j < n_; ++j)
-                    s.plant.hold(j, next[j]);
-            for (std::size_t j = 0; j < n_; ++j) {
-                s.measured[j] = s.plant.measurements(j);
-                s.pending[j] = sampleOf(s.plant, j, s.measured[j]);
-            }
-            // A state that is no longer a number counts as diverged too, but
-            // that one is an error of the plant, not a result.
-            if (s.plant.diverged()) {
-                for (std::size_t j = 0; j < n_; ++j) {
-                    if (!allFinite(s.measured[j])) {
-                        result_.wallSeconds = wallSeconds();
-                        return fail("the plant's state is no longer finite at t = " +
-                                    numberText(s.plant.time(), 10) + " s: check the plant parameters");
-                    }
-                }
-                result_.stopped = true;
-                result_.stopTime = s.plant.time();
-                result_.stopReason = plant::divergence(s.plant);
-                break;
-            }
+            return fail(std::move(failure_));
         }
         ++result_.stepsDone;
-        if (--s.untilRow == 0 || result_.stopped) {
-            s.untilRow = plan_.stepsPerRow;
-            if (rows_ != nullptr)
-                rows_->row(s.plant);
-        }
-        if (progress_ != nullptr && result_.stepsDone % CLOCK_CHECK_STEPS == 0)
-            progress_->progress(s.plant.time(), scenario_.duration, wallSeconds());
+        const LoopPoint point{.stepsDone = result_.stepsDone, .plantStep = step, .plant = plant};
+        for (LoopObserver *observer : observers)
+            observer->communicationPoint(point, control);
     }
-    for (std::size_t j = 0; j < n_; ++j)
-        s.recorders[j].add(s.pending[j]);
+    for (LoopObserver *observer : observers)
+        observer->finished(plant, control);
+    plant.finish();
     result_.wallSeconds = wallSeconds();
     result_.cpuSeconds = threadSeconds() - cpuStart;
+    if (control.stopped()) {
+        result_.stopped = true;
+        result_.stopTime = control.time();
+        result_.stopReason = control.reason();
+    }
+    if (pacing)
+        result_.pacing = pacing->report();
 
     result_.unitTime = units[0].readTime();
     for (std::size_t j = 0; j < n_; ++j)
         units[j].terminateKeeping();
     log_.drain();
 
-    result_.simulated = s.plant.time();
+    result_.simulated = plant.time();
     for (std::size_t j = 0; j < n_; ++j) {
         result_.converterFigures.push_back(s.recorders[j].figures());
-        result_.illegalPatterns += s.plant.illegalPatterns(j);
-        result_.directChanges += s.plant.directChanges(j);
+        result_.illegalPatterns += plant.illegalPatterns(j);
+        result_.directChanges += plant.directChanges(j);
     }
     result_.figures = result_.converterFigures.front();
     if (log_.errorsSeen())
@@ -417,14 +462,16 @@ ClosedLoopResult ClosedLoop::run(LoopBranch *branch) {
 }
 
 ClosedLoopResult runClosedLoop(LoopUnits &units, const RunPlan &plan, bool verbose, RowSink *rows,
-                               ProgressSink *progress, std::ostream &err, LoopBranch *branch) {
-    return ClosedLoop(units, plan, verbose, rows, progress, err).run(branch);
+                               ProgressSink *progress, std::ostream &err, LoopBranch *branch,
+                               const std::vector<LoopObserver *> &observers) {
+    return ClosedLoop(units, plan, verbose, rows, progress, err).run(branch, observers);
 }
 
 ClosedLoopResult runClosedLoop(const std::string &fmuPath, const RunPlan &plan, bool verbose, RowSink *rows,
-                               ProgressSink *progress, std::ostream &err) {
+                               ProgressSink *progress, std::ostream &err,
+                               const std::vector<LoopObserver *> &observers) {
     LoopUnits units(fmuPath);
-    return runClosedLoop(units, plan, verbose, rows, progress, err);
+    return runClosedLoop(units, plan, verbose, rows, progress, err, nullptr, observers);
 }
 
 } // namespace kestrune::sim

@@ -1,10 +1,14 @@
-// The closed loop: the packed unit, driven through the fmi2 functions only,
-// against the plant, with the co-simulation convention of the runner.
+// The closed loop: participants (each converter's unit, driven through its
+// FMI functions only, and the plant) stepped at fixed communication steps in
+// the plan's coupling, watched by observers (the figures, the rows, the
+// progress, the divergence watch, the pacing), any of which can stop it.
 #pragma once
 
+#include "analysis/figures.h"
+#include "loop_observers.h"
 #include "master/recording_logger.h"
 #include "options.h"
-#include "plant/figures.h"
+#include "pacing.h"
 #include "plant/plant.h"
 
 #include <cstdint>
@@ -15,20 +19,6 @@
 #include <vector>
 
 namespace kestrune::sim {
-
-// Receives the plant at t = 0 and after every output interval.
-class RowSink {
-  public:
-    virtual ~RowSink() = default;
-    virtual void row(const plant::Plant &plant) = 0;
-};
-
-// Told now and then how far the run is; wallSeconds since the loop began.
-class ProgressSink {
-  public:
-    virtual ~ProgressSink() = default;
-    virtual void progress(double simulated, double duration, double wallSeconds) = 0;
-};
 
 struct ClosedLoopResult {
     bool ok = false;
@@ -46,11 +36,13 @@ struct ClosedLoopResult {
     std::vector<std::string> unitMessages; // warnings and errors the units logged
     // A run that diverged (a current above 10 pu, a link outside 50-1500 V)
     // stops there and is still ok: the figures cover the time up to the stop.
+    // So does a run an observer stopped.
     bool stopped = false;
     double stopTime = 0.0;  // [s]
     std::string stopReason; // one line
     // The communication steps taken over from a branch (0: run from zero).
     std::int64_t continuedAt = 0;
+    PacingReport pacing; // with --real-time
 };
 
 class UnitSet;
@@ -110,15 +102,19 @@ class LoopBranch {
 
 // Runs the plan against the unit in fmuPath. Unit warnings and errors are
 // printed to err as they come (every message with verbose).
+// observers: watch the loop after the run's own (divergence, figures, rows,
+// progress, pacing), in their order.
 ClosedLoopResult runClosedLoop(const std::string &fmuPath, const RunPlan &plan, bool verbose, RowSink *rows,
-                               ProgressSink *progress, std::ostream &err);
+                               ProgressSink *progress, std::ostream &err,
+                               const std::vector<LoopObserver *> &observers = {});
 // The same on units kept from run to run. With a branch not yet kept, the
 // run keeps its state there; with a kept one (of the same units), it
 // continues from there: the plan's plant parameters must then be the
 // branch's, and its events and segments those of the branch up to it.
 // A run that cannot continue from the branch runs from zero.
 ClosedLoopResult runClosedLoop(LoopUnits &units, const RunPlan &plan, bool verbose, RowSink *rows,
-                               ProgressSink *progress, std::ostream &err, LoopBranch *branch = nullptr);
+                               ProgressSink *progress, std::ostream &err, LoopBranch *branch = nullptr,
+                               const std::vector<LoopObserver *> &observers = {});
 
 // The times at which segments after the first begin: an event's time when
 // it takes effect after the first base step and before the end, the first of

@@ -158,6 +158,25 @@ class Parser {
                 else
                     fail("--interface is co-simulation or scheduled, not '" + std::string(*text) + "'");
             }
+        } else if (word.name == "--coupling") {
+            if (auto text = takeText(word, "sequential or jacobi")) {
+                if (*text == "sequential" || *text == "jacobi")
+                    o.coupling = *text == "jacobi" ? Coupling::Jacobi : Coupling::Sequential;
+                else
+                    fail("--coupling is sequential or jacobi, not '" + std::string(*text) + "'");
+            }
+        } else if (word.name == "--plant") {
+            if (auto text = takeText(word, "native, fmu or a .fmu path")) {
+                o.plant = PlantChoice{};
+                if (*text == "fmu")
+                    o.plant.fmu = true;
+                else if (text->ends_with(".fmu"))
+                    o.plant = PlantChoice{.fmu = true, .plantFmu = *text};
+                else if (*text != "native")
+                    fail("--plant is native, fmu or the path of a plant .fmu, not '" + *text + "'");
+            }
+        } else if (word.name == "--real-time") {
+            parseRealTime(word);
         } else if (word.name == "--set") {
             if (auto text = takeValue(word))
                 parseOverride(*text);
@@ -173,6 +192,25 @@ class Parser {
         } else {
             fail("unexpected argument '" + std::string(arg) + "' (one .fmu only; options start with --)");
         }
+    }
+
+    // --real-time alone paces at real time; a number after it (or after
+    // '=') is the factor.
+    void parseRealTime(const OptionWord &word) {
+        Options &o = result_.options;
+        std::optional<std::string_view> text = word.value;
+        if (!text && index_ < args_.size() && parseReal(args_[index_]))
+            text = args_[index_++];
+        if (!text) {
+            o.realTime = 1.0;
+            return;
+        }
+        const std::optional<double> factor = parseReal(*text);
+        if (!factor || !(*factor > 0.0))
+            fail("--real-time expects a factor of real time above 0 (0.5 is half speed), not '" +
+                 std::string(*text) + "'");
+        else
+            o.realTime = *factor;
     }
 
     void parseOverride(std::string_view text) {
@@ -265,6 +303,10 @@ std::string planRun(const Options &options, RunPlan &plan) {
     return planRun(options, std::move(scenario), plan);
 }
 
+const char *couplingName(Coupling coupling) {
+    return coupling == Coupling::Jacobi ? "jacobi" : "sequential";
+}
+
 std::string planRun(const Options &options, Scenario scenario, RunPlan &plan) {
     RunPlan result;
     for (const auto &[key, value] : options.overrides)
@@ -284,6 +326,9 @@ std::string planRun(const Options &options, Scenario scenario, RunPlan &plan) {
     result.step = options.step;
     result.baseStepsPerStep = options.baseStepsPerStep;
     result.scheduled = options.scheduled;
+    result.coupling = options.coupling;
+    result.plant = options.plant;
+    result.realTime = options.realTime;
     const std::optional<std::int64_t> steps =
         wholeMultiple(scenario.duration, options.step, STEP_COUNT_TOLERANCE);
     if (!steps || *steps < 1)
@@ -366,6 +411,20 @@ Interface:
                             1e-4 s partitions activated by the runner in
                             time and priority order; the figures equal
                             co-simulation's
+
+Loop:
+  --coupling NAME           sequential (default): the units step on the
+                            plant's latest measurements, the plant steps and
+                            takes their new gates at its step's end; jacobi:
+                            every participant steps on the values of the
+                            previous exchange, then all outputs are read and
+                            all inputs set, every input 0 until the first
+                            exchange (as generic masters and SSP runners do)
+  --plant native|fmu|PATH   the plant: native (default, linked in), or a
+                            plant archive (fmu: Kestrune-plant.fmu)
+  --real-time [FACTOR]      pace the loop to the wall clock at FACTOR times
+                            real time (default 1; 0.5 is half speed); the
+                            summary counts the steps that finished late
 
 Time:
   --step SECONDS            communication step, the size of each fmi2DoStep

@@ -13,6 +13,21 @@
 
 namespace kestrune::sim {
 
+// The order in which the participants exchange values at a communication
+// point. Sequential: the units step on the plant's latest outputs, then the
+// plant steps and takes the units' new gates at its step's end. Jacobi: every
+// participant steps on the values of the previous exchange, then all outputs
+// are read, then all inputs set (every input 0 until the first exchange).
+enum class Coupling { Sequential, Jacobi };
+const char *couplingName(Coupling coupling);
+
+// The plant the units close the loop with: the native one linked in, or a
+// plant archive (plantFmu names it; empty: the default archive).
+struct PlantChoice {
+    bool fmu = false;
+    std::string plantFmu;
+};
+
 struct Options {
     std::string fmu;                     // the unit's .fmu archive
     bool fmuPositional = false;          // fmu came from an argument without an option
@@ -31,6 +46,12 @@ struct Options {
     double step = 5e-6;                   // [s] communication step
     std::int32_t baseStepsPerStep = 1;    // step / 5e-6, derived by the parser
     std::optional<double> outputInterval; // [s] unset: 1e-4, or every step when longer
+
+    Coupling coupling = Coupling::Sequential;
+    PlantChoice plant;
+    // Paces the loop to the wall clock at this factor of real time; 0: as
+    // fast as it goes.
+    double realTime = 0.0;
 
     std::string outputDir = "out";
     bool plot = true;
@@ -67,6 +88,9 @@ struct RunPlan {
     std::int64_t stepsPerRow = 1; // communication steps per CSV row
     double step = 5e-6;           // [s]
     bool scheduled = false;       // --interface scheduled
+    Coupling coupling = Coupling::Sequential;
+    PlantChoice plant;
+    double realTime = 0.0; // pacing factor; 0: none
 };
 
 // Reads the scenario and applies --duration and --set. Returns "" and fills

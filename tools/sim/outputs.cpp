@@ -270,58 +270,58 @@ template <int Decimals> char *putField(char *p, char *end, double value) {
 
 } // namespace
 
-void CsvRows::row(const plant::Plant &plant) {
+void CsvRows::row(const PlantSignals &signals) {
     if (network_) {
-        networkRow(plant);
+        networkRow(signals);
         return;
     }
+    const ConverterSignals &c = signals.converters.front();
     char line[40 * 16];
     char *p = line;
     char *const end = line + sizeof line;
     // Time to the microsecond, voltages and currents to the milli-unit,
     // powers to the watt's tenth.
-    p = putFixed<6>(p, end, plant.time());
-    for (const double value : plant.measurements())
+    p = putFixed<6>(p, end, signals.time);
+    for (const double value : c.measurements)
         p = putField<3>(p, end, value);
-    p = putField<1>(p, end, plant.activePower());
-    p = putField<1>(p, end, plant.reactivePower());
-    for (const int level : plant.levels()) {
+    p = putField<1>(p, end, c.activePower);
+    p = putField<1>(p, end, c.reactivePower);
+    for (const int level : c.levels) {
         *p++ = ',';
         p = std::to_chars(p, end, level).ptr;
     }
     if (splitLink_) {
-        p = putField<3>(p, end, plant.state().upper);
-        p = putField<3>(p, end, plant.state().lower);
+        p = putField<3>(p, end, c.upperLinkVoltage);
+        p = putField<3>(p, end, c.lowerLinkVoltage);
     }
     *p++ = '\n';
     stream_.write(line, p - line);
 }
 
-void CsvRows::networkRow(const plant::Plant &plant) {
+void CsvRows::networkRow(const PlantSignals &signals) {
     char line[40 * 8];
     char *p = line;
     char *const end = line + sizeof line;
-    p = putFixed<6>(p, end, plant.time());
-    for (const double value : plant.gridVoltages())
+    p = putFixed<6>(p, end, signals.time);
+    for (const double value : signals.source)
         p = putField<3>(p, end, value);
-    for (const double value : plant.pccVoltages())
+    for (const double value : signals.pcc)
         p = putField<3>(p, end, value);
     stream_.write(line, p - line);
-    for (std::size_t j = 0; j < plant.converterCount(); ++j) {
+    for (std::size_t j = 0; j < signals.converters.size(); ++j) {
+        const ConverterSignals &c = signals.converters[j];
         p = line;
-        const plant::PlantState &x = plant.state(j);
-        for (const double value : x.current)
-            p = putField<3>(p, end, value);
-        p = putField<3>(p, end, x.vdc);
-        p = putField<1>(p, end, plant.activePower(j));
-        p = putField<1>(p, end, plant.reactivePower(j));
-        for (const int level : plant.levels(j)) {
+        for (std::size_t k = 3; k < 7; ++k) // i_a, i_b, i_c, Vdc
+            p = putField<3>(p, end, c.measurements[k]);
+        p = putField<1>(p, end, c.activePower);
+        p = putField<1>(p, end, c.reactivePower);
+        for (const int level : c.levels) {
             *p++ = ',';
             p = std::to_chars(p, end, level).ptr;
         }
         if (splitLinks_[j]) {
-            p = putField<3>(p, end, x.upper);
-            p = putField<3>(p, end, x.lower);
+            p = putField<3>(p, end, c.upperLinkVoltage);
+            p = putField<3>(p, end, c.lowerLinkVoltage);
         }
         stream_.write(line, p - line);
     }
@@ -452,6 +452,15 @@ void printSummary(std::ostream &out, const RunPlan &plan, const ClosedLoopResult
     if (result.wallSeconds > 0.0)
         out << format("wall time %.3f s, real-time factor %.1f\n", result.wallSeconds,
                       result.simulated / result.wallSeconds);
+    if (plan.coupling == Coupling::Jacobi)
+        out << "coupling jacobi: every participant stepped on the values of the previous exchange (0 until "
+               "the first)\n";
+    if (result.pacing.on)
+        out << format(
+            "paced at %.6g x real time: %lld of %lld steps finished after their deadline, the worst "
+            "by %.3f ms\n",
+            result.pacing.factor, static_cast<long long>(result.pacing.lateSteps),
+            static_cast<long long>(result.stepsDone), result.pacing.worstLateness * 1e3);
     if (result.stopped)
         out << "STOPPED at t = " << numberText(result.stopTime, 10)
             << " s, the run diverged: " << result.stopReason << '\n';
@@ -624,6 +633,13 @@ std::string writeSummaryJson(const std::string &path, const std::string &fmu, co
     // "segments" is converter 0's, for a run of one converter.
     if (converterList.size() != 1)
         document.erase("segments");
+    // Only what departs from the default order and pace.
+    if (plan.coupling == Coupling::Jacobi)
+        document["run"]["coupling"] = couplingName(plan.coupling);
+    if (result.pacing.on)
+        document["run"]["pacing"] = {{"factor", result.pacing.factor},
+                                     {"lateSteps", result.pacing.lateSteps},
+                                     {"worstLatenessSeconds", result.pacing.worstLateness}};
 
     // Paths come from the command line and the file system, where any bytes
     // may name a folder; bytes that are not UTF-8 are written as U+FFFD so

@@ -34,7 +34,7 @@ class CsvRows : public RowSink {
     CsvRows(const std::string &path, bool splitLink);
     CsvRows(const std::string &path, const Scenario &scenario);
     bool ok() const { return static_cast<bool>(stream_); }
-    void row(const plant::Plant &plant) override;
+    void row(const PlantSignals &signals) override;
     // Flushes and closes; false when anything failed to be written.
     bool close();
 
@@ -42,7 +42,7 @@ class CsvRows : public RowSink {
     static constexpr std::size_t BUFFER_SIZE = std::size_t{1} << 20;
     std::unique_ptr<char[]> buffer_;
     std::ofstream stream_;
-    void networkRow(const plant::Plant &plant);
+    void networkRow(const PlantSignals &signals);
 
     bool splitLink_;
     bool network_ = false;

@@ -2,10 +2,10 @@
 // the closed loop on the worker's units, the verdict and the run's row.
 #pragma once
 
+#include "analysis/verdict.h"
 #include "closed_loop.h"
 #include "sweep_plan.h"
 #include "table_row.h"
-#include "verdict.h"
 
 #include <cstddef>
 #include <memory>

@@ -2,9 +2,9 @@
 // every row, a failed run's included), and reading a row back.
 #pragma once
 
+#include "analysis/verdict.h"
 #include "closed_loop.h"
 #include "sweep_plan.h"
-#include "verdict.h"
 
 #include <cstddef>
 #include <string>

@@ -33,7 +33,7 @@ class SwingWatch : public sim::RowSink {
   public:
     static constexpr double CYCLES = 3.0;
     SwingWatch(std::vector<double> segmentStarts, double duration, std::size_t converters);
-    void row(const plant::Plant &plant) override;
+    void row(const sim::PlantSignals &signals) override;
     // Closes the segment the last row was in, once the run is over.
     void finish();
     // Takes over what `past` has watched, keeping this watch's later

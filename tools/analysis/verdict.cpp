@@ -73,20 +73,20 @@ void SwingWatch::closeSegment() {
     }
 }
 
-void SwingWatch::row(const plant::Plant &plant) {
-    const double t = plant.time();
+void SwingWatch::row(const sim::PlantSignals &signals) {
+    const double t = signals.time;
     if (!started_) {
         started_ = true;
-        beginSegment(0, plant.gridFrequency());
+        beginSegment(0, signals.gridFrequency);
     }
     // A row at a segment's end, taken with the next segment's event in
     // force, is the next segment's first.
     while (segment_ + 1 < ends_.size() && t >= ends_[segment_] - 1e-9) {
         closeSegment();
-        beginSegment(segment_ + 1, plant.gridFrequency());
+        beginSegment(segment_ + 1, signals.gridFrequency);
     }
     for (std::size_t j = 0; j < converters_; ++j) {
-        const double vdc = plant.state(j).vdc;
+        const double vdc = signals.converters[j].vdc();
         if (t >= lastFrom_ - 1e-9)
             last_[j].add(vdc);
         else if (t >= previousFrom_ - 1e-9)
