@@ -48,8 +48,8 @@ class Reader {
     int integer(int slot, int low, int high) {
         const int value = values_.integers[slot];
         if (ok() && (value < low || value > high))
-            problem_ = plantVariableName(integerReference(slot)) + " must lie within " + std::to_string(low) +
-                       "-" + std::to_string(high) + " (got " + std::to_string(value) + ")";
+            problem_ = plantVariableName(integerReference(slot)) + " must be from " + std::to_string(low) +
+                       " to " + std::to_string(high) + " (got " + std::to_string(value) + ")";
         return value;
     }
     void fail(int realSlot, std::string rule) {
