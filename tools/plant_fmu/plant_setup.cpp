@@ -1,6 +1,7 @@
 #include "plant_setup.h"
 
 #include "common/number_text.h"
+#include "parameter_rules.h"
 #include "plant_variables.h"
 
 #include <algorithm>
@@ -11,24 +12,28 @@ namespace kestrune::plantfmu {
 
 namespace {
 
-constexpr double DEPTH_MAX = 2.0; // a dip's h: 0 to 2 (above 1 a swell)
-constexpr int HARMONIC_ORDER_MAX = 100;
+using plant::DEPTH_MAX;
+using plant::HARMONIC_ORDER_MAX;
 
+// A scenario's ranges, and two more of the events': a dip's depth and a
+// ramp's rate.
 enum class Range { Any, NonNegative, Positive, Depth, NonZero };
 
-// "" when value lies in range, else the rule it breaks (a scenario's words).
 std::string rangeProblem(double value, Range range) {
-    if (!std::isfinite(value))
-        return "must be a finite number";
-    if (range == Range::Positive && !(value > 0.0))
-        return "must be positive (got " + numberText(value) + ")";
-    if (range == Range::NonNegative && value < 0.0)
-        return "must not be negative (got " + numberText(value) + ")";
-    if (range == Range::Depth && !(value >= 0.0 && value <= DEPTH_MAX))
-        return "must lie within 0-2 (got " + numberText(value) + ")";
-    if (range == Range::NonZero && value == 0.0)
-        return "must be a rate other than 0";
-    return "";
+    if (range == Range::Depth) {
+        if (std::string problem = plant::rangeProblem(value, plant::Range::Any); !problem.empty())
+            return problem;
+        return value >= 0.0 && value <= DEPTH_MAX ? ""
+                                                  : "must lie within 0-2 (got " + numberText(value) + ")";
+    }
+    if (range == Range::NonZero) {
+        if (std::string problem = plant::rangeProblem(value, plant::Range::Any); !problem.empty())
+            return problem;
+        return value != 0.0 ? "" : "must be a rate other than 0";
+    }
+    return plant::rangeProblem(value, range == Range::Positive      ? plant::Range::Positive
+                                      : range == Range::NonNegative ? plant::Range::NonNegative
+                                                                    : plant::Range::Any);
 }
 
 // Reads the parameters in order and keeps the first problem, by name.
