@@ -6,14 +6,48 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <numbers>
 
 #ifndef KESTRUNE_PLANT_FMU_PATH
 #error "KESTRUNE_PLANT_FMU_PATH must name the packed plant FMU"
 #endif
+
+// The client's own heap use, counted by this program's operator new (every
+// form through malloc and free, so that the sanitizer build sees matching
+// pairs).
+namespace {
+std::atomic<long> allocations{0};
+void *counted(std::size_t size) {
+    ++allocations;
+    if (void *p = std::malloc(size == 0 ? 1 : size))
+        return p;
+    throw std::bad_alloc();
+}
+} // namespace
+void *operator new(std::size_t size) {
+    return counted(size);
+}
+void *operator new[](std::size_t size) {
+    return counted(size);
+}
+void operator delete(void *p) noexcept {
+    std::free(p);
+}
+void operator delete[](void *p) noexcept {
+    std::free(p);
+}
+void operator delete(void *p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void *p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace kestrune::sim {
 namespace {
@@ -148,6 +182,31 @@ TEST(PlantFmuTest, MatchesTheNativePlantBitForBit) {
         EXPECT_GT(illegal, 0) << "the gates never held an illegal pattern";
         EXPECT_NE(fromFmu.frequency, 60.0) << "the ramp never ran";
     }
+}
+
+// Writing the gates, stepping and reading every output take nothing from
+// the client's heap once the first read sized its vectors.
+TEST(PlantFmuTest, StepsWithoutHeapUseInTheClient) {
+    std::vector<PlantFmuParameter> parameters;
+    ASSERT_EQ(plantFmuParameters(eventfulScenario(), parameters), "");
+    master::RecordingLogger logger;
+    PlantFmu fmu;
+    ASSERT_EQ(fmu.open(KESTRUNE_PLANT_FMU_PATH, 2, logger), "");
+    ASSERT_EQ(fmu.instantiate("plant", false), "");
+    ASSERT_EQ(fmu.initialize(parameters), "");
+    PlantOutputs out{};
+    ASSERT_TRUE(fmu.read(out));
+    const long before = allocations.load();
+    ASSERT_GT(before, 0) << "the counter does not see the client's heap use";
+    bool ok = true;
+    for (std::int64_t k = 0; k < 2000; ++k) {
+        for (std::size_t j = 0; j < 2; ++j)
+            ok = fmu.setGates(j, gatesAt(k, j)) && ok;
+        ok = fmu.doStep(static_cast<double>(k) * BASE_STEP, BASE_STEP) == PlantFmu::Step::Ok && ok;
+        ok = fmu.read(out) && ok;
+    }
+    EXPECT_TRUE(ok) << fmu.failure();
+    EXPECT_EQ(allocations.load(), before);
 }
 
 struct MisfitCase {
