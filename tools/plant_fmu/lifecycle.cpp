@@ -47,12 +47,13 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
     using namespace kestrune::plantfmu;
     if (functions == nullptr || functions->logger == nullptr)
         return nullptr;
-    const char *name = instanceName != nullptr && instanceName[0] != '\0' ? instanceName : "?";
+    const bool named = instanceName != nullptr && instanceName[0] != '\0';
+    const char *name = named ? instanceName : "?";
     auto refuse = [&](const char *text) -> fmi2Component {
         functions->logger(functions->componentEnvironment, name, fmi2Error, "logStatusError", "%s", text);
         return nullptr;
     };
-    if (name[0] == '?')
+    if (!named)
         return refuse("fmi2Instantiate: missing instance name");
     if (fmuType != fmi2CoSimulation)
         return refuse("fmi2Instantiate: the plant is a co-simulation FMU only");
