@@ -42,6 +42,7 @@ std::string preparePlant(PlantInstance &instance) {
     if (std::string problem = makePlant(instance.values, instance.plant); !problem.empty())
         return problem;
     instance.parametersChanged = false;
+    instance.outputsCurrent = false;
     instance.gatesPending = instance.gatesWritten;
     holdAndPublish(instance);
     return "";
@@ -54,8 +55,10 @@ void holdAndPublish(PlantInstance &instance) {
         for (std::size_t j = 0; j < instance.plant->converterCount(); ++j)
             instance.plant->hold(j, gatesOf(instance, j));
         instance.gatesPending = false;
+        instance.outputsCurrent = false;
     }
-    publishOutputs(instance);
+    if (!instance.outputsCurrent)
+        publishOutputs(instance);
 }
 
 void publishOutputs(PlantInstance &instance) {
@@ -86,6 +89,7 @@ void publishOutputs(PlantInstance &instance) {
     std::copy(e.begin(), e.end(), reals + R_SOURCE_VOLTAGE);
     std::copy(v.begin(), v.end(), reals + R_PCC_VOLTAGE);
     reals[R_SOURCE_FREQUENCY] = p.gridFrequency();
+    instance.outputsCurrent = true;
 }
 
 } // namespace kestrune::plantfmu

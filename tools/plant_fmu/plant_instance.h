@@ -25,6 +25,7 @@ struct PlantInstance {
     bool parametersChanged = true; // since the plant was built
     bool gatesWritten = false;     // since instantiation or reset
     bool gatesPending = false;     // written since the plant last held them
+    bool outputsCurrent = false;   // the output values are the plant's present ones
     // Communication steps taken: each may add its rounding to the master's
     // accumulated communication point.
     std::int64_t communicationSteps = 0;
@@ -49,7 +50,8 @@ void logInfo(const PlantInstance *instance, const char *text);
 std::string preparePlant(PlantInstance &instance);
 
 // Holds the gates written since the plant last held them, then writes
-// every output from the plant (0 for converters beyond its count).
+// every output from the plant (0 for converters beyond its count) unless
+// they are current.
 void holdAndPublish(PlantInstance &instance);
 void publishOutputs(PlantInstance &instance);
 

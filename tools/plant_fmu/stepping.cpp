@@ -88,7 +88,7 @@ fmi2Status fmi2DoStep(fmi2Component c, fmi2Real t, fmi2Real h, fmi2Boolean) {
     for (std::int64_t i = 0; i < steps; ++i) {
         p.step();
         if (p.diverged()) {
-            publishOutputs(*instance);
+            instance->outputsCurrent = false;
             instance->phase = Phase::Stopped;
             if (!allFinite(p)) {
                 std::snprintf(
@@ -111,7 +111,7 @@ fmi2Status fmi2DoStep(fmi2Component c, fmi2Real t, fmi2Real h, fmi2Boolean) {
         }
     }
     ++instance->communicationSteps;
-    publishOutputs(*instance);
+    instance->outputsCurrent = false;
     return finish(instance, fmi2OK);
 }
 
