@@ -23,18 +23,33 @@
 // pairs).
 namespace {
 std::atomic<long> allocations{0};
-void *counted(std::size_t size) {
+void *counted(std::size_t size) noexcept {
     ++allocations;
-    if (void *p = std::malloc(size == 0 ? 1 : size))
+    return std::malloc(size == 0 ? 1 : size);
+}
+void *countedOrThrow(std::size_t size) {
+    if (void *p = counted(size))
         return p;
     throw std::bad_alloc();
 }
 } // namespace
 void *operator new(std::size_t size) {
-    return counted(size);
+    return countedOrThrow(size);
 }
 void *operator new[](std::size_t size) {
+    return countedOrThrow(size);
+}
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
     return counted(size);
+}
+void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
+    return counted(size);
+}
+void operator delete(void *p, const std::nothrow_t &) noexcept {
+    std::free(p);
+}
+void operator delete[](void *p, const std::nothrow_t &) noexcept {
+    std::free(p);
 }
 void operator delete(void *p) noexcept {
     std::free(p);
