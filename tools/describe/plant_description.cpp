@@ -55,6 +55,8 @@ void variable(std::ostringstream &x, const PlantVariable &v) {
                                             : "Boolean");
     if (*v.unit != '\0')
         x << " unit=\"" << v.unit << '"';
+    if (v.bounded)
+        x << " min=\"" << v.min << "\" max=\"" << v.max << '"';
     if (!output) {
         if (v.type == VariableType::Real)
             x << " start=\"" << real(v.start) << '"';

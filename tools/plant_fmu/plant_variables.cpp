@@ -32,6 +32,12 @@ class ListBuilder {
         list.push_back({std::move(name), integerReference(slot), VariableType::Integer, causality, "", start,
                         std::move(description)});
     }
+    // The range of the Integer added last.
+    void bounds(int min, int max) {
+        list.back().bounded = true;
+        list.back().min = min;
+        list.back().max = max;
+    }
     void boolean(std::string name, int slot, double start, std::string description) {
         list.push_back({std::move(name), booleanReference(slot), VariableType::Boolean,
                         VariableCausality::Parameter, "", start, std::move(description)});
@@ -52,6 +58,7 @@ void gridParameters(ListBuilder &b) {
            "short-circuit ratio against the converters' rating (500 kVA each); 0: stiff grid");
     b.real("grid.xOverR", R_GRID_X_OVER_R, P, "", 10.0, "X/R of the grid impedance");
     b.integer("converters", I_CONVERTERS, P, 1.0, "converters on the PCC, 1 to 4");
+    b.bounds(1, MAX_CONVERTERS);
 }
 
 void converterParameters(ListBuilder &b, int j) {
@@ -81,16 +88,21 @@ void eventParameters(ListBuilder &b, int n) {
         p + "kind", integerEvent(n, I_KIND), P, 1.0,
         "kind" + of +
             ": 1 frequency, 2 phase_jump, 3 sag, 4 load, 5 dip, 6 profile, 7 harmonics, 8 frequency_ramp");
+    b.bounds(1, 8);
     b.real(p + "value", realEvent(n, R_EVENT_VALUE), P, "", 0.0,
            "value" + of + ": Hz, deg, factor, W, a dip's h, or a ramp's Hz/s");
     b.integer(p + "converter", integerEvent(n, I_CONVERTER), P, -1.0,
               "the converter a load event concerns" + of + "; -1 every converter");
+    b.bounds(-1, MAX_CONVERTERS - 1);
     b.integer(p + "dipType", integerEvent(n, I_DIP_TYPE), P, 1.0,
               "dip or profile type" + of + ": 1 to 7, A to G");
+    b.bounds(1, 7);
     b.integer(p + "specialPhase", integerEvent(n, I_SPECIAL_PHASE), P, 0.0,
               "the phase a dip or profile singles out" + of + ": 0 a, 1 b, 2 c");
+    b.bounds(0, 2);
     b.real(p + "target", realEvent(n, R_EVENT_TARGET), P, "Hz", 0.0, "a ramp's final frequency" + of);
     b.integer(p + "points", integerEvent(n, I_POINTS), P, 0.0, "profile points" + of + ", 0 to 8");
+    b.bounds(0, MAX_POINTS);
     for (int k = 1; k <= MAX_POINTS; ++k) {
         const std::string q = p + "point" + std::to_string(k) + ".";
         const std::string which = " of profile point " + std::to_string(k) + " (1 to 8)" + of;
@@ -98,10 +110,12 @@ void eventParameters(ListBuilder &b, int n) {
         b.real(q + "depth", realPointDepth(n, k), P, "", 0.0, "retained voltage h" + which);
     }
     b.integer(p + "harmonics", integerEvent(n, I_HARMONICS), P, 0.0, "harmonics" + of + ", 0 to 8");
+    b.bounds(0, MAX_HARMONICS);
     for (int k = 1; k <= MAX_HARMONICS; ++k) {
         const std::string q = p + "harmonic" + std::to_string(k) + ".";
         const std::string which = " of harmonic " + std::to_string(k) + " (1 to 8)" + of;
         b.integer(q + "order", integerHarmonicOrder(n, k), P, 2.0, "order, 2 to 100," + which);
+        b.bounds(2, 100);
         b.real(q + "magnitude", realHarmonicMagnitude(n, k), P, "", 0.0,
                "magnitude against the nominal fundamental" + which);
         b.real(q + "phase", realHarmonicPhase(n, k), P, "deg", 0.0, "phase" + which);
@@ -141,6 +155,7 @@ std::vector<PlantVariable> buildList() {
     for (int j = 0; j < MAX_CONVERTERS; ++j)
         converterParameters(b, j);
     b.integer("events", I_EVENTS, P, 0.0, "events in force, 0 to 16: event N is in force when N <= events");
+    b.bounds(0, MAX_EVENTS);
     for (int n = 1; n <= MAX_EVENTS; ++n)
         eventParameters(b, n);
     for (int j = 0; j < MAX_CONVERTERS; ++j)

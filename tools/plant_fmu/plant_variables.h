@@ -21,6 +21,10 @@ struct PlantVariable {
     const char *unit; // "" when none
     double start;     // parameters and inputs
     std::string description;
+    // An Integer parameter's range, as the description states it.
+    bool bounded = false;
+    int min = 0;
+    int max = 0;
 };
 
 // Every variable of the FMU, built on first use.
