@@ -32,7 +32,7 @@ if grep -q '<fmiBuildDescription' "$description"; then
   exit $broken
 fi
 check_rejected unknown-causality 's/causality="input"/causality="feedback"/'
-check_rejected non-numeric-start 's/start="0.0001"/start="fast"/'
+check_rejected non-numeric-start 's/start="[-0-9.e+]*"/start="fast"/'
 check_rejected negative-value-reference 's/valueReference="20"/valueReference="-20"/'
 check_rejected unknown-element 's/<ModelStructure>/<ModelStructure><Inputs\/>/'
 if [ "$edition" = 3 ]; then

@@ -9,6 +9,7 @@
 #include "fmi3/fmi3_fixture.h"
 #include "fmi_fixture.h"
 #include "master/grid.h"
+#include "plant_fmu/plant_layout.h"
 
 #include <atomic>
 #include <cstddef>
@@ -260,3 +261,80 @@ TEST_F(NoAllocationFmi3Test, AfterAFailedInitializationOnlyAResetHelps) {
 
 } // namespace
 } // namespace kestrune::fmi3test
+
+namespace kestrune::plantfmu {
+namespace {
+
+// The plant FMU's step loop (gates written, the step, every output read)
+// takes nothing from the heap either: one converter on the stiff grid and
+// two behind an impedance, each through profile, harmonics and load events.
+// Without a source or load the plant rests, whatever the gates.
+TEST(NoAllocationPlantTest, StepsReadsAndWritesMakeNoHeapCalls) {
+    master::FmuLibrary library;
+    ASSERT_TRUE(library.load(KESTRUNE_PLANT_LIBRARY_PATH)) << library.error();
+    const master::Fmi2Functions &fmi = library.fmi();
+    for (const int converters : {1, 2}) {
+        SCOPED_TRACE(converters);
+        HeapCallCount instantiation;
+        fmi2Component c = fmi.instantiate("plant", fmi2CoSimulation, PLANT_GUID, nullptr,
+                                          &kestrune::fmitest::QUIET_CALLBACKS, fmi2False, fmi2False);
+        ASSERT_NE(c, nullptr);
+        EXPECT_GT(instantiation.stop(), 0) << "the counter does not see the plant library's heap calls";
+        const std::vector<std::pair<int, double>> reals = {
+            {R_GRID_PHASE_PEAK, 0.0},
+            {R_GRID_SCR, converters == 1 ? 0.0 : 3.0},
+            {realConverter(0, R_LOAD_POWER), 0.0},
+            {realConverter(1, R_LOAD_POWER), 0.0},
+            {realEvent(1, R_EVENT_TIME), 0.01},
+            {realPointDepth(1, 1), 0.5},
+            {realEvent(2, R_EVENT_TIME), 0.02},
+            {realHarmonicMagnitude(2, 1), 0.05},
+            {realEvent(3, R_EVENT_TIME), 0.03},
+        };
+        const std::vector<std::pair<int, int>> integers = {
+            {I_CONVERTERS, converters},      {I_EVENTS, 3},
+            {integerEvent(1, I_KIND), 6},    {integerEvent(1, I_POINTS), 1},
+            {integerEvent(2, I_KIND), 7},    {integerEvent(2, I_HARMONICS), 1},
+            {integerHarmonicOrder(2, 1), 5}, {integerEvent(3, I_KIND), 4},
+        };
+        for (const auto &[slot, value] : reals) {
+            const fmi2ValueReference vr = realReference(slot);
+            ASSERT_EQ(fmi.setReal(c, &vr, 1, &value), fmi2OK);
+        }
+        for (const auto &[slot, value] : integers) {
+            const fmi2ValueReference vr = integerReference(slot);
+            ASSERT_EQ(fmi.setInteger(c, &vr, 1, &value), fmi2OK);
+        }
+        ASSERT_EQ(fmi.enterInitializationMode(c), fmi2OK);
+        ASSERT_EQ(fmi.exitInitializationMode(c), fmi2OK);
+        std::vector<fmi2ValueReference> gates, realOutputs, integerOutputs;
+        for (int g = 0; g < converters * GATES; ++g)
+            gates.push_back(realReference(R_GATE_FIRST + g));
+        for (int r = R_OUTPUT_FIRST; r < REAL_COUNT; ++r)
+            realOutputs.push_back(realReference(r));
+        for (int i = I_OUTPUT_FIRST; i < INTEGER_COUNT; ++i)
+            integerOutputs.push_back(integerReference(i));
+        std::vector<double> gateValues(gates.size()), realValues(realOutputs.size());
+        std::vector<fmi2Integer> integerValues(integerOutputs.size());
+        long calls = 0;
+        bool allOk = true;
+        for (int k = 0; k < 8000; ++k) {
+            gateValues[static_cast<std::size_t>(k) % gateValues.size()] = k % 3 == 0 ? 1.0 : 0.0;
+            HeapCallCount count;
+            allOk = fmi.setReal(c, gates.data(), gates.size(), gateValues.data()) == fmi2OK && allOk;
+            allOk = fmi.doStep(c, k * BASE_STEP, BASE_STEP, fmi2True) == fmi2OK && allOk;
+            allOk =
+                fmi.getReal(c, realOutputs.data(), realOutputs.size(), realValues.data()) == fmi2OK && allOk;
+            allOk = fmi.getInteger(c, integerOutputs.data(), integerOutputs.size(), integerValues.data()) ==
+                        fmi2OK &&
+                    allOk;
+            calls += count.stop();
+        }
+        EXPECT_TRUE(allOk);
+        EXPECT_EQ(calls, 0) << "heap calls in 0.04 s of the plant FMU's steps";
+        fmi.freeInstance(c);
+    }
+}
+
+} // namespace
+} // namespace kestrune::plantfmu

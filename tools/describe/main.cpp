@@ -2,18 +2,21 @@
 // the variable list both libraries are built from (fmu/variables.h), so the
 // descriptions and the libraries agree by construction.
 // Usage: kestrune-describe [--fmi3 | --fmi3-scheduled] OUTPUT GENERATION-DATE-AND-TIME [SOURCE...]
+//        kestrune-describe --plant OUTPUT GENERATION-DATE-AND-TIME
 //        kestrune-describe --check FILE...
 // The FMI 2.0 description lists the SOURCE files (relative to the archive's
 // sources folder) in <SourceFiles>; the FMI 3.0 archives list them in their
 // sources/buildDescription.xml instead. The FMI 3.0 library offers
 // co-simulation and scheduled execution; each of its two archives describes
 // one of them (--fmi3 co-simulation, --fmi3-scheduled scheduled execution).
+// --plant writes the plant FMU's description (plant_description.h).
 // --check checks descriptions against the standard's rules that a schema
 // cannot express (check.h).
 #include "check.h"
 #include "common/markup_text.h"
 #include "fmu/variables.h"
 #include "identity.h"
+#include "plant_description.h"
 
 #include <charconv>
 #include <fstream>
@@ -300,10 +303,12 @@ int main(int argc, char **argv) {
                                               std::cerr);
     }
     const bool fmi3 = mode == "--fmi3" || mode == "--fmi3-scheduled";
-    const int first = fmi3 ? 2 : 1;
+    const bool plant = mode == "--plant";
+    const int first = fmi3 || plant ? 2 : 1;
     if (argc < first + 2) {
         std::cerr << "usage: kestrune-describe [--fmi3 | --fmi3-scheduled] OUTPUT GENERATION-DATE-AND-TIME "
                      "[SOURCE...]\n"
+                     "       kestrune-describe --plant OUTPUT GENERATION-DATE-AND-TIME\n"
                      "       kestrune-describe --check FILE...\n";
         return 2;
     }
@@ -313,7 +318,9 @@ int main(int argc, char **argv) {
     const Fmi3Interface offered =
         mode == "--fmi3-scheduled" ? Fmi3Interface::ScheduledExecution : Fmi3Interface::CoSimulation;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << (fmi3 ? describeFmi3(generated, offered) : describeFmi2(generated, sources));
+    out << (plant  ? kestrune::describe::describePlant(generated, KESTRUNE_VERSION)
+            : fmi3 ? describeFmi3(generated, offered)
+                   : describeFmi2(generated, sources));
     out.close();
     if (!out) {
         std::cerr << "kestrune-describe: cannot write " << path << '\n';

@@ -1,6 +1,7 @@
 #include "scenario.h"
-#include "input_file.h"
 #include "common/number_text.h"
+#include "input_file.h"
+#include "plant/parameter_rules.h"
 
 #include <nlohmann/json.hpp>
 
@@ -22,7 +23,10 @@ using plant::PlantParameters;
 
 constexpr double DEGREES = std::numbers::pi / 180.0; // [rad/deg]
 
-enum class Range { Any, NonNegative, Positive };
+using plant::DEPTH_MAX;
+using plant::HARMONIC_ORDER_MAX;
+using plant::Range;
+using plant::rangeProblem;
 
 struct RealField {
     const char *key;
@@ -50,17 +54,6 @@ const RealField *findReal(std::string_view key) {
         if (key == field.key)
             return &field;
     return nullptr;
-}
-
-// "" when value lies in range, else the rule it breaks.
-std::string rangeProblem(double value, Range range) {
-    if (!std::isfinite(value))
-        return "must be a finite number";
-    if (range == Range::Positive && !(value > 0.0))
-        return "must be positive (got " + numberText(value) + ")";
-    if (range == Range::NonNegative && value < 0.0)
-        return "must not be negative (got " + numberText(value) + ")";
-    return "";
 }
 
 struct KindName {
@@ -101,9 +94,6 @@ const char *eventKeys(EventKind kind) {
         return "time, kind, value, converter";
     }
 }
-
-constexpr double DEPTH_MAX = 2.0; // a dip's h: 0 to 2 (above 1 a swell)
-constexpr int HARMONIC_ORDER_MAX = 100;
 
 const char *const DIP_TYPES[] = {"A", "B", "C", "D", "E", "F", "G"};
 

@@ -1,0 +1,24 @@
+// A scenario's plant as the plant FMU's parameters: the values to set, by
+// the FMU's variable names, in the units the scenario writes them in.
+#pragma once
+
+#include "scenario.h"
+
+#include <string>
+#include <vector>
+
+namespace kestrune::sim {
+
+struct PlantFmuParameter {
+    std::string name;
+    enum class Type { Real, Integer, Boolean } type;
+    double value;
+};
+
+// Every parameter of the plant FMU the scenario sets: the grid's, the
+// number of converters and each one's, the number of events and each one's
+// fields. Returns "" and fills out, or what of the scenario does not fit the
+// FMU (more than 4 converters, 16 events, 8 profile points or 8 harmonics).
+std::string plantFmuParameters(const Scenario &scenario, std::vector<PlantFmuParameter> &out);
+
+} // namespace kestrune::sim
