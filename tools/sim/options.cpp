@@ -146,8 +146,10 @@ class Parser {
             if (auto v = takeReal(word, "seconds"))
                 o.duration = *v;
         } else if (word.name == "--step") {
-            if (auto v = takeReal(word, "seconds"))
+            if (auto v = takeReal(word, "seconds")) {
                 o.step = *v;
+                o.stepGiven = true;
+            }
         } else if (word.name == "--output-interval") {
             if (auto v = takeReal(word, "seconds"))
                 o.outputInterval = *v;
@@ -175,6 +177,8 @@ class Parser {
                 else if (*text != "native")
                     fail("--plant is native, fmu or the path of a plant .fmu, not '" + *text + "'");
             }
+        } else if (word.name == "--export-ssp") {
+            parseExportSsp(word);
         } else if (word.name == "--real-time") {
             parseRealTime(word);
         } else if (word.name == "--set") {
@@ -191,6 +195,19 @@ class Parser {
             fmuChosen_ = true;
         } else {
             fail("unexpected argument '" + std::string(arg) + "' (one .fmu only; options start with --)");
+        }
+    }
+
+    // --export-ssp alone writes into the output folder; a folder after it
+    // (or after '=') is where the .ssp goes.
+    void parseExportSsp(const OptionWord &word) {
+        Options &o = result_.options;
+        o.exportSsp = true;
+        if (word.value) {
+            o.exportDir = std::string(*word.value);
+        } else if (index_ < args_.size() && !args_[index_].starts_with("-") &&
+                   !args_[index_].ends_with(".fmu") && !args_[index_].ends_with(".ssp")) {
+            o.exportDir = std::string(args_[index_++]);
         }
     }
 
@@ -404,6 +421,12 @@ Scenario:
         text += line + key.meaning + "\n";
     }
     text += R"(
+SSP:
+  --export-ssp [DIR]        write the scenario's closed loop as DIR/NAME.ssp
+                            (default DIR: the output folder) with the unit
+                            archive (--fmu) and the plant archive (--plant
+                            PATH, else Kestrune-plant.fmu), and do not run it
+
 Interface:
   --interface NAME          co-simulation (default) or scheduled: an FMI 3.0
                             archive that offers scheduled execution
