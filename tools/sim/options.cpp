@@ -186,6 +186,10 @@ class Parser {
                 parseOverride(*text);
         } else if (word.name.starts_with("-")) {
             fail("unknown option " + std::string(word.name));
+        } else if (arg.ends_with(".ssp")) {
+            if (!o.ssp.empty())
+                fail("unexpected argument '" + std::string(arg) + "' (one .ssp only)");
+            o.ssp = std::string(arg);
         } else if (!fmuGivenAsArgument_) {
             fmuGivenAsArgument_ = true;
             if (arg.empty())
@@ -289,6 +293,8 @@ class Parser {
         }
         o.baseStepsPerStep = static_cast<std::int32_t>(rounded);
 
+        if (o.exportSsp && !o.ssp.empty())
+            return fail("--export-ssp writes a scenario's closed loop; " + o.ssp + " is an .ssp already");
         if (o.duration && !(*o.duration > 0.0))
             return fail("--duration must be positive (got " + numberText(*o.duration) + ")");
         if (o.outputInterval && !(*o.outputInterval > 0.0))
@@ -375,7 +381,9 @@ std::string usage(std::string_view program, std::string_view defaultFmu, std::st
     std::string text;
     text += "Usage: ";
     text += program;
-    text += " [options] [UNIT.fmu]\n";
+    text += " [options] [UNIT.fmu]\n       ";
+    text += program;
+    text += " [options] FILE.ssp\n";
     text += R"(
 Closes the loop between the Kestrune co-simulation unit and a plant: a grid
 with scheduled events, a series R-L, a transformer, the three-level converter
@@ -426,6 +434,11 @@ SSP:
                             (default DIR: the output folder) with the unit
                             archive (--fmu) and the plant archive (--plant
                             PATH, else Kestrune-plant.fmu), and do not run it
+  FILE.ssp                  run an .ssp (a bare name is also looked up among
+                            the shipped ones: load_step.ssp, pair_scr5.ssp).
+                            Our closed loop runs as a scenario, with its
+                            figures, plot and JSON, on the plant archive it
+                            holds. The step is the file's, unless --step.
 
 Interface:
   --interface NAME          co-simulation (default) or scheduled: an FMI 3.0

@@ -4,6 +4,7 @@
 #include "common/number_text.h"
 #include "outputs.h"
 #include "ssp_export.h"
+#include "ssp_file_run.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -48,6 +49,8 @@ int runSimulation(const Options &options, std::ostream &out, std::ostream &err, 
         return listScenarios(options, out, err);
     if (options.exportSsp)
         return exportSsp(options, out, err);
+    if (!options.ssp.empty())
+        return runSspFile(options, out, err, errIsTerminal);
 
     // A scenario's name where the archive goes: say so rather than "no such
     // file".
