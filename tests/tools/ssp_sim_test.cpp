@@ -127,6 +127,46 @@ TEST(SspSim, RunsTheLoopWithItsPlantUnderAnotherName) {
     EXPECT_EQ(figures(folder / "renamed/pair_scr5.json"), figures(folder / "original/pair_scr5.json"));
 }
 
+TEST(SspSim, RunsAnyOtherSystemThroughTheGenericRunner) {
+    // Two units, each one's first gate the other's first measurement.
+    const fs::path folder = scratch("generic");
+    ssp::FmuVariables variables;
+    ASSERT_EQ(ssp::readFmuVariables(KESTRUNE_FMU_PATH, variables), "");
+    ssp::SspSystem system;
+    system.name = "pair";
+    system.stopTime = 0.002;
+    system.step = 5e-6;
+    for (const char *name : {"left", "right"})
+        system.components.push_back({name,
+                                     KESTRUNE_FMU_PATH,
+                                     "resources/Kestrune.fmu",
+                                     variables.fmiVersion,
+                                     ssp::connectorsOf(variables),
+                                     {}});
+    system.connections = {{"left", "gateA1", "right", "gridVoltageA"},
+                          {"right", "gateA1", "left", "gridVoltageA"}};
+    ASSERT_EQ(ssp::writeSsp(system, (folder / "pair.ssp").string()), "");
+
+    const SimRun run = sim({(folder / "pair.ssp").string(), "--output-dir", folder.string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("pair: 2 components (left, right), 2 connections"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("400 steps of 5e-06 s, from 0 s to 0.002 s"), std::string::npos) << run.out;
+
+    std::istringstream csv(text(folder / "pair.csv"));
+    std::string header, line;
+    std::getline(csv, header);
+    std::string expected = "time";
+    for (const char *component : {"left", "right"})
+        for (const ssp::SspConnector &connector : ssp::connectorsOf(variables))
+            if (connector.kind != ssp::ConnectorKind::Parameter)
+                expected += std::string(",") + component + "." + connector.name;
+    EXPECT_EQ(header, expected);
+    int rows = 0;
+    while (std::getline(csv, line))
+        ++rows;
+    EXPECT_EQ(rows, 21); // after initialization, then every 1e-4 s
+}
+
 TEST(SspSim, ShippedFilesValidateAgainstTheSchemas) {
     const std::string schemas = std::string(KESTRUNE_SOURCE_DIR) + "/../shared/ssp-schema";
     if (!fs::exists(schemas + "/SystemStructureDescription.xsd"))

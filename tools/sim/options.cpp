@@ -438,7 +438,9 @@ SSP:
                             the shipped ones: load_step.ssp, pair_scr5.ssp).
                             Our closed loop runs as a scenario, with its
                             figures, plot and JSON, on the plant archive it
-                            holds. The step is the file's, unless --step.
+                            holds; any other system runs through a generic
+                            fixed-step runner that writes every connector to
+                            NAME.csv. The step is the file's, unless --step.
 
 Interface:
   --interface NAME          co-simulation (default) or scheduled: an FMI 3.0

@@ -2,6 +2,7 @@
 
 #include "closed_loop_shape.h"
 #include "run.h"
+#include "ssp_generic_run.h"
 #include "ssp_loop_plan.h"
 #include "ssp_reader.h"
 
@@ -56,8 +57,9 @@ int runSspFile(const Options &options, std::ostream &out, std::ostream &err, boo
                       ", ...), which the closed loop leaves at the unit's defaults";
     }
     if (!why.empty()) {
-        err << "kestrune-sim: " << path << " is not the closed loop: " << why << '\n';
-        return 2;
+        if (options.verbose || shape.converters > 0)
+            err << "kestrune-sim: note: " << path << " runs through the generic runner: " << why << '\n';
+        return runGenericSsp(system, path, options, out, err);
     }
 
     SspLoop loop;
