@@ -35,6 +35,8 @@ SimRun sim(std::vector<std::string> args) {
     if (parsed.action != ParseResult::Action::Run)
         return {2, "", parsed.error};
     parsed.options.defaultPlantFmu = KESTRUNE_PLANT_FMU_PATH;
+    if (parsed.options.plant.fmu && parsed.options.plant.plantFmu.empty())
+        parsed.options.plant.plantFmu = KESTRUNE_PLANT_FMU_PATH;
     parsed.options.sspDir = KESTRUNE_SSP_DIR;
     std::ostringstream out, err;
     const int status = runSimulation(parsed.options, out, err, false);
@@ -211,6 +213,7 @@ TEST(SspSim, RefusesWhatItCannotExportOrFind) {
         {{"--export-ssp", "a.ssp"},
          2,
          "--export-ssp writes a scenario's closed loop; a.ssp is an .ssp already"},
+        {{"--fmu", KESTRUNE_FMU_PATH, "a.ssp"}, 2, "a.ssp runs the unit archives it holds"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args.back());

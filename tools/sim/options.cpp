@@ -295,6 +295,9 @@ class Parser {
 
         if (o.exportSsp && !o.ssp.empty())
             return fail("--export-ssp writes a scenario's closed loop; " + o.ssp + " is an .ssp already");
+        if (!o.ssp.empty() && fmuChosen_)
+            return fail(o.ssp + " runs the unit archives it holds; a unit archive (" + o.fmu +
+                        ") does not apply to it");
         if (o.duration && !(*o.duration > 0.0))
             return fail("--duration must be positive (got " + numberText(*o.duration) + ")");
         if (o.outputInterval && !(*o.outputInterval > 0.0))
