@@ -72,12 +72,6 @@ TEST(PlantFmuParameters, RebuildTheScenarioOfEveryShippedOneAndAnEventfulOne) {
         EXPECT_EQ(converterParameters(rebuilt), converterParameters(original));
         EXPECT_EQ(plantEvents(rebuilt), plantEvents(original));
         EXPECT_EQ(validateScenario(rebuilt), "");
-        // And the same values once more: nothing drifts on a second trip.
-        const std::vector<PlantFmuParameter> again = parametersOf(rebuilt);
-        ASSERT_EQ(again.size(), parameters.size());
-        for (std::size_t i = 0; i < again.size(); ++i)
-            EXPECT_EQ(std::tie(again[i].name, again[i].value),
-                      std::tie(parameters[i].name, parameters[i].value));
     }
 }
 
