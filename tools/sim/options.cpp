@@ -439,8 +439,9 @@ SSP:
                             PATH, else Kestrune-plant.fmu), and do not run it
   FILE.ssp                  run an .ssp (a bare name is also looked up among
                             the shipped ones: load_step.ssp, pair_scr5.ssp).
-                            Our closed loop runs as a scenario, with its
-                            figures, plot and JSON, on the plant archive it
+                            The closed loop (a plant wired to a unit per
+                            converter) runs as a scenario, with its figures,
+                            plot and JSON, on the plant archive the file
                             holds; any other system runs through a generic
                             fixed-step runner that writes every connector to
                             NAME.csv. The step is the file's, unless --step.
