@@ -1,5 +1,5 @@
 # The installed layout, the same under any prefix: the programs in bin/, the
-# unit's archives, the shipped scenarios, sweeps and batteries in
+# unit's archives, the shipped scenarios, .ssp files, sweeps and batteries in
 # share/kestrune/, where kestrune-sim, kestrune-sweep and kestrune-battery look
 # for them relative to themselves, the Slurm batch script in
 # share/kestrune/cluster/, and the documentation in share/doc/kestrune/.
@@ -12,6 +12,8 @@ install(FILES ${KESTRUNE_FMU3_PATH} DESTINATION ${KESTRUNE_INSTALL_DATADIR})
 install(FILES ${KESTRUNE_FMU3_SCHEDULED_PATH} DESTINATION ${KESTRUNE_INSTALL_DATADIR})
 install(FILES ${KESTRUNE_PLANT_FMU_PATH} DESTINATION ${KESTRUNE_INSTALL_DATADIR})
 
+# The closed loops of shipped scenarios as .ssp files, built by kestrune-sim.
+install(FILES ${KESTRUNE_SHIPPED_SSP} DESTINATION ${KESTRUNE_INSTALL_DATADIR}/ssp)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/scenarios/ DESTINATION ${KESTRUNE_INSTALL_DATADIR}/scenarios
         FILES_MATCHING PATTERN "*.json")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/sweeps/ DESTINATION ${KESTRUNE_INSTALL_DATADIR}/sweeps

@@ -16,6 +16,8 @@ test -f "$work/moved/share/kestrune/Kestrune.fmu"
 test -f "$work/moved/share/kestrune/Kestrune-fmi3-scheduled.fmu"
 test -f "$work/moved/share/doc/kestrune/README.md"
 test -x "$work/moved/share/kestrune/cluster/sweep.sbatch"
+test -f "$work/moved/share/kestrune/ssp/load_step.ssp"
+test -f "$work/moved/share/kestrune/ssp/pair_scr5.ssp"
 "$sim" --list-scenarios | grep -q '^pair_scr5 '
 "$sim" --help | grep -q "with --interface scheduled: $work/moved/share/kestrune/Kestrune-fmi3-scheduled.fmu"
 cd "$work"

@@ -25,6 +25,12 @@
 #ifndef KESTRUNE_BUILD_SCENARIOS
 #define KESTRUNE_BUILD_SCENARIOS "../scenarios"
 #endif
+#ifndef KESTRUNE_BUILD_PLANT_FMU
+#define KESTRUNE_BUILD_PLANT_FMU "../Kestrune-plant.fmu"
+#endif
+#ifndef KESTRUNE_BUILD_SSP
+#define KESTRUNE_BUILD_SSP "../ssp"
+#endif
 
 int main(int argc, char **argv) {
     namespace fs = std::filesystem;
@@ -40,8 +46,10 @@ int main(int argc, char **argv) {
         firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/scenarios", KESTRUNE_BUILD_SCENARIOS});
 
     const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    const ParseResult parsed =
-        kestrune::sim::parseOptions(args, defaultFmu, defaultScenarios, defaultScheduledFmu);
+    ParseResult parsed = kestrune::sim::parseOptions(args, defaultFmu, defaultScenarios, defaultScheduledFmu);
+    parsed.options.defaultPlantFmu =
+        firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/Kestrune-plant.fmu", KESTRUNE_BUILD_PLANT_FMU});
+    parsed.options.sspDir = firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/ssp", KESTRUNE_BUILD_SSP});
 
     switch (parsed.action) {
     case ParseResult::Action::Help:

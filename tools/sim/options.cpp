@@ -146,8 +146,10 @@ class Parser {
             if (auto v = takeReal(word, "seconds"))
                 o.duration = *v;
         } else if (word.name == "--step") {
-            if (auto v = takeReal(word, "seconds"))
+            if (auto v = takeReal(word, "seconds")) {
                 o.step = *v;
+                o.stepGiven = true;
+            }
         } else if (word.name == "--output-interval") {
             if (auto v = takeReal(word, "seconds"))
                 o.outputInterval = *v;
@@ -175,6 +177,8 @@ class Parser {
                 else if (*text != "native")
                     fail("--plant is native, fmu or the path of a plant .fmu, not '" + *text + "'");
             }
+        } else if (word.name == "--export-ssp") {
+            parseExportSsp(word);
         } else if (word.name == "--real-time") {
             parseRealTime(word);
         } else if (word.name == "--set") {
@@ -182,6 +186,10 @@ class Parser {
                 parseOverride(*text);
         } else if (word.name.starts_with("-")) {
             fail("unknown option " + std::string(word.name));
+        } else if (arg.ends_with(".ssp")) {
+            if (!o.ssp.empty())
+                fail("unexpected argument '" + std::string(arg) + "' (one .ssp only)");
+            o.ssp = std::string(arg);
         } else if (!fmuGivenAsArgument_) {
             fmuGivenAsArgument_ = true;
             if (arg.empty())
@@ -191,6 +199,19 @@ class Parser {
             fmuChosen_ = true;
         } else {
             fail("unexpected argument '" + std::string(arg) + "' (one .fmu only; options start with --)");
+        }
+    }
+
+    // --export-ssp alone writes into the output folder; a folder after it
+    // (or after '=') is where the .ssp goes.
+    void parseExportSsp(const OptionWord &word) {
+        Options &o = result_.options;
+        o.exportSsp = true;
+        if (word.value) {
+            o.exportDir = std::string(*word.value);
+        } else if (index_ < args_.size() && !args_[index_].starts_with("-") &&
+                   !args_[index_].ends_with(".fmu") && !args_[index_].ends_with(".ssp")) {
+            o.exportDir = std::string(args_[index_++]);
         }
     }
 
@@ -272,6 +293,11 @@ class Parser {
         }
         o.baseStepsPerStep = static_cast<std::int32_t>(rounded);
 
+        if (o.exportSsp && !o.ssp.empty())
+            return fail("--export-ssp writes a scenario's closed loop; " + o.ssp + " is an .ssp already");
+        if (!o.ssp.empty() && fmuChosen_)
+            return fail(o.ssp + " runs the unit archives it holds; a unit archive (" + o.fmu +
+                        ") does not apply to it");
         if (o.duration && !(*o.duration > 0.0))
             return fail("--duration must be positive (got " + numberText(*o.duration) + ")");
         if (o.outputInterval && !(*o.outputInterval > 0.0))
@@ -358,7 +384,9 @@ std::string usage(std::string_view program, std::string_view defaultFmu, std::st
     std::string text;
     text += "Usage: ";
     text += program;
-    text += " [options] [UNIT.fmu]\n";
+    text += " [options] [UNIT.fmu]\n       ";
+    text += program;
+    text += " [options] FILE.ssp\n";
     text += R"(
 Closes the loop between the Kestrune co-simulation unit and a plant: a grid
 with scheduled events, a series R-L, a transformer, the three-level converter
@@ -404,6 +432,20 @@ Scenario:
         text += line + key.meaning + "\n";
     }
     text += R"(
+SSP:
+  --export-ssp [DIR]        write the scenario's closed loop as DIR/NAME.ssp
+                            (default DIR: the output folder) with the unit
+                            archive (--fmu) and the plant archive (--plant
+                            PATH, else Kestrune-plant.fmu), and do not run it
+  FILE.ssp                  run an .ssp (a bare name is also looked up among
+                            the shipped ones: load_step.ssp, pair_scr5.ssp).
+                            The closed loop (a plant wired to a unit per
+                            converter) runs as a scenario, with its figures,
+                            plot and JSON, on the plant archive the file
+                            holds; any other system runs through a generic
+                            fixed-step runner that writes every connector to
+                            NAME.csv. The step is the file's, unless --step.
+
 Interface:
   --interface NAME          co-simulation (default) or scheduled: an FMI 3.0
                             archive that offers scheduled execution

@@ -44,6 +44,7 @@ struct Options {
     bool scheduled = false;
 
     double step = 5e-6;                   // [s] communication step
+    bool stepGiven = false;               // --step was given (it then replaces an .ssp's step)
     std::int32_t baseStepsPerStep = 1;    // step / 5e-6, derived by the parser
     std::optional<double> outputInterval; // [s] unset: 1e-4, or every step when longer
 
@@ -57,6 +58,17 @@ struct Options {
     bool plot = true;
     bool verbose = false;
     bool listScenarios = false;
+
+    // --export-ssp [DIR]: write the scenario's closed loop as DIR/NAME.ssp
+    // (DIR empty: outputDir) instead of running it.
+    bool exportSsp = false;
+    std::string exportDir;
+    // An .ssp to run instead of a scenario (an argument ending in .ssp), and
+    // the folder of the shipped ones, where a bare file name is looked up.
+    std::string ssp;
+    std::string sspDir;
+    // The plant archive an export embeds unless --plant names one.
+    std::string defaultPlantFmu;
 };
 
 struct ParseResult {

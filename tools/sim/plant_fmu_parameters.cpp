@@ -1,6 +1,13 @@
 #include "plant_fmu_parameters.h"
 
+#include "common/number_text.h"
+#include "plant/parameter_rules.h"
 #include "plant_fmu/plant_layout.h"
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <set>
 
 namespace kestrune::sim {
 
@@ -11,6 +18,98 @@ using Type = PlantFmuParameter::Type;
 std::string tooMany(std::size_t count, const char *what, int most, const std::string &where) {
     return where + " has " + std::to_string(count) + " " + what + ", more than the plant FMU takes (" +
            std::to_string(most) + ")";
+}
+
+constexpr const char *CONVERTER_REAL_KEYS[] = {"inductance",  "resistance", "turnsRatio",
+                                               "capacitance", "loadPower",  "precharge"};
+constexpr const char *GRID_REAL_KEYS[] = {"gridPhasePeak", "gridFrequency", "gridAngle"};
+
+std::string converterPrefix(int j) {
+    return "converter" + std::to_string(j) + ".";
+}
+std::string eventPrefix(int n) {
+    return "event" + std::to_string(n) + ".";
+}
+
+// Every parameter name the plant FMU has.
+const std::set<std::string> &plantParameterNames() {
+    static const std::set<std::string> names = [] {
+        using namespace plantfmu;
+        std::set<std::string> all{"grid.scr", "grid.xOverR", "converters", "events"};
+        all.insert(std::begin(GRID_REAL_KEYS), std::end(GRID_REAL_KEYS));
+        for (int j = 0; j < MAX_CONVERTERS; ++j) {
+            for (const char *key : CONVERTER_REAL_KEYS)
+                all.insert(converterPrefix(j) + key);
+            all.insert(converterPrefix(j) + "splitLink");
+        }
+        for (int n = 1; n <= MAX_EVENTS; ++n) {
+            const std::string prefix = eventPrefix(n);
+            for (const char *field : {"time", "kind", "value", "converter", "dipType", "specialPhase",
+                                      "target", "points", "harmonics"})
+                all.insert(prefix + field);
+            for (int k = 1; k <= MAX_POINTS; ++k)
+                for (const char *field : {".time", ".depth"})
+                    all.insert(prefix + "point" + std::to_string(k) + field);
+            for (int k = 1; k <= MAX_HARMONICS; ++k)
+                for (const char *field : {".order", ".magnitude", ".phase"})
+                    all.insert(prefix + "harmonic" + std::to_string(k) + field);
+        }
+        return all;
+    }();
+    return names;
+}
+
+// The bound values by name, the later of two for one name winning, read
+// with their defaults and checked as whole numbers in a range.
+class BoundValues {
+  public:
+    explicit BoundValues(const std::vector<PlantFmuParameter> &parameters) {
+        for (const PlantFmuParameter &p : parameters)
+            values_[p.name] = p.value;
+    }
+
+    double real(const std::string &name, double fallback) {
+        const auto it = values_.find(name);
+        if (it == values_.end())
+            return fallback;
+        if (!std::isfinite(it->second))
+            fail(name + " is " + numberText(it->second) + ", not a finite number");
+        return it->second;
+    }
+
+    int whole(const std::string &name, int fallback, int low, int high) {
+        const auto it = values_.find(name);
+        if (it == values_.end())
+            return fallback;
+        const double value = it->second;
+        if (!(value >= low && value <= high) || value != std::floor(value)) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.17g", value);
+            fail(name + " is " + text + "; the plant takes a whole number from " + std::to_string(low) +
+                 " to " + std::to_string(high));
+            return fallback;
+        }
+        return static_cast<int>(value);
+    }
+
+    const std::string &problem() const { return problem_; }
+
+  private:
+    void fail(std::string message) {
+        if (problem_.empty())
+            problem_ = std::move(message);
+    }
+
+    std::map<std::string, double> values_;
+    std::string problem_;
+};
+
+// Sets one of the scenario's parameters from its value in the units the
+// scenario writes it in, through the same path as the command line's --set.
+void setValue(plant::PlantParameters &parameters, const char *key, double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    setParameter(parameters, key, text);
 }
 
 } // namespace
@@ -73,6 +172,79 @@ std::string plantFmuParameters(const Scenario &scenario, std::vector<PlantFmuPar
             add(harmonic + "phase", Type::Real, e.harmonics[k].phase);
         }
     }
+    return "";
+}
+
+std::string scenarioFromPlantFmuParameters(const std::string &name, const std::string &description,
+                                           double duration, const std::vector<PlantFmuParameter> &parameters,
+                                           Scenario &scenario, std::vector<std::string> *unknown) {
+    using namespace plantfmu;
+    if (unknown != nullptr) {
+        unknown->clear();
+        for (const PlantFmuParameter &p : parameters)
+            if (plantParameterNames().count(p.name) == 0)
+                unknown->push_back(p.name);
+    }
+    BoundValues bound(parameters);
+    Scenario result;
+    result.name = name;
+    result.description = description;
+    result.duration = duration;
+
+    const plant::PlantParameters defaults;
+    for (const char *key : GRID_REAL_KEYS)
+        setValue(result.parameters, key, bound.real(key, parameterValue(defaults, key)));
+    const double scr = bound.real("grid.scr", 0.0);
+    if (scr != 0.0)
+        result.grid.scr = scr;
+    result.grid.xOverR = bound.real("grid.xOverR", result.grid.xOverR);
+
+    const int count = bound.whole("converters", 1, 1, MAX_CONVERTERS);
+    std::vector<plant::PlantParameters> converters;
+    for (int j = 0; j < count; ++j) {
+        plant::PlantParameters p = result.parameters;
+        for (const char *key : CONVERTER_REAL_KEYS)
+            setValue(p, key, bound.real(converterPrefix(j) + key, parameterValue(defaults, key)));
+        p.splitLink = bound.whole(converterPrefix(j) + "splitLink", defaults.splitLink ? 1 : 0, 0, 1) == 1;
+        converters.push_back(p);
+    }
+    // One converter is the scenario's own parameters, as a scenario file
+    // without a converter list writes it.
+    result.parameters = converters.front();
+    if (count > 1)
+        result.converters = std::move(converters);
+
+    const int events = bound.whole("events", 0, 0, MAX_EVENTS);
+    for (int n = 1; n <= events; ++n) {
+        const std::string prefix = eventPrefix(n);
+        ScenarioEvent e;
+        e.time = bound.real(prefix + "time", 0.0);
+        e.kind = static_cast<plant::EventKind>(bound.whole(prefix + "kind", 1, 1, 8) - 1);
+        e.value = bound.real(prefix + "value", 0.0);
+        e.converter = bound.whole(prefix + "converter", -1, -1, count - 1);
+        e.dip = static_cast<plant::DipType>(bound.whole(prefix + "dipType", 1, 1, 7) - 1);
+        e.special = bound.whole(prefix + "specialPhase", 0, 0, 2);
+        e.target = bound.real(prefix + "target", 0.0);
+        const int points = bound.whole(prefix + "points", 0, 0, MAX_POINTS);
+        for (int k = 1; k <= points; ++k) {
+            const std::string point = prefix + "point" + std::to_string(k) + ".";
+            e.profile.push_back({bound.real(point + "time", 0.0), bound.real(point + "depth", 0.0)});
+        }
+        const int harmonics = bound.whole(prefix + "harmonics", 0, 0, MAX_HARMONICS);
+        for (int k = 1; k <= harmonics; ++k) {
+            const std::string harmonic = prefix + "harmonic" + std::to_string(k) + ".";
+            e.harmonics.push_back({bound.whole(harmonic + "order", 2, 2, plant::HARMONIC_ORDER_MAX),
+                                   bound.real(harmonic + "magnitude", 0.0),
+                                   bound.real(harmonic + "phase", 0.0)});
+        }
+        if (!result.events.empty() && e.time < result.events.back().time && bound.problem().empty())
+            return prefix + "time " + numberText(e.time) + " s is before the event before it (" +
+                   numberText(result.events.back().time) + " s): the events must be in time order";
+        result.events.push_back(std::move(e));
+    }
+    if (!bound.problem().empty())
+        return bound.problem();
+    scenario = std::move(result);
     return "";
 }
 

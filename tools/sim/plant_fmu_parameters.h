@@ -21,4 +21,14 @@ struct PlantFmuParameter {
 // FMU (more than 4 converters, 16 events, 8 profile points or 8 harmonics).
 std::string plantFmuParameters(const Scenario &scenario, std::vector<PlantFmuParameter> &out);
 
+// The inverse: the scenario whose plant the parameters describe, named name
+// with description and duration. A parameter that is not given keeps the
+// plant's default, as the FMU's start value does; a name the plant FMU has
+// no parameter of is reported in `unknown` and otherwise ignored. Returns ""
+// and fills scenario, or what does not describe a plant (a count or kind
+// out of range, an event beyond the number of events in force, ...).
+std::string scenarioFromPlantFmuParameters(const std::string &name, const std::string &description,
+                                           double duration, const std::vector<PlantFmuParameter> &parameters,
+                                           Scenario &scenario, std::vector<std::string> *unknown = nullptr);
+
 } // namespace kestrune::sim

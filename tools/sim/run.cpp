@@ -3,6 +3,8 @@
 #include "closed_loop.h"
 #include "common/number_text.h"
 #include "outputs.h"
+#include "ssp_export.h"
+#include "ssp_file_run.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -45,6 +47,10 @@ int listScenarios(const Options &options, std::ostream &out, std::ostream &err) 
 int runSimulation(const Options &options, std::ostream &out, std::ostream &err, bool errIsTerminal) {
     if (options.listScenarios)
         return listScenarios(options, out, err);
+    if (options.exportSsp)
+        return exportSsp(options, out, err);
+    if (!options.ssp.empty())
+        return runSspFile(options, out, err, errIsTerminal);
 
     // A scenario's name where the archive goes: say so rather than "no such
     // file".
@@ -65,6 +71,11 @@ int runSimulation(const Options &options, std::ostream &out, std::ostream &err, 
         err << "kestrune-sim: " << problem << '\n';
         return 2;
     }
+    return runPlannedLoop(options, plan, options.fmu, absolutePath(options.fmu), out, err, errIsTerminal);
+}
+
+int runPlannedLoop(const Options &options, const RunPlan &plan, const std::string &fmuPath,
+                   const std::string &fmuName, std::ostream &out, std::ostream &err, bool errIsTerminal) {
     for (const ScenarioEvent &event : plan.droppedEvents)
         err << "kestrune-sim: note: the " << eventKindName(event.kind) << " event at " << event.time
             << " s is left out: the run ends at " << plan.scenario.duration << " s\n";
@@ -100,7 +111,7 @@ int runSimulation(const Options &options, std::ostream &out, std::ostream &err, 
         return 1;
     }
     ProgressLine progress(err, errIsTerminal);
-    const ClosedLoopResult result = runClosedLoop(options.fmu, plan, options.verbose, &csv, &progress, err);
+    const ClosedLoopResult result = runClosedLoop(fmuPath, plan, options.verbose, &csv, &progress, err);
     progress.finish();
     const bool csvWritten = csv.close();
     if (!result.ok) {
@@ -157,8 +168,7 @@ int runSimulation(const Options &options, std::ostream &out, std::ostream &err, 
 
     paths.json = jsonPath;
     const std::string partialJson = jsonPath + ".partial";
-    if (std::string problem = writeSummaryJson(partialJson, absolutePath(options.fmu), plan, result, paths);
-        !problem.empty()) {
+    if (std::string problem = writeSummaryJson(partialJson, fmuName, plan, result, paths); !problem.empty()) {
         err << "kestrune-sim: " << problem << '\n';
         fs::remove(partialJson, ec);
         paths.json.clear();

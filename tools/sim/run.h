@@ -5,6 +5,7 @@
 #include "options.h"
 
 #include <ostream>
+#include <string>
 
 namespace kestrune::sim {
 
@@ -14,5 +15,11 @@ namespace kestrune::sim {
 // missing), 1 when the unit, the plant or an output fails, 2 for a scenario
 // or override that is not valid.
 int runSimulation(const Options &options, std::ostream &out, std::ostream &err, bool errIsTerminal);
+
+// The closed loop of a plan made already, against the unit in fmuPath,
+// with its outputs in the options' output folder and plot; the summary's
+// JSON names the unit fmuName. The same exit status.
+int runPlannedLoop(const Options &options, const RunPlan &plan, const std::string &fmuPath,
+                   const std::string &fmuName, std::ostream &out, std::ostream &err, bool errIsTerminal);
 
 } // namespace kestrune::sim
