@@ -94,7 +94,9 @@ int runSimulation(const Options &options, std::ostream &out, std::ostream &err, 
     // its final name and renamed once the run has completed, and the files
     // of an earlier run of the same name stay as they were until then.
     const std::string partialCsv = paths.csv + ".partial";
-    CsvRows csv(partialCsv, plan.scenario);
+    // The rows are formatted and written on a thread of their own, beside
+    // the loop's.
+    CsvRows csv(partialCsv, plan.scenario, CsvRows::Writer::Background);
     if (!csv.ok()) {
         err << "kestrune-sim: cannot open " << partialCsv << " for writing\n";
         return 1;
