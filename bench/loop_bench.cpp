@@ -233,12 +233,14 @@ void printSummary(const CollectingReporter &reporter) {
 int main(int argc, char **argv) {
     benchmark::RegisterBenchmark("plainLoop", plainLoop)->UseManualTime()->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("unitAlone", unitAlone)->UseManualTime()->Unit(benchmark::kMillisecond);
-    constexpr auto BACKGROUND = sim::CsvRows::Writer::Background;
-    constexpr auto DIRECT = sim::CsvRows::Writer::Direct;
-    for (const auto &[name, scenario, writer] : {std::tuple{"closedLoop/one", "startup500", BACKGROUND},
-                                                 std::tuple{"closedLoop/two", "pair_stiff", BACKGROUND},
-                                                 std::tuple{"closedLoop/one/direct", "startup500", DIRECT},
-                                                 std::tuple{"closedLoop/two/direct", "pair_stiff", DIRECT}})
+    using Writer = sim::CsvRows::Writer;
+    const std::tuple<const char *, const char *, Writer> loops[] = {
+        {"closedLoop/one", "startup500", Writer::Background},
+        {"closedLoop/two", "pair_stiff", Writer::Background},
+        {"closedLoop/one/direct", "startup500", Writer::Direct},
+        {"closedLoop/two/direct", "pair_stiff", Writer::Direct},
+    };
+    for (const auto &[name, scenario, writer] : loops)
         benchmark::RegisterBenchmark(name, closedLoop, scenario, writer)
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond);

@@ -4,9 +4,9 @@
 // whether written on the loop's thread or its own.
 #include "closed_loop.h"
 #include "figures_observer.h"
+#include "handoff_queue.h"
 #include "native_plant.h"
 #include "outputs.h"
-#include "row_queue.h"
 
 #include <gtest/gtest.h>
 
@@ -275,9 +275,11 @@ TEST(CsvRows, AFailedWriteIsReportedAtTheClose) {
 
 // The queue hands every row over in order, also while the loop outruns the
 // thread and waits for free slots.
-TEST(RowQueue, EveryRowArrivesInOrderThroughAFullQueue) {
+TEST(HandoffQueue, EveryRowArrivesInOrderThroughAFullQueue) {
     std::vector<std::int64_t> steps;
-    RowQueue queue(2, [&steps](const PlantSignals &signals) {
+    PlantSignals prototype;
+    prototype.converters.resize(2);
+    HandoffQueue<PlantSignals> queue(2048, prototype, [&steps](const PlantSignals &signals) {
         if (signals.step % 1000 == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         steps.push_back(signals.step + signals.converters[1].levels[2]);

@@ -206,8 +206,9 @@ void CsvRows::open(const std::string &path, const std::string &header, std::size
     opened_ = static_cast<bool>(stream_);
     // A file that did not open takes no rows: no thread for it.
     if (opened_ && writer == Writer::Background)
-        queue_ =
-            std::make_unique<RowQueue>(converters, [this](const PlantSignals &signals) { write(signals); });
+        queue_ = std::make_unique<HandoffQueue<PlantSignals>>(
+            ROW_SLOTS, PlantSignals{.converters = std::vector<ConverterSignals>(converters)},
+            [this](const PlantSignals &signals) { write(signals); });
 }
 
 namespace {

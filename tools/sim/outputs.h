@@ -4,7 +4,7 @@
 #pragma once
 
 #include "closed_loop.h"
-#include "row_queue.h"
+#include "handoff_queue.h"
 
 #include <fstream>
 #include <memory>
@@ -49,6 +49,9 @@ class CsvRows : public RowSink {
 
   private:
     static constexpr std::size_t BUFFER_SIZE = std::size_t{1} << 20;
+    // Rows the loop may be ahead of the CSV's thread: at a row per base step,
+    // several of the thread's pauses.
+    static constexpr std::size_t ROW_SLOTS = 2048;
     std::unique_ptr<char[]> buffer_;
     std::ofstream stream_;
     void open(const std::string &path, const std::string &header, std::size_t converters, Writer writer);
@@ -59,7 +62,7 @@ class CsvRows : public RowSink {
     bool network_ = false;
     std::vector<bool> splitLinks_; // per converter, in the network layout
     bool opened_ = false;
-    std::unique_ptr<RowQueue> queue_; // Background
+    std::unique_ptr<HandoffQueue<PlantSignals>> queue_; // Background
 };
 
 // Shows how far a run is on err once it has taken a second: one line
