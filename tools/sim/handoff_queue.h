@@ -51,7 +51,7 @@ template <class T> class HandoffQueue {
         pushed_.store(pushed + 1, std::memory_order_release);
     }
     // Waits until the consumer has had every item pushed, and ends the
-    // thread. Items pushed afterwards are lost.
+    // thread; nothing is pushed after it.
     void finish() {
         if (!thread_.joinable())
             return;
