@@ -1,17 +1,21 @@
 // The closed loop as participants and observers: what the two couplings
 // change, an observer that stops the loop, the pacing's report, and the
-// CSV's bytes against those of the loop before it was split into parts.
+// CSV's bytes against those of the loop before it was split into parts,
+// whether written on the loop's thread or its own.
 #include "closed_loop.h"
 #include "figures_observer.h"
+#include "handoff_queue.h"
 #include "native_plant.h"
 #include "outputs.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 namespace kestrune::sim {
 namespace {
@@ -225,7 +229,8 @@ std::uint64_t digest(const fs::path &path) {
 
 // The sequential loop's CSV, a row every base step over 20 ms, byte for byte
 // as the loop wrote it before it was made of participants and observers:
-// one converter on the stiff grid, and two on a weak grid.
+// one converter on the stiff grid, and two on a weak grid; written on the
+// loop's thread and on the CSV's own (4,000 rows, twice round its queue).
 TEST(SequentialCoupling, TheCsvBytesAreThoseOfTheLoopItReplaced) {
     const std::pair<const char *, std::uint64_t> cases[] = {
         {"load_step", 0x0c127d8008ee58fdu},
@@ -236,13 +241,60 @@ TEST(SequentialCoupling, TheCsvBytesAreThoseOfTheLoopItReplaced) {
     for (const auto &[scenario, expected] : cases) {
         const RunPlan plan =
             planOf({"--scenario", scenario, "--duration", "0.02", "--output-interval", "5e-6"});
-        const fs::path csvPath = dir / (std::string(scenario) + ".csv");
-        CsvRows csv(csvPath.string(), plan.scenario);
-        runPlan(plan, &csv);
-        ASSERT_TRUE(csv.close());
-        EXPECT_EQ(digest(csvPath), expected) << scenario;
+        for (const CsvRows::Writer writer : {CsvRows::Writer::Direct, CsvRows::Writer::Background}) {
+            const fs::path csvPath = dir / (std::string(scenario) + ".csv");
+            CsvRows csv(csvPath.string(), plan.scenario, writer);
+            runPlan(plan, &csv);
+            ASSERT_TRUE(csv.close());
+            EXPECT_EQ(digest(csvPath), expected)
+                << scenario << (writer == CsvRows::Writer::Direct ? "" : " (thread)");
+        }
     }
     fs::remove_all(dir);
+}
+
+// A CSV that cannot be written says so at its close, whichever thread wrote
+// it; and one dropped unclosed ends its thread.
+TEST(CsvRows, AFailedWriteIsReportedAtTheClose) {
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full to fail the writes";
+    PlantSignals signals;
+    signals.converters.resize(1);
+    for (const CsvRows::Writer writer : {CsvRows::Writer::Direct, CsvRows::Writer::Background}) {
+        CsvRows csv("/dev/full", false, writer);
+        ASSERT_TRUE(csv.ok());
+        for (int k = 0; k < 40000; ++k) { // several times the stream's buffer
+            signals.time = k * 5e-6;
+            csv.row(signals);
+        }
+        EXPECT_FALSE(csv.close());
+        CsvRows dropped("/dev/full", false, writer);
+        dropped.row(signals);
+    }
+}
+
+// The queue hands every row over in order, also while the loop outruns the
+// thread and waits for free slots.
+TEST(HandoffQueue, EveryRowArrivesInOrderThroughAFullQueue) {
+    std::vector<std::int64_t> steps;
+    PlantSignals prototype;
+    prototype.converters.resize(2);
+    HandoffQueue<PlantSignals> queue(2048, prototype, [&steps](const PlantSignals &signals) {
+        if (signals.step % 1000 == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        steps.push_back(signals.step + signals.converters[1].levels[2]);
+    });
+    PlantSignals signals;
+    signals.converters.resize(2);
+    for (std::int64_t k = 0; k < 10000; ++k) {
+        signals.step = k;
+        signals.converters[1].levels[2] = static_cast<int>(k % 7);
+        queue.push(signals);
+    }
+    queue.finish();
+    ASSERT_EQ(steps.size(), 10000u);
+    for (std::int64_t k = 0; k < 10000; ++k)
+        ASSERT_EQ(steps[static_cast<std::size_t>(k)], k + k % 7) << k;
 }
 
 } // namespace

@@ -260,6 +260,12 @@ template <class Plant> bool ClosedLoop::sequentialStep(Plant &plant, double t, P
     for (std::size_t j = 0; j < n_ && failedUnit == n_; ++j)
         if (!units[j].setInputs(plant.measurements(j)))
             failedUnit = j;
+    // The plant advances over the step with the gates read one step earlier,
+    // so its step needs nothing of the units' steps: it is taken first, and
+    // the processor overlaps its long chain of dependent arithmetic with the
+    // units' work. A unit that fails is still reported before the plant.
+    if (failedUnit == n_)
+        plant.doStep(t, h, step);
     for (std::size_t j = 0; j < n_ && failedUnit == n_; ++j)
         if (!units[j].doStep(t, h))
             failedUnit = j;
@@ -270,14 +276,12 @@ template <class Plant> bool ClosedLoop::sequentialStep(Plant &plant, double t, P
         log_.drain();
     if (failedUnit != n_)
         return unitFailed(failedUnit, t);
-    // The plant advances over the step with the gates read one step earlier;
-    // at its end each converter holds the gates just read, which enter the
-    // PCC voltage there.
-    plant.doStep(t, h, step);
     if (step.status == PlantStepResult::Status::Failed) {
         failure_ = step.reason;
         return false;
     }
+    // At the step's end each converter holds the gates just read, which
+    // enter the PCC voltage there.
     for (std::size_t j = 0; j < n_; ++j)
         plant.setGates(j, gates_[j]);
     return true;

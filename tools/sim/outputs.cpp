@@ -179,23 +179,36 @@ int converterColumn(const Scenario &scenario, std::size_t converter) {
     return column;
 }
 
-CsvRows::CsvRows(const std::string &path, bool splitLink)
+CsvRows::CsvRows(const std::string &path, bool splitLink, Writer writer)
     : buffer_(std::make_unique<char[]>(BUFFER_SIZE)), splitLink_(splitLink) {
-    stream_.rdbuf()->pubsetbuf(buffer_.get(), BUFFER_SIZE);
-    stream_.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (stream_)
-        stream_ << csvHeader(splitLink);
+    open(path, csvHeader(splitLink), 1, writer);
 }
 
-CsvRows::CsvRows(const std::string &path, const Scenario &scenario)
+CsvRows::CsvRows(const std::string &path, const Scenario &scenario, Writer writer)
     : buffer_(std::make_unique<char[]>(BUFFER_SIZE)), splitLink_(scenario.parameters.splitLink),
       network_(networkLayout(scenario)) {
     for (const plant::PlantParameters &p : converterParameters(scenario))
         splitLinks_.push_back(p.splitLink);
+    open(path, csvHeader(scenario), splitLinks_.size(), writer);
+}
+
+CsvRows::~CsvRows() {
+    if (queue_ != nullptr)
+        queue_->finish(); // the thread writes to stream_: ended before it goes
+}
+
+void CsvRows::open(const std::string &path, const std::string &header, std::size_t converters,
+                   Writer writer) {
     stream_.rdbuf()->pubsetbuf(buffer_.get(), BUFFER_SIZE);
     stream_.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
     if (stream_)
-        stream_ << csvHeader(scenario);
+        stream_ << header;
+    opened_ = static_cast<bool>(stream_);
+    // A file that did not open takes no rows: no thread for it.
+    if (opened_ && writer == Writer::Background)
+        queue_ = std::make_unique<HandoffQueue<PlantSignals>>(
+            ROW_SLOTS, PlantSignals{.converters = std::vector<ConverterSignals>(converters)},
+            [this](const PlantSignals &signals) { write(signals); });
 }
 
 namespace {
@@ -271,6 +284,13 @@ template <int Decimals> char *putField(char *p, char *end, double value) {
 } // namespace
 
 void CsvRows::row(const PlantSignals &signals) {
+    if (queue_ != nullptr)
+        queue_->push(signals);
+    else
+        write(signals);
+}
+
+void CsvRows::write(const PlantSignals &signals) {
     if (network_) {
         networkRow(signals);
         return;
@@ -329,6 +349,10 @@ void CsvRows::networkRow(const PlantSignals &signals) {
 }
 
 bool CsvRows::close() {
+    if (queue_ != nullptr) {
+        queue_->finish();
+        queue_.reset();
+    }
     stream_.flush();
     const bool good = static_cast<bool>(stream_);
     stream_.close();

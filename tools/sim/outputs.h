@@ -4,6 +4,7 @@
 #pragma once
 
 #include "closed_loop.h"
+#include "handoff_queue.h"
 
 #include <fstream>
 #include <memory>
@@ -28,25 +29,40 @@ std::string csvHeader(const Scenario &scenario);
 int converterColumn(const Scenario &scenario, std::size_t converter);
 
 // Writes a row of the plant per call, formatted without allocating, through
-// a large buffer.
+// a large buffer. Direct: on the caller's thread. Background: the caller only
+// hands each row to a queue, and a thread of the CSV's own formats and
+// writes it (the same bytes); close() waits for it.
 class CsvRows : public RowSink {
   public:
-    CsvRows(const std::string &path, bool splitLink);
-    CsvRows(const std::string &path, const Scenario &scenario);
-    bool ok() const { return static_cast<bool>(stream_); }
+    enum class Writer { Direct, Background };
+    CsvRows(const std::string &path, bool splitLink, Writer writer = Writer::Direct);
+    CsvRows(const std::string &path, const Scenario &scenario, Writer writer = Writer::Direct);
+    ~CsvRows() override;
+    CsvRows(const CsvRows &) = delete;
+    CsvRows &operator=(const CsvRows &) = delete;
+    // Whether the file was opened and its header written.
+    bool ok() const { return opened_; }
     void row(const PlantSignals &signals) override;
-    // Flushes and closes; false when anything failed to be written.
+    // Writes every row handed over, flushes and closes; false when anything
+    // failed to be written.
     bool close();
 
   private:
     static constexpr std::size_t BUFFER_SIZE = std::size_t{1} << 20;
+    // Rows the loop may be ahead of the CSV's thread: at a row per base step,
+    // several of the thread's pauses.
+    static constexpr std::size_t ROW_SLOTS = 2048;
     std::unique_ptr<char[]> buffer_;
     std::ofstream stream_;
+    void open(const std::string &path, const std::string &header, std::size_t converters, Writer writer);
+    void write(const PlantSignals &signals);
     void networkRow(const PlantSignals &signals);
 
     bool splitLink_;
     bool network_ = false;
     std::vector<bool> splitLinks_; // per converter, in the network layout
+    bool opened_ = false;
+    std::unique_ptr<HandoffQueue<PlantSignals>> queue_; // Background
 };
 
 // Shows how far a run is on err once it has taken a second: one line

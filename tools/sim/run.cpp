@@ -105,7 +105,9 @@ int runPlannedLoop(const Options &options, const RunPlan &plan, const std::strin
     // its final name and renamed once the run has completed, and the files
     // of an earlier run of the same name stay as they were until then.
     const std::string partialCsv = paths.csv + ".partial";
-    CsvRows csv(partialCsv, plan.scenario);
+    // The rows are formatted and written on a thread of their own, beside
+    // the loop's.
+    CsvRows csv(partialCsv, plan.scenario, CsvRows::Writer::Background);
     if (!csv.ok()) {
         err << "kestrune-sim: cannot open " << partialCsv << " for writing\n";
         return 1;
