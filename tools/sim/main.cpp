@@ -22,6 +22,9 @@
 #ifndef KESTRUNE_BUILD_FMU3_SCHEDULED
 #define KESTRUNE_BUILD_FMU3_SCHEDULED "../Kestrune-fmi3-scheduled.fmu"
 #endif
+#ifndef KESTRUNE_BUILD_PLANT_FMU
+#define KESTRUNE_BUILD_PLANT_FMU "../Kestrune-plant.fmu"
+#endif
 #ifndef KESTRUNE_BUILD_SCENARIOS
 #define KESTRUNE_BUILD_SCENARIOS "../scenarios"
 #endif
@@ -36,6 +39,8 @@ int main(int argc, char **argv) {
         firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/Kestrune.fmu", KESTRUNE_BUILD_FMU});
     const std::string defaultScheduledFmu = firstExisting(
         folder, {KESTRUNE_INSTALLED_DATA "/Kestrune-fmi3-scheduled.fmu", KESTRUNE_BUILD_FMU3_SCHEDULED});
+    const std::string defaultPlantFmu =
+        firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/Kestrune-plant.fmu", KESTRUNE_BUILD_PLANT_FMU});
     const std::string defaultScenarios =
         firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/scenarios", KESTRUNE_BUILD_SCENARIOS});
 
@@ -53,5 +58,8 @@ int main(int argc, char **argv) {
     case ParseResult::Action::Run:
         break;
     }
-    return kestrune::sim::runSimulation(parsed.options, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+    kestrune::sim::Options options = parsed.options;
+    if (options.plant.fmu && options.plant.plantFmu.empty())
+        options.plant.plantFmu = defaultPlantFmu;
+    return kestrune::sim::runSimulation(options, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
 }
