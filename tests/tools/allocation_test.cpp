@@ -64,7 +64,7 @@ void operator delete[](void *p, const std::nothrow_t &) noexcept {
 namespace kestrune::sim {
 namespace {
 
-long allocationsOfARun(double duration) {
+long allocationsOfARun(double duration, const PlantChoice &plant) {
     Scenario scenario;
     scenario.name = "allocations";
     scenario.duration = duration;
@@ -73,6 +73,7 @@ long allocationsOfARun(double duration) {
     const ParseResult parsed = parseOptions({}, KESTRUNE_FMU_PATH, "");
     RunPlan plan;
     EXPECT_EQ(planRun(parsed.options, scenario, plan), "");
+    plan.plant = plant;
     const std::string csvPath = (std::filesystem::path(testing::TempDir()) / "allocations.csv").string();
     std::ostringstream err;
 
@@ -87,10 +88,14 @@ long allocationsOfARun(double duration) {
 }
 
 TEST(ClosedLoop, AllocatesNothingPerStep) {
-    const long shortRun = allocationsOfARun(0.01); // 2000 steps, 100 CSV rows
-    const long longRun = allocationsOfARun(0.04);  // 8000 steps, 400 CSV rows
-    EXPECT_GT(shortRun, 0);                        // the counting works
-    EXPECT_EQ(longRun, shortRun);
+    for (const PlantChoice &plant :
+         {PlantChoice{}, PlantChoice{.fmu = true, .plantFmu = KESTRUNE_PLANT_FMU_PATH}}) {
+        SCOPED_TRACE(plant.fmu ? "the plant archive" : "the native plant");
+        const long shortRun = allocationsOfARun(0.01, plant); // 2000 steps, 100 CSV rows
+        const long longRun = allocationsOfARun(0.04, plant);  // 8000 steps, 400 CSV rows
+        EXPECT_GT(shortRun, 0);                               // the counting works
+        EXPECT_EQ(longRun, shortRun);
+    }
 }
 
 } // namespace
