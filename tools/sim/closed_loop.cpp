@@ -382,20 +382,26 @@ ClosedLoopResult ClosedLoop::run(LoopBranch *branch, const std::vector<LoopObser
     inputs_.assign(n_, master::Inputs{});
     gates_.assign(n_, master::Gates{});
 
+    // A plant archive is unpacked, loaded and initialized before the clock
+    // starts, as the units' archive is opened.
+    std::optional<FmuPlant> archive;
+    if (plan_.plant.fmu) {
+        if (plan_.plant.plantFmu.empty())
+            return fail("no plant archive named");
+        if (std::string problem = archive.emplace().open(plan_.plant.plantFmu, scenario_, verbose_);
+            !problem.empty())
+            return fail(problem);
+    }
+
     wallStart_ = Clock::now();
     cpuStart_ = threadSeconds();
 
-    if (plan_.plant.fmu) {
-        // A plant archive offers no state to continue from: its runs start
-        // from zero and keep no branch. It shows communication points only,
-        // where the figures take their samples.
-        if (plan_.plant.plantFmu.empty())
-            return fail("no plant archive named");
-        FmuPlant plant;
-        if (std::string problem = plant.open(plan_.plant.plantFmu, scenario_, verbose_); !problem.empty())
-            return fail(problem);
+    if (archive) {
+        // It offers no state to continue from: its runs start from zero and
+        // keep no branch. It shows communication points only, where the
+        // figures take their samples.
         FiguresObserver figures(state_->recorders);
-        return runOn(plant, nullptr, extra, &figures);
+        return runOn(*archive, nullptr, extra, &figures);
     }
     if (branch != nullptr && branch->kept() && !continueFrom(*branch)) {
         // Not this branch's run, or its units lost their states: from zero,

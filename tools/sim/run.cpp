@@ -65,6 +65,8 @@ int runSimulation(const Options &options, std::ostream &out, std::ostream &err, 
         err << "kestrune-sim: " << problem << '\n';
         return 2;
     }
+    if (plan.plant.fmu && !plan.plant.plantFmu.empty())
+        plan.plant.plantFmu = absolutePath(plan.plant.plantFmu);
     for (const ScenarioEvent &event : plan.droppedEvents)
         err << "kestrune-sim: note: the " << eventKindName(event.kind) << " event at " << event.time
             << " s is left out: the run ends at " << plan.scenario.duration << " s\n";
