@@ -64,7 +64,7 @@ void operator delete[](void *p, const std::nothrow_t &) noexcept {
 namespace kestrune::sim {
 namespace {
 
-long allocationsOfARun(double duration, CsvRows::Writer writer) {
+long allocationsOfARun(double duration, CsvRows::Writer writer, const PlantChoice &plant) {
     Scenario scenario;
     scenario.name = "allocations";
     scenario.duration = duration;
@@ -73,6 +73,7 @@ long allocationsOfARun(double duration, CsvRows::Writer writer) {
     const ParseResult parsed = parseOptions({}, KESTRUNE_FMU_PATH, "");
     RunPlan plan;
     EXPECT_EQ(planRun(parsed.options, scenario, plan), "");
+    plan.plant = plant;
     const std::string csvPath = (std::filesystem::path(testing::TempDir()) / "allocations.csv").string();
     std::ostringstream err;
 
@@ -86,14 +87,18 @@ long allocationsOfARun(double duration, CsvRows::Writer writer) {
     return allocations.load() - before;
 }
 
-// With the rows written on the loop's thread and on the CSV's own.
+// With either plant, the rows written on the loop's thread and on the CSV's own.
 TEST(ClosedLoop, AllocatesNothingPerStep) {
-    for (const CsvRows::Writer writer : {CsvRows::Writer::Direct, CsvRows::Writer::Background}) {
-        const long shortRun = allocationsOfARun(0.01, writer); // 2000 steps, 100 CSV rows
-        const long longRun = allocationsOfARun(0.04, writer);  // 8000 steps, 400 CSV rows
-        EXPECT_GT(shortRun, 0);                                // the counting works
-        EXPECT_EQ(longRun, shortRun);
-    }
+    for (const PlantChoice &plant :
+         {PlantChoice{}, PlantChoice{.fmu = true, .plantFmu = KESTRUNE_PLANT_FMU_PATH}})
+        for (const CsvRows::Writer writer : {CsvRows::Writer::Direct, CsvRows::Writer::Background}) {
+            SCOPED_TRACE(plant.fmu ? "the plant archive" : "the native plant");
+            SCOPED_TRACE(writer == CsvRows::Writer::Direct ? "rows on the loop's thread" : "rows on their own");
+            const long shortRun = allocationsOfARun(0.01, writer, plant); // 2000 steps, 100 CSV rows
+            const long longRun = allocationsOfARun(0.04, writer, plant);  // 8000 steps, 400 CSV rows
+            EXPECT_GT(shortRun, 0);                                       // the counting works
+            EXPECT_EQ(longRun, shortRun);
+        }
 }
 
 } // namespace

@@ -210,12 +210,23 @@ TEST(Pacing, TheReportCountsTheLateStepsOfAPacedRun) {
     EXPECT_FALSE(runPlan(planOf({"--scenario", "startup500", "--duration", "0.002"})).pacing.on);
 }
 
-TEST(PlantChoice, ThePlantArchiveIsRefusedInThisBuild) {
-    RunPlan plan = planOf({"--scenario", "startup500", "--plant", "fmu"});
-    std::ostringstream err;
-    const ClosedLoopResult result = runClosedLoop(KESTRUNE_FMU_PATH, plan, false, nullptr, nullptr, err);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.error, "the plant FMU is not available in this build");
+// A plant archive that is missing or no plant FMU stops the run before its
+// first step, naming the archive and what is wrong with it.
+TEST(PlantChoice, AnArchiveThatIsNoPlantIsRefusedWithItsReason) {
+    const std::pair<const char *, std::string> cases[] = {
+        {"/nonexistent/Kestrune-plant.fmu", "/nonexistent/Kestrune-plant.fmu: no such file"},
+        {KESTRUNE_FMU_PATH,
+         KESTRUNE_FMU_PATH ": no plant FMU: its description has no Real variable converter0.gateA1"},
+        {KESTRUNE_FMU3_PATH, KESTRUNE_FMU3_PATH ": the plant FMU is an FMI 2.0 archive, this one is FMI 3.0"},
+    };
+    for (const auto &[archive, message] : cases) {
+        const RunPlan plan = planOf({"--scenario", "startup500", "--plant", archive});
+        std::ostringstream err;
+        const ClosedLoopResult result = runClosedLoop(KESTRUNE_FMU_PATH, plan, false, nullptr, nullptr, err);
+        EXPECT_FALSE(result.ok) << archive;
+        EXPECT_EQ(result.error, message);
+        EXPECT_EQ(result.stepsDone, 0) << archive;
+    }
 }
 
 // FNV-1a of a file's bytes.

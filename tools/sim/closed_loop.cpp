@@ -1,6 +1,8 @@
 #include "closed_loop.h"
 #include "common/number_text.h"
 
+#include "figures_observer.h"
+#include "fmu_plant.h"
 #include "master/recording_logger.h"
 #include "native_plant.h"
 #include "unit_driver.h"
@@ -174,6 +176,12 @@ class ClosedLoop {
     template <class Plant> bool sequentialStep(Plant &plant, double t, PlantStepResult &step);
     template <class Plant> bool jacobiStep(Plant &plant, double t, PlantStepResult &step);
     bool unitFailed(std::size_t unit, double t);
+    // The run from its start (or the branch taken over) to its result, on
+    // the plant's own type; figures: the observer that records the figures
+    // when the plant does not itself.
+    template <class Plant>
+    ClosedLoopResult runOn(Plant &plant, LoopBranch *branch, const std::vector<LoopObserver *> &extra,
+                           LoopObserver *figures);
     // The state of the branch taken over; false when this run's plant or
     // segments do not continue it, or a unit cannot take its FMU state.
     bool continueFrom(const LoopBranch &branch);
@@ -190,6 +198,7 @@ class ClosedLoop {
     LogDrain log_;
     std::unique_ptr<detail::LoopState> state_;
     Clock::time_point wallStart_;
+    double cpuStart_ = 0.0;
     std::vector<master::Inputs> inputs_; // the units' inputs at this exchange
     std::vector<master::Gates> gates_;   // the plant's
     std::string failure_;
@@ -364,8 +373,6 @@ void ClosedLoop::keep(LoopBranch &branch) {
 }
 
 ClosedLoopResult ClosedLoop::run(LoopBranch *branch, const std::vector<LoopObserver *> &extra) {
-    if (plan_.plant.fmu)
-        return fail("the plant FMU is not available in this build");
     owner_.logger_.setEcho(verbose_);
     // The unit logs two info messages per fmi2DoStep; unless they are shown,
     // the logger drops them before formatting.
@@ -376,13 +383,30 @@ ClosedLoopResult ClosedLoop::run(LoopBranch *branch, const std::vector<LoopObser
         return fail(problem);
 
     freshState();
-    UnitSet &units = *owner_.units_;
     inputs_.assign(n_, master::Inputs{});
     gates_.assign(n_, master::Gates{});
 
-    wallStart_ = Clock::now();
-    const double cpuStart = threadSeconds();
+    // A plant archive is unpacked, loaded and initialized before the clock
+    // starts, as the units' archive is opened.
+    std::optional<FmuPlant> archive;
+    if (plan_.plant.fmu) {
+        if (plan_.plant.plantFmu.empty())
+            return fail("no plant archive named");
+        if (std::string problem = archive.emplace().open(plan_.plant.plantFmu, scenario_, verbose_);
+            !problem.empty())
+            return fail(problem);
+    }
 
+    wallStart_ = Clock::now();
+    cpuStart_ = threadSeconds();
+
+    if (archive) {
+        // It offers no state to continue from: its runs start from zero and
+        // keep no branch. It shows communication points only, where the
+        // figures take their samples.
+        FiguresObserver figures(state_->recorders);
+        return runOn(*archive, nullptr, extra, &figures);
+    }
     if (branch != nullptr && branch->kept() && !continueFrom(*branch)) {
         // Not this branch's run, or its units lost their states: from zero,
         // and the branch is kept anew by a later run.
@@ -392,6 +416,14 @@ ClosedLoopResult ClosedLoop::run(LoopBranch *branch, const std::vector<LoopObser
     }
     detail::LoopState &s = *state_;
     NativePlant plant(s.plant, s.measured, s.pending, &s.recorders);
+    return runOn(plant, branch, extra, nullptr);
+}
+
+template <class Plant>
+ClosedLoopResult ClosedLoop::runOn(Plant &plant, LoopBranch *branch, const std::vector<LoopObserver *> &extra,
+                                   LoopObserver *figures) {
+    UnitSet &units = *owner_.units_;
+    detail::LoopState &s = *state_;
     if (branch == nullptr || !branch->kept()) {
         if (std::string problem = startFromZero(plant); !problem.empty())
             return fail(problem);
@@ -400,6 +432,8 @@ ClosedLoopResult ClosedLoop::run(LoopBranch *branch, const std::vector<LoopObser
     // The run's own observers first, then the caller's.
     DivergenceWatch divergence;
     std::vector<LoopObserver *> observers{&divergence};
+    if (figures != nullptr)
+        observers.push_back(figures);
     std::optional<RowObserver> rows;
     if (rows_ != nullptr)
         observers.push_back(&rows.emplace(*rows_, plan_.stepsPerRow, s.untilRow));
@@ -438,7 +472,7 @@ ClosedLoopResult ClosedLoop::run(LoopBranch *branch, const std::vector<LoopObser
         observer->finished(plant, control);
     plant.finish();
     result_.wallSeconds = wallSeconds();
-    result_.cpuSeconds = threadSeconds() - cpuStart;
+    result_.cpuSeconds = threadSeconds() - cpuStart_;
     if (control.stopped()) {
         result_.stopped = true;
         result_.stopTime = control.time();

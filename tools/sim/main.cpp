@@ -22,11 +22,11 @@
 #ifndef KESTRUNE_BUILD_FMU3_SCHEDULED
 #define KESTRUNE_BUILD_FMU3_SCHEDULED "../Kestrune-fmi3-scheduled.fmu"
 #endif
-#ifndef KESTRUNE_BUILD_SCENARIOS
-#define KESTRUNE_BUILD_SCENARIOS "../scenarios"
-#endif
 #ifndef KESTRUNE_BUILD_PLANT_FMU
 #define KESTRUNE_BUILD_PLANT_FMU "../Kestrune-plant.fmu"
+#endif
+#ifndef KESTRUNE_BUILD_SCENARIOS
+#define KESTRUNE_BUILD_SCENARIOS "../scenarios"
 #endif
 #ifndef KESTRUNE_BUILD_SSP
 #define KESTRUNE_BUILD_SSP "../ssp"
@@ -42,13 +42,14 @@ int main(int argc, char **argv) {
         firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/Kestrune.fmu", KESTRUNE_BUILD_FMU});
     const std::string defaultScheduledFmu = firstExisting(
         folder, {KESTRUNE_INSTALLED_DATA "/Kestrune-fmi3-scheduled.fmu", KESTRUNE_BUILD_FMU3_SCHEDULED});
+    const std::string defaultPlantFmu =
+        firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/Kestrune-plant.fmu", KESTRUNE_BUILD_PLANT_FMU});
     const std::string defaultScenarios =
         firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/scenarios", KESTRUNE_BUILD_SCENARIOS});
 
     const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     ParseResult parsed = kestrune::sim::parseOptions(args, defaultFmu, defaultScenarios, defaultScheduledFmu);
-    parsed.options.defaultPlantFmu =
-        firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/Kestrune-plant.fmu", KESTRUNE_BUILD_PLANT_FMU});
+    parsed.options.defaultPlantFmu = defaultPlantFmu;
     parsed.options.sspDir = firstExisting(folder, {KESTRUNE_INSTALLED_DATA "/ssp", KESTRUNE_BUILD_SSP});
 
     switch (parsed.action) {
@@ -61,5 +62,8 @@ int main(int argc, char **argv) {
     case ParseResult::Action::Run:
         break;
     }
-    return kestrune::sim::runSimulation(parsed.options, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+    kestrune::sim::Options options = parsed.options;
+    if (options.plant.fmu && options.plant.plantFmu.empty())
+        options.plant.plantFmu = defaultPlantFmu;
+    return kestrune::sim::runSimulation(options, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
 }

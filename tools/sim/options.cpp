@@ -463,7 +463,10 @@ Loop:
                             all inputs set, every input 0 until the first
                             exchange (as generic masters and SSP runners do)
   --plant native|fmu|PATH   the plant: native (default, linked in), or a
-                            plant archive (fmu: Kestrune-plant.fmu)
+                            plant archive (fmu: Kestrune-plant.fmu, found
+                            like the unit's) driven through its fmi2
+                            functions, the figures then sampled at the
+                            communication points
   --real-time [FACTOR]      pace the loop to the wall clock at FACTOR times
                             real time (default 1; 0.5 is half speed); the
                             summary counts the steps that finished late

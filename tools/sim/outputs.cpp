@@ -479,6 +479,9 @@ void printSummary(std::ostream &out, const RunPlan &plan, const ClosedLoopResult
     if (plan.coupling == Coupling::Jacobi)
         out << "coupling jacobi: every participant stepped on the values of the previous exchange (0 until "
                "the first)\n";
+    if (plan.plant.fmu)
+        out << "plant " << plan.plant.plantFmu
+            << " (the figures from its outputs at the communication points)\n";
     if (result.pacing.on)
         out << format(
             "paced at %.6g x real time: %lld of %lld steps finished after their deadline, the worst "
@@ -660,6 +663,8 @@ std::string writeSummaryJson(const std::string &path, const std::string &fmu, co
     // Only what departs from the default order and pace.
     if (plan.coupling == Coupling::Jacobi)
         document["run"]["coupling"] = couplingName(plan.coupling);
+    if (plan.plant.fmu)
+        document["run"]["plant"] = plan.plant.plantFmu;
     if (result.pacing.on)
         document["run"]["pacing"] = {{"factor", result.pacing.factor},
                                      {"lateSteps", result.pacing.lateSteps},

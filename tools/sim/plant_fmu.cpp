@@ -43,7 +43,7 @@ std::string PlantFmu::open(const std::string &archive, std::size_t converters,
     if (converters == 0 || converters > MAX_CONVERTERS)
         return "the plant FMU takes 1 to 4 converters, not " + std::to_string(converters);
     if (!fmu_.open(archive))
-        return archive + ": " + fmu_.error();
+        return fmu_.error(); // names the archive
     const master::ModelDescription &d = fmu_.description();
     if (d.isFmi3())
         return archive + ": the plant FMU is an FMI 2.0 archive, this one is FMI " + d.fmiVersion;
@@ -54,8 +54,8 @@ std::string PlantFmu::open(const std::string &archive, std::size_t converters,
         const master::DescribedVariable *v = d.find(name);
         if (v == nullptr || v->isReal != real) {
             if (missing.empty())
-                missing =
-                    archive + ": its description has no " + (real ? "Real" : "Integer") + " variable " + name;
+                missing = archive + ": no plant FMU: its description has no " + (real ? "Real" : "Integer") +
+                          " variable " + name;
             return;
         }
         vr = v->vr;

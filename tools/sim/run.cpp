@@ -71,6 +71,8 @@ int runSimulation(const Options &options, std::ostream &out, std::ostream &err, 
         err << "kestrune-sim: " << problem << '\n';
         return 2;
     }
+    if (plan.plant.fmu && !plan.plant.plantFmu.empty())
+        plan.plant.plantFmu = absolutePath(plan.plant.plantFmu);
     return runPlannedLoop(options, plan, options.fmu, absolutePath(options.fmu), out, err, errIsTerminal);
 }
 
