@@ -93,7 +93,8 @@ TEST(ClosedLoop, AllocatesNothingPerStep) {
          {PlantChoice{}, PlantChoice{.fmu = true, .plantFmu = KESTRUNE_PLANT_FMU_PATH}})
         for (const CsvRows::Writer writer : {CsvRows::Writer::Direct, CsvRows::Writer::Background}) {
             SCOPED_TRACE(plant.fmu ? "the plant archive" : "the native plant");
-            SCOPED_TRACE(writer == CsvRows::Writer::Direct ? "rows on the loop's thread" : "rows on their own");
+            SCOPED_TRACE(writer == CsvRows::Writer::Direct ? "rows on the loop's thread"
+                                                           : "rows on their own");
             const long shortRun = allocationsOfARun(0.01, writer, plant); // 2000 steps, 100 CSV rows
             const long longRun = allocationsOfARun(0.04, writer, plant);  // 8000 steps, 400 CSV rows
             EXPECT_GT(shortRun, 0);                                       // the counting works
