@@ -90,7 +90,7 @@ long allocationsOfARun(double duration, CsvRows::Writer writer, const PlantChoic
 // With either plant, the rows written on the loop's thread and on the CSV's own.
 TEST(ClosedLoop, AllocatesNothingPerStep) {
     for (const PlantChoice &plant :
-         {PlantChoice{}, PlantChoice{.fmu = true, .plantFmu = KESTRUNE_PLANT_FMU_PATH}})
+         {PlantChoice{}, PlantChoice{.fmu = true, .plantFmu = KESTRUNE_PLANT_FMU_PATH, .plantName = {}}})
         for (const CsvRows::Writer writer : {CsvRows::Writer::Direct, CsvRows::Writer::Background}) {
             SCOPED_TRACE(plant.fmu ? "the plant archive" : "the native plant");
             SCOPED_TRACE(writer == CsvRows::Writer::Direct ? "rows on the loop's thread"

@@ -173,7 +173,7 @@ class Parser {
                 if (*text == "fmu")
                     o.plant.fmu = true;
                 else if (text->ends_with(".fmu"))
-                    o.plant = PlantChoice{.fmu = true, .plantFmu = *text};
+                    o.plant = PlantChoice{.fmu = true, .plantFmu = *text, .plantName = {}};
                 else if (*text != "native")
                     fail("--plant is native, fmu or the path of a plant .fmu, not '" + *text + "'");
             }

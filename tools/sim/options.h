@@ -26,6 +26,11 @@ const char *couplingName(Coupling coupling);
 struct PlantChoice {
     bool fmu = false;
     std::string plantFmu;
+    // How the summary and the JSON name the plant archive; empty: plantFmu.
+    // A plant inside an .ssp is unpacked to a temporary folder, and named
+    // by the .ssp and its place in it instead.
+    std::string plantName;
+    const std::string &name() const { return plantName.empty() ? plantFmu : plantName; }
 };
 
 struct Options {

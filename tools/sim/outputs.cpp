@@ -480,7 +480,7 @@ void printSummary(std::ostream &out, const RunPlan &plan, const ClosedLoopResult
         out << "coupling jacobi: every participant stepped on the values of the previous exchange (0 until "
                "the first)\n";
     if (plan.plant.fmu)
-        out << "plant " << plan.plant.plantFmu
+        out << "plant " << plan.plant.name()
             << " (the figures from its outputs at the communication points)\n";
     if (result.pacing.on)
         out << format(
@@ -664,7 +664,7 @@ std::string writeSummaryJson(const std::string &path, const std::string &fmu, co
     if (plan.coupling == Coupling::Jacobi)
         document["run"]["coupling"] = couplingName(plan.coupling);
     if (plan.plant.fmu)
-        document["run"]["plant"] = plan.plant.plantFmu;
+        document["run"]["plant"] = plan.plant.name();
     if (result.pacing.on)
         document["run"]["pacing"] = {{"factor", result.pacing.factor},
                                      {"lateSteps", result.pacing.lateSteps},

@@ -73,6 +73,7 @@ int runSspFile(const Options &options, std::ostream &out, std::ostream &err, boo
     std::error_code ec;
     const std::string absolute = fs::absolute(path, ec).lexically_normal().string();
     loop.plan.scenario.source = absolute;
+    loop.plan.plant.plantName = absolute + ":" + loop.plantSource;
     return runPlannedLoop(options, loop.plan, loop.unitArchive, absolute + ":" + loop.unitSource, out, err,
                           errIsTerminal);
 }

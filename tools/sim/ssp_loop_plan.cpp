@@ -88,12 +88,13 @@ std::string sspLoopPlan(const ssp::SspSystem &system, const ssp::ClosedLoopShape
         return "the step " + numberText(run.step) +
                " s is no whole number of the unit's base steps of 5e-06 s; give one with --step";
     run.baseStepsPerStep = static_cast<std::int32_t>(baseSteps);
-    run.plant = PlantChoice{.fmu = true, .plantFmu = shape.plantArchive};
+    run.plant = PlantChoice{.fmu = true, .plantFmu = shape.plantArchive, .plantName = {}};
 
     if (std::string problem = planRun(run, std::move(scenario), loop.plan); !problem.empty())
         return problem;
     loop.unitArchive = shape.unitArchives.front();
     loop.unitSource = sourceOf(system, shape.unitComponents.front());
+    loop.plantSource = sourceOf(system, shape.plantComponent);
     return "";
 }
 

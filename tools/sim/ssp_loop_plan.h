@@ -16,6 +16,7 @@ struct SspLoop {
     RunPlan plan;            // the plant is the system's plant archive
     std::string unitArchive; // the archive every unit component embeds
     std::string unitSource;  // its place in the .ssp
+    std::string plantSource; // the plant archive's place in the .ssp
     // Values bound to the plant under names it has no parameter of: ignored.
     std::vector<std::string> ignored;
 };
