@@ -7,7 +7,7 @@
 
 #include "identity.h"
 #include "master/recording_logger.h"
-#include "plant_fmu.h"
+#include "plant_fmu_client.h"
 #include "plant_participant.h"
 #include "scenario.h"
 

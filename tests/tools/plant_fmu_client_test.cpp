@@ -1,7 +1,7 @@
 // The packed plant FMU driven through kestrune-sim's client against the
 // native plant, output for output and bit for bit, and what of a scenario
 // does not fit the FMU.
-#include "plant_fmu.h"
+#include "plant_fmu_client.h"
 #include "plant_fmu_parameters.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "plant_fmu.h"
+#include "plant_fmu_client.h"
 
 namespace kestrune::sim {
 
