@@ -4,6 +4,8 @@
 #include "closed_loop.h"
 #include "outputs.h"
 
+#include "counting_new.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,54 +14,7 @@
 #include <new>
 #include <sstream>
 
-namespace {
-std::atomic<long> allocations{0};
-}
-
-// Every plain form of new and delete goes through malloc and free here, so
-// that the sanitizer build sees matching pairs.
-namespace {
-void *counted(std::size_t size) noexcept {
-    ++allocations;
-    return std::malloc(size == 0 ? 1 : size);
-}
-void *countedOrThrow(std::size_t size) {
-    if (void *p = counted(size))
-        return p;
-    throw std::bad_alloc();
-}
-} // namespace
-
-void *operator new(std::size_t size) {
-    return countedOrThrow(size);
-}
-void *operator new[](std::size_t size) {
-    return countedOrThrow(size);
-}
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    return counted(size);
-}
-void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
-    return counted(size);
-}
-void operator delete(void *p) noexcept {
-    std::free(p);
-}
-void operator delete[](void *p) noexcept {
-    std::free(p);
-}
-void operator delete(void *p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void *p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete(void *p, const std::nothrow_t &) noexcept {
-    std::free(p);
-}
-void operator delete[](void *p, const std::nothrow_t &) noexcept {
-    std::free(p);
-}
+using kestrune::testing_heap::heapAllocations;
 
 namespace kestrune::sim {
 namespace {
@@ -77,14 +32,14 @@ long allocationsOfARun(double duration, CsvRows::Writer writer, const PlantChoic
     const std::string csvPath = (std::filesystem::path(testing::TempDir()) / "allocations.csv").string();
     std::ostringstream err;
 
-    const long before = allocations.load();
+    const long before = heapAllocations.load();
     {
         CsvRows csv(csvPath, true, writer);
         const ClosedLoopResult result = runClosedLoop(parsed.options.fmu, plan, false, &csv, nullptr, err);
         EXPECT_TRUE(result.ok) << result.error;
         csv.close();
     }
-    return allocations.load() - before;
+    return heapAllocations.load() - before;
 }
 
 // With either plant, the rows written on the loop's thread and on the CSV's own.

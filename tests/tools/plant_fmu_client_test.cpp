@@ -4,6 +4,8 @@
 #include "plant_fmu_client.h"
 #include "plant_fmu_parameters.h"
 
+#include "counting_new.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,51 +20,7 @@
 #error "KESTRUNE_PLANT_FMU_PATH must name the packed plant FMU"
 #endif
 
-// The client's own heap use, counted by this program's operator new (every
-// form through malloc and free, so that the sanitizer build sees matching
-// pairs).
-namespace {
-std::atomic<long> allocations{0};
-void *counted(std::size_t size) noexcept {
-    ++allocations;
-    return std::malloc(size == 0 ? 1 : size);
-}
-void *countedOrThrow(std::size_t size) {
-    if (void *p = counted(size))
-        return p;
-    throw std::bad_alloc();
-}
-} // namespace
-void *operator new(std::size_t size) {
-    return countedOrThrow(size);
-}
-void *operator new[](std::size_t size) {
-    return countedOrThrow(size);
-}
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    return counted(size);
-}
-void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
-    return counted(size);
-}
-void operator delete(void *p, const std::nothrow_t &) noexcept {
-    std::free(p);
-}
-void operator delete[](void *p, const std::nothrow_t &) noexcept {
-    std::free(p);
-}
-void operator delete(void *p) noexcept {
-    std::free(p);
-}
-void operator delete[](void *p) noexcept {
-    std::free(p);
-}
-void operator delete(void *p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void *p, std::size_t) noexcept {
-    std::free(p);
-}
+using kestrune::testing_heap::heapAllocations;
 
 namespace kestrune::sim {
 namespace {
@@ -211,7 +169,7 @@ TEST(PlantFmuTest, StepsWithoutHeapUseInTheClient) {
     ASSERT_EQ(fmu.initialize(parameters), "");
     PlantOutputs out{};
     ASSERT_TRUE(fmu.read(out));
-    const long before = allocations.load();
+    const long before = heapAllocations.load();
     ASSERT_GT(before, 0) << "the counter does not see the client's heap use";
     bool ok = true;
     for (std::int64_t k = 0; k < 2000; ++k) {
@@ -221,7 +179,7 @@ TEST(PlantFmuTest, StepsWithoutHeapUseInTheClient) {
         ok = fmu.read(out) && ok;
     }
     EXPECT_TRUE(ok) << fmu.failure();
-    EXPECT_EQ(allocations.load(), before);
+    EXPECT_EQ(heapAllocations.load(), before);
 }
 
 struct MisfitCase {
