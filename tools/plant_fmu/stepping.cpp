@@ -4,11 +4,9 @@
 
 #include "common/number_text.h"
 #include "divergence.h"
-#include "fmu/step_check.h"
 #include "identity.h"
 
-#include <algorithm>
-#include <climits>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 
@@ -19,6 +17,20 @@ namespace {
 
 using namespace kestrune;
 using namespace kestrune::plantfmu;
+
+// A step size within a millionth of a base step of a whole number of them.
+constexpr double STEP_TOLERANCE = BASE_STEP * 1e-6;
+constexpr double STEP_COUNT_LIMIT = 2147483647.0;
+
+// How far the master's communication point may lie from the plant's time:
+// a millionth of a base step, or what its additions may have rounded (half
+// a unit in the last place of the point per step taken, and a few for its
+// own arithmetic), never half a base step.
+double pointTolerance(double time, std::int64_t steps) {
+    const double ulp = std::fabs(time) * DBL_EPSILON;
+    const double rounding = (4.0 + 0.5 * static_cast<double>(steps)) * ulp;
+    return rounding > STEP_TOLERANCE && rounding < 0.5 * BASE_STEP ? rounding : STEP_TOLERANCE;
+}
 
 bool allFinite(const plant::Plant &p) {
     for (std::size_t j = 0; j < p.converterCount(); ++j)
@@ -50,11 +62,9 @@ fmi2Status fmi2DoStep(fmi2Component c, fmi2Real t, fmi2Real h, fmi2Boolean) {
         return finish(instance, fmi2Error);
     }
     plant::Plant &p = *instance->plant;
-    // The master's point has had one addition per communication step to
-    // round; the plant's own time is an exact multiple of the base step.
-    const int additions = static_cast<int>(std::min<std::int64_t>(instance->communicationSteps, INT_MAX));
-    const StepPlan plan = planCommunicationStep(p.time(), additions, t, h);
-    if (plan.check == StepCheck::BadStepSize) {
+    const double count = std::floor(h / BASE_STEP + 0.5);
+    if (!(count >= 0.0 && count <= STEP_COUNT_LIMIT) ||
+        !(std::fabs(h - count * BASE_STEP) <= STEP_TOLERANCE * std::fmax(1.0, count))) {
         std::snprintf(
             text, sizeof text,
             "fmi2DoStep: the step size %.17g s is not a whole number of the plant's %g s base steps", h,
@@ -62,7 +72,7 @@ fmi2Status fmi2DoStep(fmi2Component c, fmi2Real t, fmi2Real h, fmi2Boolean) {
         logError(instance, text);
         return finish(instance, fmi2Error);
     }
-    if (plan.check == StepCheck::BadCommunicationPoint) {
+    if (!(std::fabs(t - p.time()) <= pointTolerance(p.time(), instance->communicationSteps))) {
         std::snprintf(text, sizeof text,
                       "fmi2DoStep: the communication point %.17g s does not match the plant's time %.17g s",
                       t, p.time());
@@ -70,12 +80,12 @@ fmi2Status fmi2DoStep(fmi2Component c, fmi2Real t, fmi2Real h, fmi2Boolean) {
         return finish(instance, fmi2Error);
     }
     if (instance->loggingOn) {
-        std::snprintf(text, sizeof text, "fmi2DoStep: %d base steps from t = %.17g s", plan.baseSteps,
-                      p.time());
+        std::snprintf(text, sizeof text, "fmi2DoStep: %.0f base steps from t = %.17g s", count, p.time());
         logInfo(instance, text);
     }
     holdAndPublish(*instance);
-    for (int i = 0; i < plan.baseSteps; ++i) {
+    const auto steps = static_cast<std::int64_t>(count);
+    for (std::int64_t i = 0; i < steps; ++i) {
         p.step();
         if (p.diverged()) {
             instance->outputsCurrent = false;
