@@ -1,6 +1,7 @@
 // kestrune-sweep's pieces: sweep files and their errors, the runs a sweep
 // makes, the verdict on runs known to hold and known not to, and a run that
 // fails becoming a row.
+#include "run_pool.h"
 #include "sweep.h"
 #include "sweep_file.h"
 #include "sweep_run.h"
@@ -12,6 +13,9 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <thread>
+
+#include <unistd.h>
 
 namespace kestrune::sweep {
 namespace {
@@ -328,6 +332,31 @@ TEST(SweepRunner, ReusedUnitsAndBranchedRunsGiveThePlainRows) {
             EXPECT_EQ(runner.row(run), runRow(plain, run)) << c.sweep << " run " << run;
         EXPECT_EQ(runner.branched(), c.branched) << c.sweep;
     }
+}
+
+// A worker process that dies between two runs, before it is sent the next:
+// that run is reported failed and every other run is still done, once.
+TEST(SweepPool, AWorkerThatDiesBetweenRunsLosesNoRun) {
+    const WorkerFactory worker = [] {
+        return [](std::size_t run) {
+            if (run == 0)
+                ::ualarm(100000, 0); // SIGALRM ends this worker while it waits for its next run
+            return std::to_string(run);
+        };
+    };
+    std::vector<std::string> rows;
+    const RowTaker take = [&](const std::string &row) {
+        rows.push_back(row);
+        if (row == "0")
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    };
+    const FailedRow failed = [](std::size_t run, const std::string &reason) {
+        return std::to_string(run) + " failed: " + reason;
+    };
+    EXPECT_EQ(runPoolInProcesses({0, 1, 2, 3}, 1, worker, take, failed), "");
+    const std::vector<std::string> expected{
+        "0", "1 failed: the worker process running it ended by signal 14 (Alarm clock)", "2", "3"};
+    EXPECT_EQ(rows, expected);
 }
 
 } // namespace

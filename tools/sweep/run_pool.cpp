@@ -124,12 +124,17 @@ std::string runPoolInProcesses(const std::vector<std::size_t> &runs, unsigned jo
     ::signal(SIGPIPE, SIG_IGN);
     std::vector<Child> children(std::min<std::size_t>(jobs, runs.size()));
     std::size_t next = 0;
+    // False when there is no run left to give. A worker that died before it
+    // could be sent its run still counts as busy with it: the end of its
+    // output, polled below, reports that run, as for a worker that dies
+    // during a run, so that no run goes missing from the table.
     auto give = [&](Child &child) {
         if (next >= runs.size() || stopped(stop))
             return false;
         const std::uint64_t run = runs[next++];
         child.run = static_cast<std::int64_t>(run);
-        return writeAll(child.toChild, &run, sizeof run);
+        (void)writeAll(child.toChild, &run, sizeof run);
+        return true;
     };
     std::size_t busy = 0;
     for (Child &child : children) {
