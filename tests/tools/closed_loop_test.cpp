@@ -516,13 +516,21 @@ TEST(SimOutputs, PerConverterFilesAndAFailedRunThatLeavesTheEarlierOnesWhole) {
     EXPECT_NE(out.str().find("converter 1 (200 kW"), std::string::npos) << out.str();
     EXPECT_NE(out.str().find("PCC voltage, phase a"), std::string::npos) << out.str();
 
+    // A run that fails leaves the finished files, and the partial file of
+    // another run of the same scenario into the same folder, as they were.
+    const fs::path othersPartial = dir / "pair_scr5.csv.partial";
+    std::ofstream(othersPartial) << "time\n";
     Options failing = parsed.options;
     failing.fmu = (dir / "absent.fmu").string();
     std::ostringstream out2, err2;
     EXPECT_EQ(runSimulation(failing, out2, err2, false), 1);
     EXPECT_EQ(lines(dir / "pair_scr5.csv"), csv);
     EXPECT_TRUE(fs::exists(dir / "pair_scr5.json"));
-    EXPECT_FALSE(fs::exists(dir / "pair_scr5.csv.partial"));
+    EXPECT_EQ(lines(othersPartial), std::vector<std::string>{"time"});
+    std::size_t partials = 0;
+    for (const fs::directory_entry &entry : fs::directory_iterator(dir))
+        partials += entry.path().extension() == ".partial" ? 1 : 0;
+    EXPECT_EQ(partials, 1u);
 }
 
 } // namespace

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <string>
 
+#include <unistd.h>
+
 namespace kestrune::sim {
 
 namespace {
@@ -18,6 +20,13 @@ std::string absolutePath(const std::filesystem::path &path) {
     std::error_code ec;
     const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
     return ec ? path.string() : absolute.lexically_normal().string();
+}
+
+// Where a file is written before it is renamed to its final name: named for
+// this process too, so that two runs of one scenario into one folder never
+// truncate or remove each other's partial files.
+std::string partialPathFor(const std::string &finalPath) {
+    return finalPath + "." + std::to_string(::getpid()) + ".partial";
 }
 
 int listScenarios(const Options &options, std::ostream &out, std::ostream &err) {
@@ -106,7 +115,7 @@ int runPlannedLoop(const Options &options, const RunPlan &plan, const std::strin
     // The run's files appear whole or not at all: the CSV is written beside
     // its final name and renamed once the run has completed, and the files
     // of an earlier run of the same name stay as they were until then.
-    const std::string partialCsv = paths.csv + ".partial";
+    const std::string partialCsv = partialPathFor(paths.csv);
     // The rows are formatted and written on a thread of their own, beside
     // the loop's.
     CsvRows csv(partialCsv, plan.scenario, CsvRows::Writer::Background);
@@ -171,7 +180,7 @@ int runPlannedLoop(const Options &options, const RunPlan &plan, const std::strin
     }
 
     paths.json = jsonPath;
-    const std::string partialJson = jsonPath + ".partial";
+    const std::string partialJson = partialPathFor(jsonPath);
     if (std::string problem = writeSummaryJson(partialJson, fmuName, plan, result, paths); !problem.empty()) {
         err << "kestrune-sim: " << problem << '\n';
         fs::remove(partialJson, ec);
