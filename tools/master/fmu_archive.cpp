@@ -1,6 +1,8 @@
 // Unpacking a .fmu with libzip and reading its description with pugixml.
 #include "fmu_archive.h"
 
+#include "description_trust.h"
+
 #include <pugixml.hpp>
 #include <zip.h>
 
@@ -296,6 +298,8 @@ bool UnpackedFmu::open(const std::string &fmuPath) {
         return fail(fmuPath + ": the archive holds no modelDescription.xml");
 
     if (std::string problem = parseModelDescription(descriptionText, description_); !problem.empty())
+        return fail(fmuPath + ": modelDescription.xml: " + problem);
+    if (std::string problem = distrustDescription(descriptionText, description_); !problem.empty())
         return fail(fmuPath + ": modelDescription.xml: " + problem);
 
     const std::string relative = std::string("binaries/") + platformFolder(description_.isFmi3()) + "/" +
