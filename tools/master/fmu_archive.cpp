@@ -1,10 +1,13 @@
-// Unpacking a .fmu with libzip and reading its description with pugixml.
+// Unpacking what a run needs of a .fmu and reading its description with
+// pugixml.
 #include "fmu_archive.h"
 
+#include "common/archive_limits.h"
+#include "common/temporary_paths.h"
 #include "description_trust.h"
+#include "zip_reader.h"
 
 #include <pugixml.hpp>
-#include <zip.h>
 
 #include <cerrno>
 #include <charconv>
@@ -12,7 +15,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <set>
 #include <system_error>
 
@@ -39,32 +41,6 @@ std::optional<fmi2ValueReference> parseValueReference(const char *text) {
         return std::nullopt;
     return static_cast<fmi2ValueReference>(value);
 }
-
-// An entry name that stays inside the folder it is unpacked into: relative,
-// '/'-separated, without "." or ".." segments or a drive letter.
-bool safeEntryName(const std::string &name) {
-    if (name.empty() || name.front() == '/' || name.find('\\') != std::string::npos ||
-        name.find(':') != std::string::npos || name.find('\0') != std::string::npos)
-        return false;
-    std::size_t start = 0;
-    while (start <= name.size()) {
-        const std::size_t slash = std::min(name.find('/', start), name.size());
-        const std::string segment = name.substr(start, slash - start);
-        if (segment == "." || segment == "..")
-            return false;
-        if (segment.empty() && slash != name.size())
-            return false; // "a//b"
-        start = slash + 1;
-    }
-    return true;
-}
-
-struct ZipCloser {
-    void operator()(zip_t *archive) const { zip_discard(archive); }
-};
-struct ZipFileCloser {
-    void operator()(zip_file_t *file) const { zip_fclose(file); }
-};
 
 } // namespace
 
@@ -210,6 +186,7 @@ void UnpackedFmu::removeDirectory() {
     if (!directory_.empty()) {
         std::error_code ignored;
         fs::remove_all(directory_, ignored);
+        forgetTemporary(directory_);
         directory_.clear();
     }
     libraryPath_.clear();
@@ -220,24 +197,41 @@ bool UnpackedFmu::open(const std::string &fmuPath) {
     removeDirectory();
     error_.clear();
     description_ = ModelDescription{};
+    descriptionText_.clear();
 
-    std::error_code ec;
-    if (!fs::exists(fmuPath, ec))
-        return fail(fmuPath + ": no such file");
-    if (!fs::is_regular_file(fmuPath, ec))
-        return fail(fmuPath + ": not a regular file");
+    // Every entry's name is checked, but only what a run uses is read: the
+    // description into memory, this platform's binaries and the resources
+    // onto disk. Documentation, sources and other platforms stay packed.
+    ZipReader archive;
+    if (std::string problem = archive.open(fmuPath, ".fmu (zip archive)"); !problem.empty())
+        return fail(problem);
+    if (archive.find("modelDescription.xml") == nullptr)
+        return fail(fmuPath + ": the archive holds no modelDescription.xml");
+    if (std::string problem = archive.read("modelDescription.xml", MAX_DESCRIPTION_TEXT, descriptionText_);
+        !problem.empty())
+        return fail(problem);
+    if (std::string problem = parseModelDescription(descriptionText_, description_); !problem.empty())
+        return fail(fmuPath + ": modelDescription.xml: " + problem);
+    if (std::string problem = distrustDescription(descriptionText_, description_); !problem.empty())
+        return fail(fmuPath + ": modelDescription.xml: " + problem);
 
-    int zipError = 0;
-    std::unique_ptr<zip_t, ZipCloser> archive(zip_open(fmuPath.c_str(), ZIP_RDONLY, &zipError));
-    if (!archive) {
-        zip_error_t error;
-        zip_error_init_with_code(&error, zipError);
-        std::string text = zip_error_strerror(&error);
-        zip_error_fini(&error);
-        return fail(fmuPath + ": not a readable .fmu (zip archive): " + text);
+    const std::string platform = std::string("binaries/") + platformFolder(description_.isFmi3()) + "/";
+    const std::string relative = platform + description_.libraryIdentifier() + librarySuffix();
+    if (archive.find(relative) == nullptr) {
+        std::set<std::string> platforms;
+        for (const ZipReader::Entry &entry : archive.entries()) {
+            if (entry.name.rfind("binaries/", 0) == 0 && entry.name.size() > 9)
+                platforms.insert(entry.name.substr(9, entry.name.find('/', 9) - 9));
+        }
+        std::string present;
+        for (const std::string &name : platforms)
+            present += (present.empty() ? "" : ", ") + name;
+        return fail(fmuPath + ": no library for this platform (" + relative +
+                    "); platforms in the archive: " + (present.empty() ? "none" : present));
     }
 
     // A private folder for this copy of the unit.
+    std::error_code ec;
     fs::path base = fs::temp_directory_path(ec);
     if (ec)
         base = "/tmp";
@@ -245,75 +239,20 @@ bool UnpackedFmu::open(const std::string &fmuPath) {
     if (mkdtemp(pattern.data()) == nullptr)
         return fail("cannot create a folder to unpack " + fmuPath + " into: " + std::strerror(errno));
     directory_ = pattern;
+    rememberTemporary(directory_);
 
-    const zip_int64_t entries = zip_get_num_entries(archive.get(), 0);
-    std::string descriptionText;
-    bool haveDescription = false;
-    // A name held twice would leave open which copy is the unit: the one
-    // read or the one left on disk.
-    std::set<std::string> names;
-    for (zip_int64_t i = 0; i < entries; ++i) {
-        const auto index = static_cast<zip_uint64_t>(i);
-        const char *rawName = zip_get_name(archive.get(), index, ZIP_FL_ENC_RAW);
-        const std::string name = rawName != nullptr ? rawName : "";
-        if (!safeEntryName(name))
-            return fail(fmuPath + ": refusing the archive entry \"" + name +
-                        "\" (absolute, with '..' or '\\', or otherwise outside the unit's folder)");
-        if (!names.insert(name).second)
-            return fail(fmuPath + ": the archive holds \"" + name + "\" twice");
-        const fs::path target = fs::path(directory_) / name;
-        if (name.back() == '/') {
-            fs::create_directories(target, ec);
-            if (ec)
-                return fail("cannot create " + target.string() + ": " + ec.message());
-            continue;
-        }
-        fs::create_directories(target.parent_path(), ec);
-        if (ec)
-            return fail("cannot create " + target.parent_path().string() + ": " + ec.message());
-        std::unique_ptr<zip_file_t, ZipFileCloser> file(zip_fopen_index(archive.get(), index, 0));
-        if (!file)
-            return fail(fmuPath + ": cannot read \"" + name + "\": " + zip_strerror(archive.get()));
-        std::ofstream out(target, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return fail("cannot write " + target.string());
-        const bool isDescription = name == "modelDescription.xml";
-        char buffer[1 << 16];
-        for (;;) {
-            const zip_int64_t n = zip_fread(file.get(), buffer, sizeof buffer);
-            if (n < 0)
-                return fail(fmuPath + ": \"" + name + "\" is damaged: " + zip_file_strerror(file.get()));
-            if (n == 0)
-                break;
-            out.write(buffer, static_cast<std::streamsize>(n));
-            if (isDescription)
-                descriptionText.append(buffer, static_cast<std::size_t>(n));
-        }
-        out.close();
-        if (!out)
-            return fail("cannot write " + target.string());
-        haveDescription = haveDescription || isDescription;
+    const fs::path description = fs::path(directory_) / "modelDescription.xml";
+    std::ofstream out(description, std::ios::binary | std::ios::trunc);
+    out.write(descriptionText_.data(), static_cast<std::streamsize>(descriptionText_.size()));
+    out.close();
+    if (!out)
+        return fail("cannot write " + description.string());
+    for (const std::string &prefix : {platform, std::string("resources/")}) {
+        if (std::string problem = archive.unpackUnder(prefix, directory_, MAX_UNPACKED_FILE);
+            !problem.empty())
+            return fail(problem);
     }
-    if (!haveDescription)
-        return fail(fmuPath + ": the archive holds no modelDescription.xml");
-
-    if (std::string problem = parseModelDescription(descriptionText, description_); !problem.empty())
-        return fail(fmuPath + ": modelDescription.xml: " + problem);
-    if (std::string problem = distrustDescription(descriptionText, description_); !problem.empty())
-        return fail(fmuPath + ": modelDescription.xml: " + problem);
-
-    const std::string relative = std::string("binaries/") + platformFolder(description_.isFmi3()) + "/" +
-                                 description_.libraryIdentifier() + librarySuffix();
-    const fs::path library = fs::path(directory_) / relative;
-    if (!fs::is_regular_file(library, ec)) {
-        std::string present;
-        for (const auto &entry : fs::directory_iterator(fs::path(directory_) / "binaries", ec)) {
-            present += (present.empty() ? "" : ", ") + entry.path().filename().string();
-        }
-        return fail(fmuPath + ": no library for this platform (" + relative +
-                    "); platforms in the archive: " + (present.empty() ? "none" : present));
-    }
-    libraryPath_ = library.string();
+    libraryPath_ = (fs::path(directory_) / relative).string();
     resourceUri_ = fileUri((fs::path(directory_) / "resources").string());
     return true;
 }

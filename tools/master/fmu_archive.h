@@ -1,7 +1,6 @@
 // A .fmu as a master receives it: a zip archive holding modelDescription.xml
-// and one shared library per platform. UnpackedFmu unpacks it into a private
-// temporary folder, reads the description and finds the library this
-// platform loads.
+// and one shared library per platform. UnpackedFmu reads the description
+// and unpacks what a run of it needs into a private temporary folder.
 #pragma once
 
 #include "fmu/fmi2.h"
@@ -74,15 +73,19 @@ class UnpackedFmu {
     // Removes the unpacked folder.
     ~UnpackedFmu();
 
-    // Unpacks the archive at fmuPath, reads its description and finds
-    // binaries/<platform>/<libraryIdentifier><suffix>. False with error() set
-    // when the file is missing, is no zip archive, holds an unsafe entry
-    // name or one name twice, lacks or has a broken description, or lacks
-    // this platform's library.
+    // Reads the description of the archive at fmuPath and unpacks it,
+    // binaries/<platform>/ (the library <libraryIdentifier><suffix> and its
+    // neighbours) and resources/ into the folder. False with error() set,
+    // and no folder left, when the file is missing, is no zip archive, holds
+    // an unsafe entry name or one name twice, lacks or has a broken
+    // description, lacks this platform's library, or holds an entry it uses
+    // that unpacks beyond the limits of common/archive_limits.h.
     bool open(const std::string &fmuPath);
 
     const std::string &error() const { return error_; }
     const ModelDescription &description() const { return description_; }
+    // modelDescription.xml as the archive holds it.
+    const std::string &descriptionText() const { return descriptionText_; }
     const std::string &directory() const { return directory_; }
     const std::string &libraryPath() const { return libraryPath_; }
     // The URI of the resources folder, whether or not the archive has one.
@@ -97,6 +100,7 @@ class UnpackedFmu {
     std::string libraryPath_;
     std::string resourceUri_;
     ModelDescription description_;
+    std::string descriptionText_;
 };
 
 } // namespace kestrune::master

@@ -4,6 +4,8 @@
 // a Windows build replaces only those.
 #include "fmu_library.h"
 
+#include "common/temporary_paths.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -237,9 +239,11 @@ bool copyFile(const std::string &from, const std::string &to, std::string &error
     return true;
 }
 
+// Removes a private copy and drops it from the tool's temporary paths.
 void removeFile(const std::string &path) {
     std::error_code ignored;
     std::filesystem::remove(path, ignored);
+    forgetTemporary(path);
 }
 
 } // namespace
@@ -310,6 +314,7 @@ bool FmuLibrary::loadFreshCopy(const std::string &path, FmiEdition edition) {
         error_ = "cannot make a private copy of " + path + ": " + problem;
         return false;
     }
+    rememberTemporary(copy);
     if (!copyFile(path, copy, problem)) {
         removeFile(copy);
         error_ = "cannot make a private copy of " + path + ": " + problem;

@@ -3,7 +3,6 @@
 #include "component.h"
 
 #include <cmath>
-#include <fstream>
 #include <iterator>
 #include <memory>
 
@@ -51,15 +50,7 @@ std::string Component::open(const SspComponent &component) {
     name_ = component.name;
     if (!fmu_.open(component.archive))
         return "component " + name_ + ": " + fmu_.error();
-    if (std::string problem = parseFmuVariables(
-            [&] {
-                std::string text;
-                std::ifstream in(fmu_.directory() + "/modelDescription.xml", std::ios::binary);
-                text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-                return text;
-            }(),
-            variables_);
-        !problem.empty())
+    if (std::string problem = parseFmuVariables(fmu_.descriptionText(), variables_); !problem.empty())
         return "component " + name_ + ": " + problem;
     fmi3_ = variables_.isFmi3();
     if (!fmu_.description().offersCoSimulation())

@@ -1,9 +1,12 @@
-// Reading SystemStructure.ssd and .ssv parameter sets with pugixml. The
+// Reading SystemStructure.ssd and .ssv parameter sets with pugixml, from the
+// .ssp or from a folder it was unpacked into. The
 // standard's namespaces may come under any prefix, so elements are matched
 // by their local names.
 #include "ssp_reader.h"
 
+#include "common/archive_limits.h"
 #include "fmu_variables.h"
+#include "master/zip_reader.h"
 #include "zip_files.h"
 
 #include <pugixml.hpp>
@@ -13,7 +16,6 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 
 namespace kestrune::ssp {
 
@@ -41,28 +43,77 @@ bool parseNumber(const std::string &text, double &value) {
     return !text.empty() && result.ec == std::errc() && result.ptr == end;
 }
 
-std::string readFile(const fs::path &path, std::string &text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return "cannot read " + path.string();
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    text = buffer.str();
-    return "";
-}
-
-// A relative source inside the unpacked .ssp, as a file there.
-std::string resolve(const std::string &source, const std::string &folder, const std::string &what,
-                    fs::path &file) {
+// A relative source inside the .ssp that it holds.
+std::string resolve(const std::string &source, SspFiles &files, const std::string &what) {
     if (source.empty() || source.find("://") != std::string::npos || source.front() == '/' ||
         source.find("..") != std::string::npos || source.find('\\') != std::string::npos)
         return what + ": the source \"" + source + "\" is no file inside the .ssp";
-    file = fs::path(folder) / source;
-    std::error_code ec;
-    if (!fs::is_regular_file(file, ec))
+    if (!files.holds(source))
         return what + ": the .ssp holds no " + source;
     return "";
 }
+
+// The files of an .ssp unpacked into a folder.
+class FolderFiles : public SspFiles {
+  public:
+    explicit FolderFiles(std::string folder) : folder_(std::move(folder)) {}
+    bool holds(const std::string &source) override {
+        std::error_code ec;
+        return fs::is_regular_file(fs::path(folder_) / source, ec);
+    }
+    std::string read(const std::string &source, std::string &text) override {
+        const fs::path path = fs::path(folder_) / source;
+        std::ifstream in(path, std::ios::binary);
+        if (!in)
+            return "cannot read " + path.string();
+        text.clear();
+        char buffer[1 << 16];
+        while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+            text.append(buffer, static_cast<std::size_t>(in.gcount()));
+            if (text.size() > MAX_DESCRIPTION_TEXT) {
+                std::string().swap(text);
+                return path.string() + " is larger than the limit of " +
+                       master::byteCount(MAX_DESCRIPTION_TEXT);
+            }
+        }
+        return in.bad() ? "cannot read " + path.string() : "";
+    }
+    std::string file(const std::string &source, std::string &path) override {
+        path = (fs::path(folder_) / source).string();
+        return "";
+    }
+
+  private:
+    std::string folder_;
+};
+
+// The files of an .ssp read from the archive: parameter files into memory,
+// and each .fmu a component names unpacked once into folder.
+class ArchiveFiles : public SspFiles {
+  public:
+    ArchiveFiles(master::ZipReader &archive, std::string folder)
+        : archive_(archive), folder_(std::move(folder)) {}
+    bool holds(const std::string &source) override { return archive_.find(source) != nullptr; }
+    std::string read(const std::string &source, std::string &text) override {
+        return archive_.read(source, MAX_DESCRIPTION_TEXT, text);
+    }
+    std::string file(const std::string &source, std::string &path) override {
+        const fs::path target = fs::path(folder_) / source;
+        path = target.string();
+        if (!unpacked_.insert(source).second)
+            return "";
+        std::error_code ec;
+        fs::create_directories(target.parent_path(), ec);
+        if (ec)
+            return "cannot create a folder for " + path + ": " + ec.message();
+        return archive_.unpack(source, path, MAX_UNPACKED_FILE);
+    }
+
+  private:
+    master::ZipReader &archive_;
+    std::string folder_;
+    std::set<std::string> unpacked_;
+};
 
 // The parameters of an ssv:ParameterSet element.
 std::string readParameterSet(const pugi::xml_node set, const std::string &prefix, const std::string &what,
@@ -106,7 +157,7 @@ std::string readParameterSet(const pugi::xml_node set, const std::string &prefix
 
 // Every ParameterBinding of an element, in order: from an .ssv in the .ssp
 // or inline.
-std::string readBindings(const pugi::xml_node element, const std::string &folder, const std::string &what,
+std::string readBindings(const pugi::xml_node element, SspFiles &files, const std::string &what,
                          std::vector<SspParameter> &parameters) {
     for (const pugi::xml_node binding : child(element, "ParameterBindings").children()) {
         if (binding.type() != pugi::node_element)
@@ -131,12 +182,10 @@ std::string readBindings(const pugi::xml_node element, const std::string &folder
                 return problem;
             continue;
         }
-        fs::path file;
-        if (std::string problem = resolve(source, folder, what + ": parameter binding", file);
-            !problem.empty())
+        if (std::string problem = resolve(source, files, what + ": parameter binding"); !problem.empty())
             return problem;
         std::string text;
-        if (std::string problem = readFile(file, text); !problem.empty())
+        if (std::string problem = files.read(source, text); !problem.empty())
             return problem;
         pugi::xml_document document;
         if (const pugi::xml_parse_result parsed = document.load_buffer(text.data(), text.size()); !parsed)
@@ -189,7 +238,7 @@ std::string readConnectors(const pugi::xml_node element, const FmuVariables &var
     return "";
 }
 
-std::string readComponent(const pugi::xml_node element, const std::string &folder, SspComponent &component) {
+std::string readComponent(const pugi::xml_node element, SspFiles &files, SspComponent &component) {
     component.name = element.attribute("name").value();
     const std::string what = "component " + component.name;
     const std::string type = element.attribute("type").as_string("application/x-fmu-sharedlibrary");
@@ -199,17 +248,17 @@ std::string readComponent(const pugi::xml_node element, const std::string &folde
     if (implementation != "any" && implementation != "CoSimulation")
         return what + " asks for the implementation " + implementation + "; only co-simulation is supported";
     component.source = element.attribute("source").value();
-    fs::path file;
-    if (std::string problem = resolve(component.source, folder, what, file); !problem.empty())
+    if (std::string problem = resolve(component.source, files, what); !problem.empty())
         return problem;
-    component.archive = file.string();
+    if (std::string problem = files.file(component.source, component.archive); !problem.empty())
+        return what + ": " + problem;
     FmuVariables variables;
     if (std::string problem = readFmuVariables(component.archive, variables); !problem.empty())
         return what + ": " + problem;
     component.fmiVersion = variables.fmiVersion;
     if (std::string problem = readConnectors(element, variables, component); !problem.empty())
         return problem;
-    return readBindings(element, folder, what, component.parameters);
+    return readBindings(element, files, what, component.parameters);
 }
 
 std::string readConnection(const pugi::xml_node node, const SspSystem &system, SspConnection &connection) {
@@ -272,7 +321,7 @@ std::string readExperiment(const pugi::xml_node root, SspSystem &system) {
 
 } // namespace
 
-std::string readSystemStructure(const std::string &ssdText, const std::string &folder, SspSystem &system) {
+std::string readSystemStructure(const std::string &ssdText, SspFiles &files, SspSystem &system) {
     pugi::xml_document document;
     if (const pugi::xml_parse_result parsed = document.load_buffer(ssdText.data(), ssdText.size()); !parsed)
         return std::string("SystemStructure.ssd is not well-formed XML: ") + parsed.description();
@@ -299,7 +348,7 @@ std::string readSystemStructure(const std::string &ssdText, const std::string &f
             return "the system holds a " + kind + " element (" + element.attribute("name").value() +
                    "); only components are supported, no nested systems or signal dictionaries";
         SspComponent component;
-        if (std::string problem = readComponent(element, folder, component); !problem.empty())
+        if (std::string problem = readComponent(element, files, component); !problem.empty())
             return problem;
         if (system.find(component.name) != nullptr)
             return "two components are named " + component.name;
@@ -316,22 +365,32 @@ std::string readSystemStructure(const std::string &ssdText, const std::string &f
             return "input " + connection.endElement + "." + connection.endConnector + " is connected twice";
         system.connections.push_back(std::move(connection));
     }
-    if (std::string problem = readBindings(node, folder, "the system", system.parameters); !problem.empty())
+    if (std::string problem = readBindings(node, files, "the system", system.parameters); !problem.empty())
         return problem;
     return readExperiment(root, system);
 }
 
+std::string readSystemStructure(const std::string &ssdText, const std::string &folder, SspSystem &system) {
+    FolderFiles files(folder);
+    return readSystemStructure(ssdText, files, system);
+}
+
 std::string readSsp(const std::string &path, SspSystem &system) {
     system = SspSystem{};
+    master::ZipReader archive;
+    if (std::string problem = archive.open(path, "zip archive"); !problem.empty())
+        return problem;
+    if (archive.find("SystemStructure.ssd") == nullptr)
+        return path + ": the archive holds no SystemStructure.ssd";
+    std::string text;
+    if (std::string problem = archive.read("SystemStructure.ssd", MAX_DESCRIPTION_TEXT, text);
+        !problem.empty())
+        return problem;
     auto folder = std::make_shared<TemporaryFolder>();
     if (std::string problem = folder->create("kestrune-ssp-"); !problem.empty())
         return problem;
-    if (std::string problem = unpackZip(path, folder->path()); !problem.empty())
-        return problem;
-    std::string text;
-    if (readFile(fs::path(folder->path()) / "SystemStructure.ssd", text) != "")
-        return path + ": the archive holds no SystemStructure.ssd";
-    if (std::string problem = readSystemStructure(text, folder->path(), system); !problem.empty()) {
+    ArchiveFiles files(archive, folder->path());
+    if (std::string problem = readSystemStructure(text, files, system); !problem.empty()) {
         system = SspSystem{};
         return path + ": " + problem;
     }

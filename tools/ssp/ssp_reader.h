@@ -1,6 +1,7 @@
-// Reading an .ssp: unpacks it into a temporary folder that the system keeps
-// (SspSystem::unpacked), and reads SystemStructure.ssd and the parameter
-// sets it binds.
+// Reading an .ssp: reads SystemStructure.ssd and the parameter sets it binds
+// from the archive into memory, and unpacks only the .fmu files its
+// components name into a temporary folder that the system keeps
+// (SspSystem::unpacked).
 #pragma once
 
 #include "ssp_system.h"
@@ -20,8 +21,26 @@ namespace kestrune::ssp {
 // join anything but a Real output to a Real input. "" or the message.
 std::string readSsp(const std::string &path, SspSystem &system);
 
-// The same from SystemStructure.ssd text, with the files it names resolved
-// under folder.
+// Where the files an .ssd names come from: the .ssp itself or a folder it
+// was unpacked into. Each source is a relative path inside the .ssp.
+class SspFiles {
+  public:
+    virtual ~SspFiles() = default;
+    // Whether the .ssp holds the file source.
+    virtual bool holds(const std::string &source) = 0;
+    // Reads a parameter file into text, refusing one beyond
+    // MAX_DESCRIPTION_TEXT: "" or what is wrong.
+    virtual std::string read(const std::string &source, std::string &text) = 0;
+    // The file on this machine, unpacked if need be, in path: "" or what is
+    // wrong.
+    virtual std::string file(const std::string &source, std::string &path) = 0;
+};
+
+// The same from SystemStructure.ssd text, with the files it names taken
+// from files.
+std::string readSystemStructure(const std::string &ssdText, SspFiles &files, SspSystem &system);
+
+// The same with the files it names resolved under folder.
 std::string readSystemStructure(const std::string &ssdText, const std::string &folder, SspSystem &system);
 
 } // namespace kestrune::ssp

@@ -8,12 +8,13 @@
 
 namespace kestrune::ssp {
 
-// Reads the entry called name from the zip archive at path into text.
-// Returns "" or what went wrong.
+// Reads the entry called name from the zip archive at path into text,
+// refusing one beyond MAX_DESCRIPTION_TEXT. Returns "" or what went wrong.
 std::string readZipEntry(const std::string &path, const std::string &name, std::string &text);
 
 // Unpacks every entry of the zip archive at path into folder, refusing an
-// entry name that would land outside it or that comes twice.
+// entry name that would land outside it or that comes twice, and an entry
+// beyond MAX_UNPACKED_FILE.
 std::string unpackZip(const std::string &path, const std::string &folder);
 
 // One entry of a new archive: its name, and either a file to copy or text.
@@ -26,7 +27,8 @@ struct ZipEntry {
 // Writes a new zip archive at path (replacing any file there) with the entries.
 std::string writeZip(const std::string &path, const std::vector<ZipEntry> &entries);
 
-// A private temporary folder, removed with its contents on destruction.
+// A private temporary folder, removed with its contents on destruction and
+// known to the tool's temporary paths while it exists.
 class TemporaryFolder {
   public:
     TemporaryFolder() = default;
