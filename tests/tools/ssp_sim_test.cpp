@@ -1,5 +1,6 @@
-// kestrune-sim and .ssp files: the exported closed loop runs as the scenario
-// runs on the plant FMU, also with its plant under another component name;
+// kestrune-sim and .ssp files: the exported closed loop binds what differs
+// from the plant's start values and runs as the scenario runs on the plant
+// FMU, also with its plant under another component name;
 // any other system goes through the generic runner; the shipped files are
 // valid SSP; and what cannot be exported or found is refused.
 #include "run.h"
@@ -79,6 +80,19 @@ TEST(SspSim, RunsTheExportedLoopAsTheScenarioOnThePlantFmu) {
         sim({"--scenario", "load_step", "--duration", "0.31", "--export-ssp", folder.string()});
     ASSERT_EQ(exported.status, 0) << exported.err;
     EXPECT_EQ(exported.out, (folder / "load_step.ssp").string() + "\n");
+    // Bound is only what differs from the plant archive's start values, so
+    // no Boolean: the defaults give every split link.
+    ssp::SspSystem system;
+    ASSERT_EQ(ssp::readSsp((folder / "load_step.ssp").string(), system), "");
+    ssp::FmuVariables plant;
+    ASSERT_EQ(ssp::readFmuVariables(KESTRUNE_PLANT_FMU_PATH, plant), "");
+    EXPECT_FALSE(system.parameters.empty());
+    for (const ssp::SspParameter &parameter : system.parameters) {
+        const ssp::FmuVariable *variable = plant.find(parameter.name.substr(parameter.name.find('.') + 1));
+        ASSERT_NE(variable, nullptr) << parameter.name;
+        EXPECT_NE(variable->start, parameter.value) << parameter.name;
+        EXPECT_NE(parameter.type, ssp::SspType::Boolean) << parameter.name;
+    }
     for (const char *coupling : {"sequential", "jacobi"}) {
         SCOPED_TRACE(coupling);
         const fs::path scenarioOut = folder / (std::string("scenario-") + coupling);

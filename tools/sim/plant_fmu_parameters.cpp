@@ -1,13 +1,13 @@
 #include "plant_fmu_parameters.h"
 
 #include "common/number_text.h"
+#include "fmu_variables.h"
 #include "plant/parameter_rules.h"
 #include "plant_fmu/plant_layout.h"
 
 #include <cmath>
 #include <cstdio>
 #include <map>
-#include <set>
 
 namespace kestrune::sim {
 
@@ -31,41 +31,51 @@ std::string eventPrefix(int n) {
     return "event" + std::to_string(n) + ".";
 }
 
-// Every parameter name the plant FMU has.
-const std::set<std::string> &plantParameterNames() {
-    static const std::set<std::string> names = [] {
+// Every parameter the plant FMU has, by name, with its type.
+const std::map<std::string, Type> &plantParameterTypes() {
+    static const std::map<std::string, Type> types = [] {
         using namespace plantfmu;
-        std::set<std::string> all{"grid.scr", "grid.xOverR", "converters", "events"};
-        all.insert(std::begin(GRID_REAL_KEYS), std::end(GRID_REAL_KEYS));
+        std::map<std::string, Type> all{{"grid.scr", Type::Real},
+                                        {"grid.xOverR", Type::Real},
+                                        {"converters", Type::Integer},
+                                        {"events", Type::Integer}};
+        for (const char *key : GRID_REAL_KEYS)
+            all[key] = Type::Real;
         for (int j = 0; j < MAX_CONVERTERS; ++j) {
             for (const char *key : CONVERTER_REAL_KEYS)
-                all.insert(converterPrefix(j) + key);
-            all.insert(converterPrefix(j) + "splitLink");
+                all[converterPrefix(j) + key] = Type::Real;
+            all[converterPrefix(j) + "splitLink"] = Type::Boolean;
         }
         for (int n = 1; n <= MAX_EVENTS; ++n) {
             const std::string prefix = eventPrefix(n);
-            for (const char *field : {"time", "kind", "value", "converter", "dipType", "specialPhase",
-                                      "target", "points", "harmonics"})
-                all.insert(prefix + field);
+            for (const char *field : {"time", "value", "target"})
+                all[prefix + field] = Type::Real;
+            for (const char *field : {"kind", "converter", "dipType", "specialPhase", "points", "harmonics"})
+                all[prefix + field] = Type::Integer;
             for (int k = 1; k <= MAX_POINTS; ++k)
                 for (const char *field : {".time", ".depth"})
-                    all.insert(prefix + "point" + std::to_string(k) + field);
-            for (int k = 1; k <= MAX_HARMONICS; ++k)
-                for (const char *field : {".order", ".magnitude", ".phase"})
-                    all.insert(prefix + "harmonic" + std::to_string(k) + field);
+                    all[prefix + "point" + std::to_string(k) + field] = Type::Real;
+            for (int k = 1; k <= MAX_HARMONICS; ++k) {
+                const std::string harmonic = prefix + "harmonic" + std::to_string(k);
+                all[harmonic + ".order"] = Type::Integer;
+                all[harmonic + ".magnitude"] = Type::Real;
+                all[harmonic + ".phase"] = Type::Real;
+            }
         }
         return all;
     }();
-    return names;
+    return types;
 }
 
 // The bound values by name, the later of two for one name winning, read
 // with their defaults and checked as whole numbers in a range.
 class BoundValues {
   public:
-    explicit BoundValues(const std::vector<PlantFmuParameter> &parameters) {
-        for (const PlantFmuParameter &p : parameters)
-            values_[p.name] = p.value;
+    BoundValues(const std::vector<PlantFmuParameter> &starts,
+                const std::vector<PlantFmuParameter> &parameters) {
+        for (const std::vector<PlantFmuParameter> *list : {&starts, &parameters})
+            for (const PlantFmuParameter &p : *list)
+                values_[p.name] = p.value;
     }
 
     double real(const std::string &name, double fallback) {
@@ -175,17 +185,50 @@ std::string plantFmuParameters(const Scenario &scenario, std::vector<PlantFmuPar
     return "";
 }
 
+std::string plantFmuStarts(const std::string &archive, std::vector<PlantFmuParameter> &starts) {
+    starts.clear();
+    ssp::FmuVariables variables;
+    if (std::string problem = ssp::readFmuVariables(archive, variables); !problem.empty())
+        return problem;
+    for (const ssp::FmuVariable &variable : variables.variables) {
+        const auto known = plantParameterTypes().find(variable.name);
+        if (variable.kind != ssp::ConnectorKind::Parameter || known == plantParameterTypes().end())
+            continue;
+        const Type type = variable.type == ssp::SspType::Integer   ? Type::Integer
+                          : variable.type == ssp::SspType::Boolean ? Type::Boolean
+                                                                   : Type::Real;
+        if (variable.type != ssp::SspType::Other && type == known->second)
+            starts.push_back({variable.name, type, variable.start});
+    }
+    return "";
+}
+
+std::vector<PlantFmuParameter> differingFromStarts(const std::vector<PlantFmuParameter> &parameters,
+                                                   const std::vector<PlantFmuParameter> &starts) {
+    std::map<std::string, const PlantFmuParameter *> byName;
+    for (const PlantFmuParameter &start : starts)
+        byName[start.name] = &start;
+    std::vector<PlantFmuParameter> differing;
+    for (const PlantFmuParameter &p : parameters) {
+        const auto it = byName.find(p.name);
+        if (it == byName.end() || it->second->type != p.type || it->second->value != p.value)
+            differing.push_back(p);
+    }
+    return differing;
+}
+
 std::string scenarioFromPlantFmuParameters(const std::string &name, const std::string &description,
                                            double duration, const std::vector<PlantFmuParameter> &parameters,
-                                           Scenario &scenario, std::vector<std::string> *unknown) {
+                                           Scenario &scenario, std::vector<std::string> *unknown,
+                                           const std::vector<PlantFmuParameter> &starts) {
     using namespace plantfmu;
     if (unknown != nullptr) {
         unknown->clear();
         for (const PlantFmuParameter &p : parameters)
-            if (plantParameterNames().count(p.name) == 0)
+            if (plantParameterTypes().count(p.name) == 0)
                 unknown->push_back(p.name);
     }
-    BoundValues bound(parameters);
+    BoundValues bound(starts, parameters);
     Scenario result;
     result.name = name;
     result.description = description;

@@ -53,8 +53,17 @@ int exportSsp(const Options &options, std::ostream &out, std::ostream &err) {
         }
     }
 
+    // Only what differs from the plant archive's own start values is bound:
+    // the archive carries the rest, and a runner that hands a bound Boolean
+    // on as a number comparison (false arriving as true) meets no Boolean
+    // the plant's defaults already give.
+    std::vector<PlantFmuParameter> starts;
+    if (const std::string problem = plantFmuStarts(plantArchive, starts); !problem.empty()) {
+        err << "kestrune-sim: " << problem << '\n';
+        return 1;
+    }
     std::vector<ssp::SspParameter> bound;
-    for (const PlantFmuParameter &p : plantParameters)
+    for (const PlantFmuParameter &p : differingFromStarts(plantParameters, starts))
         bound.push_back({p.name, sspType(p.type), p.value});
     ssp::SspSystem system;
     if (const std::string problem = ssp::closedLoopSystem(

@@ -1,6 +1,7 @@
 // kestrune-sim --export-ssp: the scenario's closed loop written as an .ssp
 // for any SSP tool, with the unit and plant archives embedded and the
-// plant's parameters bound to the system.
+// plant's parameters that differ from the plant archive's start values bound
+// to the system.
 #pragma once
 
 #include "options.h"

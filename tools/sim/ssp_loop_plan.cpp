@@ -64,13 +64,19 @@ std::string sspLoopPlan(const ssp::SspSystem &system, const ssp::ClosedLoopShape
                    " (" + sourceOf(system, shape.unitComponents[j]) +
                    ") embed different archives; the closed loop runs one unit archive for every converter";
 
+    // A value the system leaves unbound is the plant archive's start value,
+    // as it is for any runner of the system.
+    std::vector<PlantFmuParameter> starts;
+    if (std::string problem = plantFmuStarts(shape.plantArchive, starts); !problem.empty())
+        return "the plant " + shape.plantComponent + " (" + sourceOf(system, shape.plantComponent) +
+               "): " + problem;
     std::vector<PlantFmuParameter> parameters;
     for (const ssp::SspParameter &p : shape.plantParameters)
         parameters.push_back({p.name, plantType(p.type), p.value});
     Scenario scenario;
     if (const std::string problem = scenarioFromPlantFmuParameters(
             outputName(system.name, "system"), system.description, shape.stopTime - shape.startTime,
-            parameters, scenario, &loop.ignored);
+            parameters, scenario, &loop.ignored, starts);
         !problem.empty())
         return "the values bound to " + shape.plantComponent + " describe no plant: " + problem;
     if (converterCount(scenario) != static_cast<std::size_t>(shape.converters))

@@ -108,7 +108,9 @@ std::string recogniseClosedLoop(const SspSystem &system, ClosedLoopShape &shape)
     shape.plantParameters = boundParameters(system, *plant);
     for (const std::string &unit : shape.unitComponents)
         shape.unitParameters.push_back(boundParameters(system, *system.find(unit)));
-    // The last value bound to the plant's converter count is the one it takes.
+    // The last value bound to the plant's converter count is the one it
+    // takes; with none bound the plant archive's start value decides, which
+    // the run checks against the units once it has read the archive.
     double bound = shape.converters;
     for (const SspParameter &parameter : shape.plantParameters) {
         if (parameter.name == "converters")
