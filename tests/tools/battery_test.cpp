@@ -4,9 +4,12 @@
 #include "battery_run.h"
 #include "criteria.h"
 
+#include "nested_json.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace kestrune::battery {
@@ -122,6 +125,45 @@ TEST(BatteryFile, RefusesBadFilesNamingThePlace) {
         const std::string problem = parseBattery(c.text, "b.json", KESTRUNE_SCENARIO_DIR, battery);
         EXPECT_NE(problem.find(c.message), std::string::npos) << c.text << "\n -> " << problem;
     }
+}
+
+TEST(BatteryFile, RefusesNestingDeeperThan64LevelsWithItsPlace) {
+    const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "battery-nesting";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "deep.json") << "{\"name\": \"d\", \"duration\": 0.6, \"x\": "
+                                     << nestedJson(100000, true) << "}";
+    const std::string sag = R"([{"time": 0.3, "kind": "sag", "value": 1}])";
+    // The test object sits at depth 3, so 61 more levels make 64 and 62 make 65.
+    const struct {
+        std::string test;
+        const char *message; // nullptr: accepted as far as nesting goes
+    } cases[] = {
+        {R"({"name": "t", "scenario": )" + nestedJson(100000, true) + R"(, "events": )" + sag + "}",
+         "b.json: line 1, column 443: an object nested deeper than 64 levels"},
+        {R"({"name": "t", "set": )" + nestedJson(100000, true) + R"(, "events": )" + sag + "}",
+         "b.json: line 1, column 438: an object nested deeper than 64 levels"},
+        {R"({"name": "t", "events": )" + nestedJson(100000, false) + "}",
+         "an array nested deeper than 64 levels"},
+        {R"({"name": "t", "scenario": "deep.json", "events": )" + sag + "}",
+         "deep.json: line 1, column 415: an object nested deeper than 64 levels"},
+        {R"({"name": "t", "events": [")" + std::string(100, '[') + R"(\"{"]})", nullptr},
+        {R"({"name": "t", "events": )" + nestedJson(61, false) + "}", nullptr},
+        {R"({"name": "t", "events": )" + nestedJson(62, false) + "}",
+         "b.json: line 1, column 136: an array nested"},
+    };
+    for (const auto &c : cases) {
+        Battery battery;
+        const std::string text = R"({"name": "b", "scenario": "startup500", "tests": [)" + c.test + "]}";
+        const std::string problem =
+            parseBattery(text, (dir / "b.json").string(), KESTRUNE_SCENARIO_DIR, battery);
+        if (c.message == nullptr)
+            EXPECT_EQ(problem.find("nested"), std::string::npos) << problem;
+        else
+            EXPECT_NE(problem.find(c.message), std::string::npos) << problem.substr(0, 300);
+    }
+    Outcome outcome;
+    EXPECT_FALSE(
+        parseOutcome(R"({"run": 0, "pass": true, "criteria": )" + nestedJson(100000, false) + "}", outcome));
 }
 
 TEST(BatteryFile, TestsTakeTheBatterysDefaultsAndExpandIntoRunsPerGrid) {

@@ -2,6 +2,8 @@
 // by name.
 #include "scenario.h"
 
+#include "nested_json.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -195,6 +197,33 @@ TEST(Scenario, RejectsBadDocumentsWithTheirPlace) {
         EXPECT_NE(problem, "") << "accepted: " << c.text;
         EXPECT_NE(problem.find(c.fragment), std::string::npos) << c.text << "\n-> " << problem;
         EXPECT_EQ(problem.rfind("test.json: ", 0), 0u) << problem;
+    }
+}
+
+TEST(Scenario, RefusesNestingDeeperThan64LevelsWithItsPlace) {
+    const std::string base = R"({"name": "a", "duration": 0.6, )";
+    const struct {
+        std::string text;
+        const char *message; // nullptr: accepted as far as nesting goes
+    } cases[] = {
+        {base + R"("parameters": )" + nestedJson(100000, true) + "}",
+         "test.json: line 1, column 424: an object nested deeper than 64 levels"},
+        {base + R"("events": )" + nestedJson(100000, false) + "}",
+         "test.json: line 1, column 105: an array nested deeper than 64 levels"},
+        {base + "\n\"events\": " + nestedJson(100000, false) + "}",
+         "test.json: line 2, column 74: an array nested deeper than 64 levels"},
+        {base + R"("description": "\"[)" + std::string(100, '{') + R"(", "events": [])" + "}", nullptr},
+        {base + R"("events": )" + nestedJson(63, false) + "}", nullptr},
+        {base + R"("events": )" + nestedJson(64, false) + "}",
+         "test.json: line 1, column 105: an array nested deeper than 64 levels"},
+    };
+    for (const auto &c : cases) {
+        Scenario s;
+        const std::string problem = parse(c.text, s);
+        if (c.message == nullptr)
+            EXPECT_EQ(problem.find("nested"), std::string::npos) << problem;
+        else
+            EXPECT_EQ(problem, c.message);
     }
 }
 

@@ -6,6 +6,8 @@
 #include "sweep_file.h"
 #include "sweep_run.h"
 
+#include "nested_json.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -73,6 +75,31 @@ TEST(SweepFile, RefusesBadFilesNamingThePlace) {
         std::string problem;
         parse(text, &problem);
         EXPECT_NE(problem.find(expected), std::string::npos) << text << "\n  gave: " << problem;
+    }
+}
+
+TEST(SweepFile, RefusesNestingDeeperThan64LevelsWithItsPlace) {
+    const std::string base = R"({"name": "s", "scenario": "startup500", )";
+    const std::string axes = R"("axes": [{"key": "loadPower", "values": [1]}])";
+    const struct {
+        std::string text;
+        const char *message; // nullptr: accepted as far as nesting goes
+    } cases[] = {
+        {base + R"("set": )" + nestedJson(100000, true) + ", " + axes + "}",
+         "t.json: line 1, column 426: an object nested deeper than 64 levels"},
+        {base + R"("axes": [{"key": "loadPower", "values": )" + nestedJson(100000, false) + "}]}",
+         "t.json: line 1, column 142: an array nested deeper than 64 levels"},
+        {base + R"("set": )" + nestedJson(63, true) + ", " + axes + "}", nullptr},
+        {base + R"("set": )" + nestedJson(64, true) + ", " + axes + "}",
+         "t.json: line 1, column 426: an object nested deeper than 64 levels"},
+    };
+    for (const auto &c : cases) {
+        std::string problem;
+        parse(c.text, &problem);
+        if (c.message == nullptr)
+            EXPECT_EQ(problem.find("nested"), std::string::npos) << problem;
+        else
+            EXPECT_EQ(problem, c.message);
     }
 }
 

@@ -1,7 +1,7 @@
 #include "battery_file.h"
 
-#include "input_file.h"
 #include "common/number_text.h"
+#include "input_file.h"
 
 #include <nlohmann/json.hpp>
 
@@ -231,11 +231,8 @@ class Reader {
         }
         std::ostringstream text;
         text << file.rdbuf();
-        try {
-            document = json::parse(text.str());
-        } catch (const json::exception &) {
+        if (!sim::parseJsonText(text.str(), path.string(), document).empty())
             document = json(); // the scenario reader says what is wrong
-        }
         if (!document.is_object()) {
             sim::Scenario ignored;
             error_ = sim::parseScenario(text.str(), path.string(), ignored);
@@ -407,8 +404,8 @@ class Reader {
         }
         if (!(test.eventStart < test.scenario.duration)) {
             fail(where + (eventStart ? ".eventStart" : ".events"),
-                 "starts the event at " + numberText(test.eventStart) +
-                     " s, not before the run's end at " + numberText(test.scenario.duration) + " s");
+                 "starts the event at " + numberText(test.eventStart) + " s, not before the run's end at " +
+                     numberText(test.scenario.duration) + " s");
             return false;
         }
         if (test.title.empty())

@@ -1,4 +1,5 @@
 #include "battery_run.h"
+#include "input_file.h"
 
 #include "outputs.h"
 #include "sweep_run.h"
@@ -135,11 +136,8 @@ std::string failedOutcome(std::size_t run, const std::string &reason) {
 }
 
 bool parseOutcome(const std::string &line, Outcome &outcome) {
-    try {
-        outcome = json::parse(line);
-    } catch (const json::exception &) {
+    if (!sim::parseJsonText(line, "worker", outcome).empty())
         return false;
-    }
     return outcome.is_object() && outcome.contains("run") && outcome["run"].is_number_unsigned() &&
            outcome.contains("pass") && outcome.contains("criteria");
 }
