@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
-
 #include <string>
 #include <vector>
 
@@ -58,6 +58,30 @@ class PlantFmiTest : public ::testing::Test {
         return fmi().exitInitializationMode(c);
     }
     std::string lastMessage() const { return logger.messages.empty() ? "" : logger.messages.back().message; }
+    struct ParameterCase {
+        const char *label;
+        std::vector<std::pair<int, double>> reals;
+        std::vector<std::pair<int, int>> integers;
+        const char *message; // what fmi2ExitInitializationMode logs
+    };
+    // Each case's values refused when initialization ends, with its message.
+    void expectRefused(const std::vector<ParameterCase> &cases) {
+        for (const ParameterCase &k : cases) {
+            SCOPED_TRACE(k.label);
+            fmi2Component c = instantiate();
+            ASSERT_NE(c, nullptr);
+            for (const auto &[slot, value] : k.reals)
+                ASSERT_EQ(setReal(c, slot, value), fmi2OK);
+            for (const auto &[slot, value] : k.integers)
+                ASSERT_EQ(setInteger(c, slot, value), fmi2OK);
+            logger.clear();
+            EXPECT_EQ(initialize(c), fmi2Error);
+            EXPECT_NE(lastMessage().find(k.message), std::string::npos) << lastMessage();
+            // The same instance initializes once the parameters are mended.
+            ASSERT_EQ(fmi().reset(c), fmi2OK);
+            EXPECT_EQ(initialize(c), fmi2OK) << lastMessage();
+        }
+    }
 
     master::FmuLibrary library;
     master::RecordingLogger logger;
@@ -66,15 +90,8 @@ class PlantFmiTest : public ::testing::Test {
 
 // ---- parameters -------------------------------------------------------------
 
-struct ParameterCase {
-    const char *label;
-    std::vector<std::pair<int, double>> reals;
-    std::vector<std::pair<int, int>> integers;
-    const char *message; // what fmi2ExitInitializationMode logs
-};
-
 TEST_F(PlantFmiTest, RefusesParametersOutOfRangeNamingThem) {
-    const std::vector<ParameterCase> cases = {
+    expectRefused({
         {"too many converters", {}, {{I_CONVERTERS, 5}}, "converters must be from 1 to 4 (got 5)"},
         {"no capacitance",
          {{realConverter(1, R_CAPACITANCE), 0.0}},
@@ -109,22 +126,66 @@ TEST_F(PlantFmiTest, RefusesParametersOutOfRangeNamingThem) {
          {{realEvent(1, R_EVENT_VALUE), 5.0}, {realEvent(1, R_EVENT_TARGET), 59.0}},
          {{I_EVENTS, 1}, {integerEvent(1, I_KIND), 8}},
          "event1.value points away from the ramp's target"},
+    });
+}
+
+// Finite values whose source, impedance or state would not be, and integers
+// at the ends of their type, which no arithmetic may see.
+TEST_F(PlantFmiTest, RefusesValuesThePlantCannotComputeNamingThem) {
+    const double huge = std::numeric_limits<double>::max();
+    const int low = std::numeric_limits<int>::min();
+    const int high = std::numeric_limits<int>::max();
+    const auto event = [](int kind, std::vector<std::pair<int, int>> more = {}) {
+        more.insert(more.begin(), {{I_EVENTS, 1}, {integerEvent(1, I_KIND), kind}});
+        return more;
     };
-    for (const ParameterCase &k : cases) {
-        SCOPED_TRACE(k.label);
-        fmi2Component c = instantiate();
-        ASSERT_NE(c, nullptr);
-        for (const auto &[slot, value] : k.reals)
-            ASSERT_EQ(setReal(c, slot, value), fmi2OK);
-        for (const auto &[slot, value] : k.integers)
-            ASSERT_EQ(setInteger(c, slot, value), fmi2OK);
-        logger.clear();
-        EXPECT_EQ(initialize(c), fmi2Error);
-        EXPECT_NE(lastMessage().find(k.message), std::string::npos) << lastMessage();
-        // The same instance initializes once the parameters are mended.
-        ASSERT_EQ(fmi().reset(c), fmi2OK);
-        EXPECT_EQ(initialize(c), fmi2OK) << lastMessage();
-    }
+    expectRefused({
+        {"peak", {{R_GRID_PHASE_PEAK, huge}}, {}, "gridPhasePeak must lie within -1e9 to 1e9"},
+        {"frequency", {{R_GRID_FREQUENCY, 1e308}}, {}, "gridFrequency must lie within"},
+        {"tiny scr", {{R_GRID_SCR, 5e-324}}, {}, "grid.scr must be at least 1e-18"},
+        {"huge X/R", {{R_GRID_X_OVER_R, 1e200}}, {}, "grid.xOverR must lie within"},
+        {"tiny inductance",
+         {{realConverter(0, R_INDUCTANCE), 1e-300}},
+         {},
+         "converter0.inductance must be at"},
+        {"huge turns ratio",
+         {{realConverter(0, R_TURNS_RATIO), 1e300}},
+         {},
+         "converter0.turnsRatio must lie"},
+        {"frequency event", {{realEvent(1, R_EVENT_VALUE), 1e308}}, event(1), "event1.value must lie within"},
+        {"sag", {{realEvent(1, R_EVENT_VALUE), 1e308}}, event(3), "event1.value must lie within"},
+        {"ramp target",
+         {{realEvent(1, R_EVENT_VALUE), 1.0}, {realEvent(1, R_EVENT_TARGET), huge}},
+         event(8),
+         "event1.target must lie within"},
+        {"harmonic",
+         {{realHarmonicMagnitude(1, 1), 1e308}},
+         event(7, {{integerEvent(1, I_HARMONICS), 1}}),
+         "event1.harmonic1.magnitude must lie within"},
+        {"profile point",
+         {{realPointTime(1, 2), 1e300}},
+         event(6, {{integerEvent(1, I_POINTS), 2}}),
+         "event1.point2.time must lie within"},
+        {"converters", {}, {{I_CONVERTERS, low}}, "converters must be from 1 to 4 (got -2147483648)"},
+        {"events", {}, {{I_EVENTS, high}}, "events must be from 0 to 16 (got 2147483647)"},
+        {"kind", {}, event(low), "event1.kind must be from 1 to 8 (got -2147483648)"},
+        {"dip type",
+         {},
+         event(5, {{integerEvent(1, I_DIP_TYPE), low}}),
+         "event1.dipType must be from 1 to 7"},
+        {"profile type", {}, event(6, {{integerEvent(1, I_DIP_TYPE), high}}), "event1.dipType must be from"},
+        {"special phase",
+         {},
+         event(5, {{integerEvent(1, I_SPECIAL_PHASE), low}}),
+         "event1.specialPhase must"},
+        {"load's converter", {}, event(4, {{integerEvent(1, I_CONVERTER), low}}), "event1.converter must be"},
+        {"points", {}, event(6, {{integerEvent(1, I_POINTS), high}}), "event1.points must be from 1 to 8"},
+        {"harmonics", {}, event(7, {{integerEvent(1, I_HARMONICS), low}}), "event1.harmonics must be from 0"},
+        {"harmonic order",
+         {},
+         event(7, {{integerEvent(1, I_HARMONICS), 1}, {integerHarmonicOrder(1, 1), low}}),
+         "event1.harmonic1.order must be from 2 to 100"},
+    });
 }
 
 TEST_F(PlantFmiTest, ParametersAreFixedOnceInitializedAndOutputsReadOnly) {
@@ -160,6 +221,10 @@ TEST_F(PlantFmiTest, RefusesStepsThatAreNotWholeBaseStepsOrStartElsewhere) {
         {"not a number", 0.0, std::numeric_limits<double>::quiet_NaN(), "is not a whole number"},
         {"point ahead", 1e-5, 5e-6, "does not match the plant's time 0 s"},
         {"point off by a hundredth of a base step", 5e-8, 5e-6, "does not match"},
+        {"zero", 0.0, 0.0, "is no step: a communication step must be positive"},
+        {"negative zero", 0.0, -0.0, "the step size -0 s is no step"},
+        {"the smallest double", 0.0, 5e-324, "comes to no whole base step"},
+        {"a millionth of a base step", 0.0, 5e-12, "comes to no whole base step"},
     };
     for (const StepCase &k : cases) {
         SCOPED_TRACE(k.label);
@@ -266,6 +331,84 @@ TEST_F(PlantFmiTest, RefusesAWrongGuidAndFunctionsItDoesNotOffer) {
     EXPECT_EQ(fmi().getFMUstate(c, &state), fmi2Error);
     EXPECT_EQ(fmi().doStep(nullptr, 0.0, 5e-6, fmi2True), fmi2Error);
     EXPECT_EQ(fmi().doStep(c, 0.0, 5e-6, fmi2True), fmi2Error); // not initialized
+}
+
+// A component that names no live instance (freed, foreign or null) is
+// refused by every function without a read of what it points to (the
+// address-sanitizer build would flag one) and without a message, for there
+// is no instance to log for; freeing it again does nothing.
+TEST_F(PlantFmiTest, EveryFunctionRefusesAComponentThatNamesNoLiveInstance) {
+    const master::Fmi2Functions &f = fmi();
+    const fmi2ValueReference vr = 0;
+    double r = 0.0;
+    int i = 0;
+    fmi2String text = nullptr;
+    fmi2FMUstate state = nullptr;
+    fmi2Byte byte = 0;
+    size_t size = 0;
+    fmi2Boolean b = fmi2False;
+    fmi2EventInfo info{};
+    fmi2Status status = fmi2OK;
+    const std::vector<std::function<fmi2Status(fmi2Component)>> calls = {
+        [&](fmi2Component c) { return f.setDebugLogging(c, fmi2True, 0, nullptr); },
+        [&](fmi2Component c) { return f.setupExperiment(c, fmi2False, 0.0, 0.0, fmi2False, 0.0); },
+        [&](fmi2Component c) { return f.enterInitializationMode(c); },
+        [&](fmi2Component c) { return f.exitInitializationMode(c); },
+        [&](fmi2Component c) { return f.terminate(c); },
+        [&](fmi2Component c) { return f.reset(c); },
+        [&](fmi2Component c) { return f.getReal(c, &vr, 1, &r); },
+        [&](fmi2Component c) { return f.getInteger(c, &vr, 1, &i); },
+        [&](fmi2Component c) { return f.getBoolean(c, &vr, 1, &i); },
+        [&](fmi2Component c) { return f.getString(c, &vr, 1, &text); },
+        [&](fmi2Component c) { return f.setReal(c, &vr, 1, &r); },
+        [&](fmi2Component c) { return f.setInteger(c, &vr, 1, &i); },
+        [&](fmi2Component c) { return f.setBoolean(c, &vr, 1, &i); },
+        [&](fmi2Component c) { return f.setString(c, &vr, 1, &text); },
+        [&](fmi2Component c) { return f.getFMUstate(c, &state); },
+        [&](fmi2Component c) { return f.setFMUstate(c, state); },
+        [&](fmi2Component c) { return f.freeFMUstate(c, &state); },
+        [&](fmi2Component c) { return f.serializedFMUstateSize(c, state, &size); },
+        [&](fmi2Component c) { return f.serializeFMUstate(c, state, &byte, 1); },
+        [&](fmi2Component c) { return f.deSerializeFMUstate(c, &byte, 1, &state); },
+        [&](fmi2Component c) { return f.getDirectionalDerivative(c, &vr, 1, &vr, 1, &r, &r); },
+        [&](fmi2Component c) { return f.enterEventMode(c); },
+        [&](fmi2Component c) { return f.newDiscreteStates(c, &info); },
+        [&](fmi2Component c) { return f.enterContinuousTimeMode(c); },
+        [&](fmi2Component c) { return f.completedIntegratorStep(c, fmi2True, &b, &b); },
+        [&](fmi2Component c) { return f.setTime(c, 0.0); },
+        [&](fmi2Component c) { return f.setContinuousStates(c, &r, 1); },
+        [&](fmi2Component c) { return f.getDerivatives(c, &r, 1); },
+        [&](fmi2Component c) { return f.getEventIndicators(c, &r, 1); },
+        [&](fmi2Component c) { return f.getContinuousStates(c, &r, 1); },
+        [&](fmi2Component c) { return f.getNominalsOfContinuousStates(c, &r, 1); },
+        [&](fmi2Component c) { return f.setRealInputDerivatives(c, &vr, 1, &i, &r); },
+        [&](fmi2Component c) { return f.getRealOutputDerivatives(c, &vr, 1, &i, &r); },
+        [&](fmi2Component c) { return f.doStep(c, 0.0, 5e-6, fmi2True); },
+        [&](fmi2Component c) { return f.cancelStep(c); },
+        [&](fmi2Component c) { return f.getStatus(c, fmi2DoStepStatus, &status); },
+        [&](fmi2Component c) { return f.getRealStatus(c, fmi2LastSuccessfulTime, &r); },
+        [&](fmi2Component c) { return f.getIntegerStatus(c, fmi2DoStepStatus, &i); },
+        [&](fmi2Component c) { return f.getBooleanStatus(c, fmi2Terminated, &b); },
+        [&](fmi2Component c) { return f.getStringStatus(c, fmi2PendingStatus, &text); },
+    };
+    fmi2Component freed = instantiate();
+    ASSERT_NE(freed, nullptr);
+    ASSERT_EQ(initialize(freed), fmi2OK);
+    f.freeInstance(freed);
+    struct {
+        char bytes[4096];
+    } foreign{};
+    for (fmi2Component c : {freed, static_cast<fmi2Component>(&foreign), fmi2Component{}}) {
+        logger.clear();
+        for (std::size_t k = 0; k < calls.size(); ++k)
+            EXPECT_EQ(calls[k](c), fmi2Error) << "function " << k;
+        f.freeInstance(c);
+        EXPECT_TRUE(logger.messages.empty()) << lastMessage();
+    }
+    // A live instance beside them is untouched.
+    fmi2Component c = instantiate();
+    EXPECT_EQ(initialize(c), fmi2OK);
+    EXPECT_EQ(f.doStep(c, 0.0, 5e-6, fmi2True), fmi2OK) << lastMessage();
 }
 
 } // namespace

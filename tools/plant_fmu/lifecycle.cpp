@@ -3,7 +3,7 @@
 #include "plant_instance.h"
 
 #include <cstring>
-#include <new>
+#include <memory>
 
 using kestrune::plantfmu::Phase;
 using kestrune::plantfmu::PlantInstance;
@@ -61,24 +61,23 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
         return refuse("fmi2Instantiate: wrong GUID (this is the plant FMU, "
                       "{a96b6c46-cb40-4088-aef1-c441f0bc3cd9})");
     try {
-        auto *instance = new PlantInstance;
+        auto instance = std::make_unique<PlantInstance>();
         instance->name = name;
         instance->functions = functions;
         instance->loggingOn = loggingOn != fmi2False;
         startAfresh(*instance);
-        instance->tag = LIVE_TAG;
-        return instance;
+        if (!registerInstance(instance.get()))
+            return refuse("fmi2Instantiate: out of memory");
+        return instance.release();
     } catch (...) {
         return refuse("fmi2Instantiate: out of memory");
     }
 }
 
+// A component that names no live instance (null, freed before, foreign) is
+// left alone.
 void fmi2FreeInstance(fmi2Component c) {
-    PlantInstance *instance = kestrune::plantfmu::liveInstance(c);
-    if (instance == nullptr)
-        return;
-    instance->tag = 0;
-    delete instance;
+    delete kestrune::plantfmu::retireInstance(c);
 }
 
 fmi2Status fmi2SetupExperiment(fmi2Component c, fmi2Boolean, fmi2Real, fmi2Real startTime, fmi2Boolean,

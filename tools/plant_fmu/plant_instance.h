@@ -15,7 +15,6 @@ namespace kestrune::plantfmu {
 enum class Phase { Instantiated, Initialization, Stepping, Stopped, Terminated };
 
 struct PlantInstance {
-    std::uint32_t tag = 0; // LIVE_TAG while the instance lives
     std::string name;
     const fmi2CallbackFunctions *functions = nullptr;
     bool loggingOn = false;
@@ -32,11 +31,18 @@ struct PlantInstance {
     bool diverged = false; // stopped at a diverged base step
 };
 
-inline constexpr std::uint32_t LIVE_TAG = 0x504c4e54U;
-
+// The live instances are known by their addresses alone: a component is
+// looked up among them before anything it points to is read, so a null, a
+// freed or a foreign one is refused without touching its memory. The
+// registry is guarded for instances living on different threads.
+// Adds a new instance (false when out of memory).
+bool registerInstance(PlantInstance *instance);
 // The instance c names, or null for a null component or one that is not a
 // live plant instance.
 PlantInstance *liveInstance(fmi2Component c);
+// Takes c out of the live instances: the instance it named, or null when it
+// named none.
+PlantInstance *retireInstance(fmi2Component c);
 
 // Logging: errors (category "logStatusError") and discards
 // ("logStatusDiscard") always, information ("logAll") while logging is on.

@@ -50,12 +50,16 @@ class Reader {
                 problem_ = plantVariableName(realReference(slot)) + " " + rule;
         return value;
     }
+    // The value, or `low` when it lies outside low-high: no arithmetic ever
+    // sees an integer beyond its range, whatever the master wrote.
     int integer(int slot, int low, int high) {
         const int value = values_.integers[slot];
-        if (ok() && (value < low || value > high))
+        if (value >= low && value <= high)
+            return value;
+        if (ok())
             problem_ = plantVariableName(integerReference(slot)) + " must be from " + std::to_string(low) +
                        " to " + std::to_string(high) + " (got " + std::to_string(value) + ")";
-        return value;
+        return low;
     }
     void fail(int realSlot, std::string rule) {
         if (ok())
@@ -72,8 +76,7 @@ const Range VALUE_RANGES[] = {Range::Positive, Range::Any, Range::NonNegative, R
 
 plant::GridEvent readEvent(Reader &r, int n, int converters) {
     const double time = r.real(realEvent(n, R_EVENT_TIME), Range::NonNegative);
-    const int kindNumber = r.integer(integerEvent(n, I_KIND), 1, 8);
-    const int k = std::clamp(kindNumber, 1, 8) - 1;
+    const int k = r.integer(integerEvent(n, I_KIND), 1, 8) - 1;
     const auto kind = static_cast<plant::EventKind>(k);
     const bool used = kind != plant::EventKind::Profile && kind != plant::EventKind::Harmonics;
     double value = used ? r.real(realEvent(n, R_EVENT_VALUE), VALUE_RANGES[k]) : 0.0;
@@ -142,6 +145,33 @@ int rampAwayFromTarget(double frequency, const std::vector<plant::GridEvent> &ev
     return 0;
 }
 
+// The source's amplitudes and the grid impedance the parameters make, or
+// the parameter that makes one of them infinite. The ranges keep them
+// finite; this keeps a plant from starting on an infinite source or
+// impedance should a range ever widen.
+std::string derivedProblem(double peak, const plant::GridImpedance &z,
+                           const std::vector<plant::GridEvent> &events) {
+    const auto infinite = [](int slot, const char *what) {
+        return plantVariableName(realReference(slot)) + " makes the " + what + " infinite";
+    };
+    if (!std::isfinite(peak * DEPTH_MAX))
+        return infinite(R_GRID_PHASE_PEAK, "source's amplitude");
+    if (!std::isfinite(z.resistance) || !std::isfinite(z.inductance))
+        return infinite(R_GRID_SCR, "grid impedance");
+    for (int n = 1; n <= static_cast<int>(events.size()); ++n) {
+        const plant::GridEvent &event = events[static_cast<std::size_t>(n - 1)];
+        if (event.kind == plant::EventKind::Sag && !std::isfinite(peak * event.value))
+            return infinite(realEvent(n, R_EVENT_VALUE), "source's amplitude");
+        double amplitude = peak * DEPTH_MAX;
+        for (int h = 1; h <= static_cast<int>(event.harmonics.size()); ++h) {
+            amplitude += peak * event.harmonics[static_cast<std::size_t>(h - 1)].magnitude;
+            if (!std::isfinite(amplitude))
+                return infinite(realHarmonicMagnitude(n, h), "source's amplitude");
+        }
+    }
+    return "";
+}
+
 } // namespace
 
 void setStartValues(PlantValues &values) {
@@ -161,7 +191,10 @@ std::string makePlant(const PlantValues &values, std::unique_ptr<plant::Plant> &
     grid.gridPhasePeak = r.real(R_GRID_PHASE_PEAK, Range::NonNegative);
     grid.gridFrequency = r.real(R_GRID_FREQUENCY, Range::Positive);
     grid.gridAngle = r.real(R_GRID_ANGLE, Range::Any) * RADIANS_PER_DEGREE;
+    // 0: the stiff grid; else a ratio as small as any other positive value.
     const double scr = r.real(R_GRID_SCR, Range::NonNegative);
+    if (scr != 0.0)
+        r.real(R_GRID_SCR, Range::Positive);
     const double xOverR = r.real(R_GRID_X_OVER_R, Range::NonNegative);
     const int converters = r.integer(I_CONVERTERS, 1, MAX_CONVERTERS);
     if (!r.ok())
@@ -195,6 +228,8 @@ std::string makePlant(const PlantValues &values, std::unique_ptr<plant::Plant> &
     const plant::GridImpedance impedance =
         scr > 0.0 ? plant::gridImpedance(scr, xOverR, static_cast<std::size_t>(converters))
                   : plant::GridImpedance{};
+    if (std::string problem = derivedProblem(grid.gridPhasePeak, impedance, events); !problem.empty())
+        return problem;
     out = std::make_unique<plant::Plant>(grid, impedance, std::move(list), std::move(events));
     return "";
 }

@@ -32,12 +32,29 @@ double pointTolerance(double time, std::int64_t steps) {
     return rounding > STEP_TOLERANCE && rounding < 0.5 * BASE_STEP ? rounding : STEP_TOLERANCE;
 }
 
+// Whether the state and the source the outputs show are finite numbers.
 bool allFinite(const plant::Plant &p) {
     for (std::size_t j = 0; j < p.converterCount(); ++j)
         for (const double value : p.measurements(j))
             if (!std::isfinite(value))
                 return false;
-    return true;
+    for (const double value : p.gridVoltages())
+        if (!std::isfinite(value))
+            return false;
+    return std::isfinite(p.gridFrequency());
+}
+
+// Stops the instance on a plant that is no longer finite, saying when.
+fmi2Status stopNotFinite(PlantInstance *instance, const plant::Plant &p) {
+    instance->outputsCurrent = false;
+    instance->phase = Phase::Stopped;
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "fmi2DoStep: the plant's state or source is no longer finite at t = %.17g s: check the "
+                  "plant parameters",
+                  p.time());
+    logError(instance, text);
+    return fmi2Error;
 }
 
 fmi2Status finish(PlantInstance *instance, fmi2Status status) {
@@ -62,6 +79,12 @@ fmi2Status fmi2DoStep(fmi2Component c, fmi2Real t, fmi2Real h, fmi2Boolean) {
         return finish(instance, fmi2Error);
     }
     plant::Plant &p = *instance->plant;
+    if (h == 0.0) {
+        std::snprintf(text, sizeof text,
+                      "fmi2DoStep: the step size %g s is no step: a communication step must be positive", h);
+        logError(instance, text);
+        return finish(instance, fmi2Error);
+    }
     const double count = std::floor(h / BASE_STEP + 0.5);
     if (!(count >= 0.0 && count <= STEP_COUNT_LIMIT) ||
         !(std::fabs(h - count * BASE_STEP) <= STEP_TOLERANCE * std::fmax(1.0, count))) {
@@ -69,6 +92,13 @@ fmi2Status fmi2DoStep(fmi2Component c, fmi2Real t, fmi2Real h, fmi2Boolean) {
             text, sizeof text,
             "fmi2DoStep: the step size %.17g s is not a whole number of the plant's %g s base steps", h,
             BASE_STEP);
+        logError(instance, text);
+        return finish(instance, fmi2Error);
+    }
+    if (count < 1.0) {
+        std::snprintf(text, sizeof text,
+                      "fmi2DoStep: the step size %.17g s comes to no whole base step of the plant's %g s", h,
+                      BASE_STEP);
         logError(instance, text);
         return finish(instance, fmi2Error);
     }
@@ -88,17 +118,10 @@ fmi2Status fmi2DoStep(fmi2Component c, fmi2Real t, fmi2Real h, fmi2Boolean) {
     for (std::int64_t i = 0; i < steps; ++i) {
         p.step();
         if (p.diverged()) {
+            if (!allFinite(p))
+                return finish(instance, stopNotFinite(instance, p));
             instance->outputsCurrent = false;
             instance->phase = Phase::Stopped;
-            if (!allFinite(p)) {
-                std::snprintf(
-                    text, sizeof text,
-                    "fmi2DoStep: the plant's state is no longer finite at t = %.17g s: check the plant "
-                    "parameters",
-                    p.time());
-                logError(instance, text);
-                return finish(instance, fmi2Error);
-            }
             instance->diverged = true;
             try {
                 logDiscard(instance, ("the plant diverged at t = " + numberText(p.time(), 10) +
@@ -110,6 +133,9 @@ fmi2Status fmi2DoStep(fmi2Component c, fmi2Real t, fmi2Real h, fmi2Boolean) {
             return finish(instance, fmi2Discard);
         }
     }
+    // A source gone infinite shows in the outputs before the state follows.
+    if (!allFinite(p))
+        return finish(instance, stopNotFinite(instance, p));
     ++instance->communicationSteps;
     instance->outputsCurrent = false;
     return finish(instance, fmi2OK);
