@@ -6,6 +6,7 @@
 #include "fmu_binding.h"
 #include "master/fmu_archive.h"
 #include "permuted_references.h"
+#include "run.h"
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
@@ -289,52 +290,145 @@ TEST_F(FmuArchiveTest, BrokenOrForeignArchivesAreRefusedWithAClearError) {
     EXPECT_FALSE(fs::exists(folder.parent_path() / "escaped.txt"));
 }
 
-// Descriptions that open but do not fit Kestrune, or do not fit the library
-// they come with.
+// Descriptions that do not fit Kestrune or the library they come with, and
+// where each is refused: on opening (a description that claims the unit's
+// identity must describe the unit's variables), on binding by name, or by
+// the library.
 TEST_F(FmuArchiveTest, DescriptionThatDisagreesWithTheLibraryIsRefused) {
     const Entries good = packedEntries();
     const std::string xml = good.at("modelDescription.xml");
+    const std::string foreign = replaced(xml, "{5c0f3a91", "{00000000");
+    enum class Stage { Open, Bind, Library };
     struct Case {
         const char *what;
         std::string description;
-        bool bindFails; // refused when binding by name, else by the library
+        Stage refusedAt;
         const char *fragment;
     };
     const std::vector<Case> cases{
         // The master passes on the description's GUID, which the library refuses.
-        {"other GUID", replaced(xml, "{5c0f3a91", "{00000000"), false, "Wrong GUID {00000000"},
-        {"renamed input", replaced(xml, "name=\"dcVoltage\"", "name=\"dcLinkVoltage\""), true, "dcVoltage"},
+        {"other GUID", foreign, Stage::Library, "Wrong GUID {00000000"},
+        {"renamed input of another unit", replaced(foreign, "name=\"dcVoltage\"", "name=\"dcLinkVoltage\""),
+         Stage::Bind, "dcVoltage"},
         {"gate declared as input",
          replaced(xml,
                   "name=\"gateB2\" valueReference=\"12\" description=\"gate signal, second leg (phase b), "
                   "switch 2\" causality=\"output\"",
                   "name=\"gateB2\" valueReference=\"12\" description=\"gate signal, second leg (phase b), "
                   "switch 2\" causality=\"input\""),
-         true, "gateB2"},
+         Stage::Open, "gateB2"},
         {"value reference the library lacks", replaced(xml, "valueReference=\"20\"", "valueReference=\"25\""),
-         false, "value reference 25"},
+         Stage::Open, "value reference 25"},
         {"parameter start the library does not hold", replaced(xml, "start=\"0.0001\"", "start=\"0.0002\""),
-         false, "meanSampleTime"},
+         Stage::Library, "meanSampleTime"},
     };
     for (const Case &c : cases) {
         Entries entries = good;
         entries["modelDescription.xml"] = c.description;
         master::UnpackedFmu fmu;
-        ASSERT_TRUE(fmu.open(write("case.fmu", entries))) << c.what << ": " << fmu.error();
-        master::VariableBindings bindings;
-        std::string problem = bindVariables(fmu.description(), bindings);
-        EXPECT_EQ(!problem.empty(), c.bindFails) << c.what << ": " << problem;
-        if (problem.empty()) {
-            master::FmuLibrary library;
-            ASSERT_TRUE(library.loadFreshCopy(fmu.libraryPath())) << library.error();
-            master::RecordingLogger logger;
-            master::Session session(library, logger, bindings);
-            if (session.instantiate("kestrune", fmu.resourceUri().c_str()))
-                problem = checkAgainstUnit(fmu.description(), session);
-            else if (!logger.messages.empty())
-                problem = logger.messages.front().message;
+        std::string problem;
+        if (!fmu.open(write("case.fmu", entries))) {
+            EXPECT_EQ(c.refusedAt, Stage::Open) << c.what << ": " << fmu.error();
+            problem = fmu.error();
+        } else {
+            master::VariableBindings bindings;
+            problem = bindVariables(fmu.description(), bindings);
+            EXPECT_EQ(!problem.empty(), c.refusedAt == Stage::Bind) << c.what << ": " << problem;
+            if (problem.empty()) {
+                master::FmuLibrary library;
+                ASSERT_TRUE(library.loadFreshCopy(fmu.libraryPath())) << library.error();
+                master::RecordingLogger logger;
+                master::Session session(library, logger, bindings);
+                if (session.instantiate("kestrune", fmu.resourceUri().c_str()))
+                    problem = checkAgainstUnit(fmu.description(), session);
+                else if (!logger.messages.empty())
+                    problem = logger.messages.front().message;
+            }
         }
         EXPECT_NE(problem.find(c.fragment), std::string::npos) << c.what << ": " << problem;
+    }
+}
+
+// The description with one variable's attribute set to value (removed for
+// null), or with the variable removed (attribute null).
+std::string withVariable(const std::string &xml, const char *name, const char *attribute, const char *value) {
+    pugi::xml_document document;
+    EXPECT_TRUE(document.load_buffer(xml.data(), xml.size()));
+    pugi::xml_node variable = document.find_node([name](pugi::xml_node node) {
+        return node.parent().name() == std::string("ModelVariables") &&
+               node.attribute("name").value() == std::string(name);
+    });
+    EXPECT_TRUE(variable) << name;
+    if (attribute == nullptr)
+        variable.parent().remove_child(variable);
+    else if (value == nullptr)
+        variable.remove_attribute(attribute);
+    else if (pugi::xml_attribute a = variable.attribute(attribute))
+        a.set_value(value);
+    else
+        variable.append_attribute(attribute).set_value(value);
+    std::ostringstream text;
+    document.save(text);
+    return text.str();
+}
+
+// Descriptions that lie about the library they come with, packed into
+// copies of the real archives: each is refused on opening, before any
+// library is loaded, with the first difference or broken rule.
+TEST_F(FmuArchiveTest, LyingDescriptionsAreRefusedOnOpening) {
+    struct Case {
+        const char *what;
+        const char *archive;
+        std::function<std::string(const std::string &)> lie;
+        const char *fragment;
+    };
+    const auto swapped = [](const std::string &xml) {
+        return withVariable(withVariable(xml, "gridVoltageA", "valueReference", "7"), "gateA1",
+                            "valueReference", "0");
+    };
+    const auto shared = [](const std::string &xml) {
+        return withVariable(xml, "gridVoltageB", "valueReference", "0");
+    };
+    const std::vector<Case> cases{
+        {"two references swapped", KESTRUNE_FMU_PATH, swapped,
+         "carries Kestrune's GUID but describes gridVoltageA with value reference 7, where the unit has 0"},
+        {"two references swapped, FMI 3.0", KESTRUNE_FMU3_PATH, swapped, "Output lists 'gridVoltageA'"},
+        {"two inputs share one reference", KESTRUNE_FMU_PATH, shared,
+         "gridVoltageA and gridVoltageB share value reference 0"},
+        {"two inputs share one reference, another unit's GUID", KESTRUNE_FMU_PATH,
+         [&](const std::string &xml) { return shared(replaced(xml, "{5c0f3a91", "{00000000")); },
+         "gridVoltageA and gridVoltageB share value reference 0"},
+        {"two inputs share one reference, FMI 3.0", KESTRUNE_FMU3_PATH, shared,
+         "value reference 0 is used by both 'gridVoltageA' and 'gridVoltageB'"},
+        {"causality changed", KESTRUNE_FMU_PATH,
+         [](const std::string &xml) { return withVariable(xml, "time", "causality", "local"); },
+         "describes time as local, where the unit has it as independent"},
+        {"variable renamed", KESTRUNE_FMU3_PATH,
+         [](const std::string &xml) { return withVariable(xml, "dcVoltage", "name", "dcLinkVoltage"); },
+         "carries Kestrune's instantiation token but does not describe dcVoltage"},
+        {"variable missing", KESTRUNE_FMU_PATH,
+         [](const std::string &xml) { return withVariable(xml, "meanSampleTime", nullptr, nullptr); },
+         "does not describe meanSampleTime (value reference 20), which the unit has"},
+        {"clocked variable unclocked", KESTRUNE_FMU3_SCHEDULED_PATH,
+         [](const std::string &xml) { return withVariable(xml, "dcVoltage", "clocks", nullptr); },
+         "describes dcVoltage as unclocked, where the unit clocks it by baseRateClock (21)"},
+    };
+    for (const Case &c : cases) {
+        Entries entries = packedEntries(c.archive);
+        entries["modelDescription.xml"] = c.lie(entries.at("modelDescription.xml"));
+        master::UnpackedFmu fmu;
+        EXPECT_FALSE(fmu.open(write("lying.fmu", entries))) << c.what;
+        EXPECT_NE(fmu.error().find("modelDescription.xml: "), std::string::npos)
+            << c.what << ": " << fmu.error();
+        EXPECT_NE(fmu.error().find(c.fragment), std::string::npos) << c.what << ": " << fmu.error();
+    }
+}
+
+TEST_F(FmuArchiveTest, ShippedArchivesAreTrusted) {
+    for (const char *archive :
+         {KESTRUNE_FMU_PATH, KESTRUNE_FMU3_PATH, KESTRUNE_FMU3_SCHEDULED_PATH, KESTRUNE_PLANT_FMU_PATH}) {
+        master::UnpackedFmu fmu;
+        EXPECT_TRUE(fmu.open(archive)) << fmu.error();
     }
 }
 
@@ -385,10 +479,16 @@ TEST_F(FmuArchiveTest, ClocksAreBoundByNameWithTheirPeriods) {
 }
 
 // Every value reference of the description, and every clock a variable
-// names, mapped as the permuted unit maps them.
+// names, mapped as the permuted unit maps them; its identity the permuted
+// unit's own.
 std::string permutedDescription(const std::string &xml) {
     pugi::xml_document document;
     EXPECT_TRUE(document.load_buffer(xml.data(), xml.size()));
+    const pugi::xml_node root = document.child("fmiModelDescription");
+    if (pugi::xml_attribute guid = root.attribute("guid"))
+        guid.set_value(permuted::PERMUTED_GUID);
+    if (pugi::xml_attribute token = root.attribute("instantiationToken"))
+        token.set_value(permuted::PERMUTED_TOKEN);
     for (const pugi::xpath_node &node : document.select_nodes("//*[@valueReference]")) {
         pugi::xml_attribute vr = node.node().attribute("valueReference");
         vr.set_value(permuted::describedReference(vr.as_uint()));
@@ -458,6 +558,33 @@ TEST_F(FmuArchiveTest, UnitWithPermutedValueReferencesRunsAsTheRealOne) {
         EXPECT_GT(rows[0].vdc.size(), 100u) << c.what;
         EXPECT_EQ(rows[1].vdc, rows[0].vdc) << c.what;
     }
+}
+
+// A unit of another identity whose description swaps two value references
+// (what no check can know of another unit) drives the converter on illegal
+// patterns: kestrune-sim keeps the run's files but fails it.
+TEST_F(FmuArchiveTest, RunOnMostlyIllegalGatesFails) {
+    Entries entries = packedEntries();
+    std::string xml = permutedDescription(entries.at("modelDescription.xml"));
+    const std::string gridA = std::to_string(permuted::describedReference(VR_GRID_VOLTAGE_A));
+    const std::string gateA1 = std::to_string(permuted::describedReference(VR_FIRST_GATE));
+    xml = withVariable(withVariable(xml, "gridVoltageA", "valueReference", gateA1.c_str()), "gateA1",
+                       "valueReference", gridA.c_str());
+    entries["modelDescription.xml"] = xml;
+    std::ifstream library(KESTRUNE_PERMUTED_FMI2_PATH, std::ios::binary);
+    entries["binaries/linux64/Kestrune_win64.so"] =
+        std::string(std::istreambuf_iterator<char>(library), std::istreambuf_iterator<char>());
+    const std::string archive = write("lying.fmu", entries);
+    const std::string out = (folder / "out").string();
+    const ParseResult parsed =
+        parseOptions({"--fmu", archive, "--duration", "0.02", "--no-plot", "--output-dir", out},
+                     KESTRUNE_FMU_PATH, KESTRUNE_SCENARIO_DIR);
+    ASSERT_EQ(parsed.action, ParseResult::Action::Run) << parsed.error;
+    std::ostringstream summary;
+    std::ostringstream err;
+    EXPECT_EQ(runSimulation(parsed.options, summary, err, false), 1) << err.str();
+    EXPECT_NE(err.str().find("FAILED: converter 0 applied"), std::string::npos) << err.str();
+    EXPECT_TRUE(fs::exists(folder / "out" / "startup500.json"));
 }
 
 } // namespace

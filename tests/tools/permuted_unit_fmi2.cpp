@@ -1,12 +1,14 @@
 // The FMI 2.0 edition with its value references permuted: the library's own
-// fmi2GetReal and fmi2SetReal, built under other names, behind these two,
-// which map the described references back to the unit's own.
+// fmi2Instantiate, fmi2GetReal and fmi2SetReal, built under other names,
+// behind these three, which map the permuted unit's GUID and the described
+// references back to the unit's own.
 #include "fmu/fmi2.h"
 #include "permuted_references.h"
 
 #include <array>
 
 extern "C" {
+fmi2InstantiateTYPE kestrune_own_fmi2Instantiate;
 fmi2GetRealTYPE kestrune_own_fmi2GetReal;
 fmi2SetRealTYPE kestrune_own_fmi2SetReal;
 }
@@ -23,6 +25,15 @@ bool ownReferences(const fmi2ValueReference vr[], size_t nvr, std::array<fmi2Val
 }
 
 } // namespace
+
+fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2String fmuGUID,
+                              fmi2String fmuResourceLocation, const fmi2CallbackFunctions *functions,
+                              fmi2Boolean visible, fmi2Boolean loggingOn) {
+    using namespace kestrune::permuted;
+    return kestrune_own_fmi2Instantiate(instanceName, fmuType,
+                                        ownIdentity(fmuGUID, PERMUTED_GUID, kestrune::MODEL_GUID),
+                                        fmuResourceLocation, functions, visible, loggingOn);
+}
 
 fmi2Status fmi2GetReal(fmi2Component c, const fmi2ValueReference vr[], size_t nvr, fmi2Real value[]) {
     std::array<fmi2ValueReference, 64> own{};

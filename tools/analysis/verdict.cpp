@@ -1,7 +1,10 @@
 #include "verdict.h"
 
+#include "illegal_share.h"
+
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace kestrune::sweep {
 
@@ -122,6 +125,11 @@ Verdict judge(const sim::ClosedLoopResult &result, const SwingWatch &watch, std:
     reason.clear();
     if (!result.ok) {
         reason = result.error;
+        return Verdict::Failed;
+    }
+    if (const std::optional<plant::IllegalShare> share = plant::pervasiveIllegalPatterns(
+            result.converterFigures, plant::baseStepsPerStep(result.simulated, result.stepsDone))) {
+        reason = plant::illegalShareText(*share);
         return Verdict::Failed;
     }
     if (result.stopped) {

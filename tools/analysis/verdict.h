@@ -13,7 +13,8 @@ namespace kestrune::sweep {
 
 // What a run's figures say about the controller, worst first when several
 // apply: failed (the run could not be completed: the unit returned an error,
-// the plant left the finite range), diverged (stopped by the divergence
+// the plant left the finite range; or its illegal gate patterns break the
+// rule of illegal_share.h, completed or diverged), diverged (stopped by the divergence
 // rule), illegal (an illegal gate pattern or a direct change between +1 and
 // -1), oscillating (over a segment's last three grid cycles the DC link
 // swings by more than the band's width of 10 V, or by more than 4 V and a

@@ -1,5 +1,6 @@
 #include "criteria.h"
 
+#include "analysis/illegal_share.h"
 #include "common/number_text.h"
 
 #include <algorithm>
@@ -59,6 +60,9 @@ Measurements CriteriaWatch::measurements(const sim::ClosedLoopResult &result) co
     m.diverged = result.stopped;
     m.stopTime = result.stopTime;
     m.illegal = result.illegalPatterns + result.directChanges;
+    if (const auto share = plant::pervasiveIllegalPatterns(
+            result.converterFigures, plant::baseStepsPerStep(result.simulated, result.stepsDone)))
+        m.pervasiveIllegal = plant::illegalShareText(*share);
     m.peakCurrentPu = peakCurrent_ / plant::CURRENT_BASE;
     m.linkMin = linkMin_;
     m.linkMax = linkMax_;
@@ -90,7 +94,10 @@ std::vector<Judged> judgeCriteria(const Criteria &c, const Measurements &m) {
                       m.diverged ? "stopped at " + fixed(m.stopTime, 4) + " s" : std::string("none"),
                       c.noDivergence ? mark(!m.diverged) : Mark::Off, c.noDivergence ? "none" : ""});
     judged.push_back({"illegal", "no illegal pattern or direct change", std::to_string(m.illegal),
-                      c.noIllegal ? mark(m.illegal == 0) : Mark::Off, c.noIllegal ? "0" : ""});
+                      !m.pervasiveIllegal.empty() ? Mark::Fail
+                      : c.noIllegal               ? mark(m.illegal == 0)
+                                                  : Mark::Off,
+                      c.noIllegal ? "0" : ""});
     // A run that stopped before the event has no current nor link to judge.
     auto reached = [&m](bool wanted, bool pass) {
         return !wanted ? Mark::Off : !m.reached ? Mark::NotApplicable : pass ? Mark::Pass : Mark::Fail;

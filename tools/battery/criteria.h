@@ -30,8 +30,12 @@ struct Criteria {
 struct Measurements {
     bool reached = false; // the run got to the event's start
     bool diverged = false;
-    double stopTime = 0.0;      // [s] when diverged
-    std::int64_t illegal = 0;   // illegal patterns and direct changes, every converter, whole run
+    double stopTime = 0.0;    // [s] when diverged
+    std::int64_t illegal = 0; // illegal patterns and direct changes, every converter, whole run
+    // Why the illegal patterns make the run no run of the controller
+    // (analysis/illegal_share.h), "" when they do not: the test fails, even
+    // with the illegal criterion off.
+    std::string pervasiveIllegal;
     double peakCurrentPu = 0.0; // from the event's start
     double linkMin = 0.0;       // [V] during the event, every converter
     double linkMax = 0.0;       // [V]

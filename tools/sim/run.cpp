@@ -1,5 +1,6 @@
 #include "run.h"
 
+#include "analysis/illegal_share.h"
 #include "closed_loop.h"
 #include "common/number_text.h"
 #include "outputs.h"
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include <unistd.h>
@@ -193,6 +195,13 @@ int runPlannedLoop(const Options &options, const RunPlan &plan, const std::strin
         status = 1;
     }
     printSummary(out, plan, result, paths);
+    // A run on gates illegal on too many steps keeps its files, as a
+    // diverged run does, but is no run of the controller: it fails.
+    if (const std::optional<plant::IllegalShare> share =
+            plant::pervasiveIllegalPatterns(result.converterFigures, plan.baseStepsPerStep)) {
+        err << "kestrune-sim: FAILED: " << plant::illegalShareText(*share) << '\n';
+        return 1;
+    }
     return status;
 }
 

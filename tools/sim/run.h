@@ -12,7 +12,8 @@ namespace kestrune::sim {
 // Runs what the options describe, prints the summary to out and progress and
 // problems to err (progress rewritten in place when err is a terminal).
 // Returns the process exit status: 0 on success (also when gnuplot is
-// missing), 1 when the unit, the plant or an output fails, 2 for a scenario
+// missing), 1 when the unit, the plant or an output fails or the unit's gates
+// were illegal on too many steps (analysis/illegal_share.h), 2 for a scenario
 // or override that is not valid.
 int runSimulation(const Options &options, std::ostream &out, std::ostream &err, bool errIsTerminal);
 
