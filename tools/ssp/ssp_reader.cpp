@@ -88,14 +88,15 @@ class FolderFiles : public SspFiles {
 };
 
 // The files of an .ssp read from the archive: parameter files into memory,
-// and each .fmu a component names unpacked once into folder.
+// and each .fmu a component names unpacked once into folder. Messages leave
+// out the .ssp's path, which readSsp puts before every one.
 class ArchiveFiles : public SspFiles {
   public:
-    ArchiveFiles(master::ZipReader &archive, std::string folder)
-        : archive_(archive), folder_(std::move(folder)) {}
+    ArchiveFiles(master::ZipReader &archive, std::string path, std::string folder)
+        : archive_(archive), path_(std::move(path)), folder_(std::move(folder)) {}
     bool holds(const std::string &source) override { return archive_.find(source) != nullptr; }
     std::string read(const std::string &source, std::string &text) override {
-        return archive_.read(source, MAX_DESCRIPTION_TEXT, text);
+        return withoutPath(archive_.read(source, MAX_DESCRIPTION_TEXT, text));
     }
     std::string file(const std::string &source, std::string &path) override {
         const fs::path target = fs::path(folder_) / source;
@@ -106,11 +107,18 @@ class ArchiveFiles : public SspFiles {
         fs::create_directories(target.parent_path(), ec);
         if (ec)
             return "cannot create a folder for " + path + ": " + ec.message();
-        return archive_.unpack(source, path, MAX_UNPACKED_FILE);
+        return withoutPath(archive_.unpack(source, path, MAX_UNPACKED_FILE));
     }
 
   private:
+    std::string withoutPath(std::string problem) const {
+        if (problem.rfind(path_ + ": ", 0) == 0)
+            problem.erase(0, path_.size() + 2);
+        return problem;
+    }
+
     master::ZipReader &archive_;
+    std::string path_;
     std::string folder_;
     std::set<std::string> unpacked_;
 };
@@ -389,7 +397,7 @@ std::string readSsp(const std::string &path, SspSystem &system) {
     auto folder = std::make_shared<TemporaryFolder>();
     if (std::string problem = folder->create("kestrune-ssp-"); !problem.empty())
         return problem;
-    ArchiveFiles files(archive, folder->path());
+    ArchiveFiles files(archive, path, folder->path());
     if (std::string problem = readSystemStructure(text, files, system); !problem.empty()) {
         system = SspSystem{};
         return path + ": " + problem;
