@@ -1,6 +1,7 @@
 #include "battery_run.h"
 #include "input_file.h"
 
+#include "common/partial_file.h"
 #include "outputs.h"
 #include "sweep_run.h"
 
@@ -75,7 +76,8 @@ std::string runOutcome(const Battery &battery, const RunContext &context, std::s
     const std::string name = plan.scenario.name;
     const std::string csvPath = (std::filesystem::path(context.runDir) / (name + ".csv")).string();
     if (problem.empty()) {
-        sim::CsvRows csv(csvPath, plan.scenario);
+        PartialFile csvFile(csvPath);
+        sim::CsvRows csv(csvFile.path(), plan.scenario);
         if (!csv.ok())
             problem = "cannot write " + csvPath;
         RunSinks sinks(swing, watch, csv.ok() ? &csv : nullptr);
@@ -85,6 +87,8 @@ std::string runOutcome(const Battery &battery, const RunContext &context, std::s
             swing.finish();
             if (!csv.close())
                 problem = "writing " + csvPath + " failed";
+            else
+                problem = csvFile.commit();
         }
     }
     if (!problem.empty()) {

@@ -5,6 +5,7 @@
 #include "battery.h"
 
 #include "command_line.h"
+#include "common/interruption.h"
 #include "program_paths.h"
 #include "scenario.h"
 
@@ -53,9 +54,7 @@ std::string usage(const kestrune::battery::BatteryOptions &defaults) {
            defaults.scenarioDir + ")\n  --help\n";
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
     namespace fs = std::filesystem;
     using kestrune::sim::firstExisting;
     const fs::path folder = kestrune::sim::programFolder();
@@ -105,5 +104,13 @@ int main(int argc, char **argv) {
     }
     if (options.battery.empty())
         return bad("no battery given");
+    kestrune::setInterruptedWork("running the battery " + fs::path(options.battery).filename().string());
     return kestrune::battery::runBattery(options, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    kestrune::watchForInterruption("kestrune-battery");
+    return kestrune::runGuarded([&] { return run(argc, argv); });
 }

@@ -2,6 +2,7 @@
 
 #include "common/markup_text.h"
 #include "common/number_text.h"
+#include "common/partial_file.h"
 #include "outputs.h"
 
 #include <nlohmann/json.hpp>
@@ -42,10 +43,7 @@ std::string csvField(const std::string &field) {
 }
 
 std::string writeFile(const std::string &path, const std::string &content) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << content;
-    file.close();
-    return file ? "" : "writing " + path + " failed";
+    return writeWholeFile(path, content);
 }
 
 // The criteria that failed, in a few words each: "peak current 2.84 pu
@@ -81,8 +79,8 @@ const char *CRITERION_KEYS[] = {"divergence", "illegal", "peak_current", "link_b
 std::string eventsText(const sim::Scenario &scenario) {
     std::string list;
     for (const double start : sim::segmentStarts(scenario))
-        list += (list.empty() ? "" : "; ") + numberText(start, 6) + " s " +
-                sim::segmentLabel(scenario, start);
+        list +=
+            (list.empty() ? "" : "; ") + numberText(start, 6) + " s " + sim::segmentLabel(scenario, start);
     return list.empty() ? "none" : list;
 }
 
@@ -321,8 +319,8 @@ std::string writeReport(const std::string &path, const Battery &battery, const s
             page << "<p>" << markupEscaped(test.text) << "</p>\n";
         page << "<p><small>" << markupEscaped(test.name) << ": events "
              << markupEscaped(eventsText(test.scenario)) << "; the criteria's event from "
-             << numberText(test.eventStart, 6) << " s to " << numberText(test.eventEnd, 6)
-             << " s; run of " << numberText(test.scenario.duration, 6) << " s.</small></p>\n";
+             << numberText(test.eventStart, 6) << " s to " << numberText(test.eventEnd, 6) << " s; run of "
+             << numberText(test.scenario.duration, 6) << " s.</small></p>\n";
         std::vector<const Outcome *> mine;
         std::vector<std::string> labels;
         for (const GridStrength &grid : test.grids)

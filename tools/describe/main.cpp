@@ -13,7 +13,9 @@
 // --check checks descriptions against the standard's rules that a schema
 // cannot express (check.h).
 #include "check.h"
+#include "common/interruption.h"
 #include "common/markup_text.h"
+#include "common/partial_file.h"
 #include "fmu/variables.h"
 #include "identity.h"
 #include "plant_description.h"
@@ -290,9 +292,7 @@ std::string describeFmi3(const std::string &generationDateAndTime, Fmi3Interface
     return x.str();
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
     const std::string_view mode = argc >= 2 ? std::string_view(argv[1]) : std::string_view();
     if (mode == "--check") {
         if (argc < 3) {
@@ -317,14 +317,20 @@ int main(int argc, char **argv) {
     const std::vector<std::string> sources(argv + first + 2, argv + argc);
     const Fmi3Interface offered =
         mode == "--fmi3-scheduled" ? Fmi3Interface::ScheduledExecution : Fmi3Interface::CoSimulation;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << (plant  ? kestrune::describe::describePlant(generated, KESTRUNE_VERSION)
-            : fmi3 ? describeFmi3(generated, offered)
-                   : describeFmi2(generated, sources));
-    out.close();
-    if (!out) {
-        std::cerr << "kestrune-describe: cannot write " << path << '\n';
+    kestrune::setInterruptedWork(std::string("writing ") + path);
+    const std::string description = plant  ? kestrune::describe::describePlant(generated, KESTRUNE_VERSION)
+                                    : fmi3 ? describeFmi3(generated, offered)
+                                           : describeFmi2(generated, sources);
+    if (const std::string problem = kestrune::writeWholeFile(path, description); !problem.empty()) {
+        std::cerr << "kestrune-describe: " << problem << '\n';
         return 1;
     }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    kestrune::watchForInterruption("kestrune-describe");
+    return kestrune::runGuarded([&] { return run(argc, argv); });
 }

@@ -13,6 +13,8 @@
 //
 // The inputs are computed once and read by both platforms, so that the two
 // runs see the same bits whatever each platform's sine returns.
+#include "common/interruption.h"
+#include "common/partial_file.h"
 #include "master/fmu_library.h"
 #include "master/grid.h"
 #include "master/recording_logger.h"
@@ -28,6 +30,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -43,10 +46,7 @@ bool readFile(const std::string &path, std::vector<char> &bytes) {
 }
 
 bool writeFile(const std::string &path, const void *data, std::size_t size) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(static_cast<const char *>(data), static_cast<std::streamsize>(size));
-    out.close();
-    return static_cast<bool>(out);
+    return kestrune::writeWholeFile(path, std::string_view(static_cast<const char *>(data), size)).empty();
 }
 
 int writeInputs(const std::string &path, double seconds) {
@@ -168,9 +168,7 @@ int compare(const std::string &a, const std::string &b) {
     return 1;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (args.size() >= 2 && args.size() <= 3 && args[0] == "inputs")
         return writeInputs(args[1], args.size() == 3 ? std::stod(args[2]) : 1.0);
@@ -183,4 +181,15 @@ int main(int argc, char **argv) {
     std::cerr
         << "usage: kestrune-record inputs FILE [SECONDS] | gates [--fmi3] LIBRARY INPUTS OUT | compare A B\n";
     return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    kestrune::watchForInterruption("kestrune-record");
+    if (argc > 2 && std::string_view(argv[1]) == "inputs")
+        kestrune::setInterruptedWork(std::string("writing ") + argv[2]);
+    else if (argc > 2 && std::string_view(argv[1]) == "gates")
+        kestrune::setInterruptedWork(std::string("recording ") + argv[argc - 1]);
+    return kestrune::runGuarded([&] { return run(argc, argv); });
 }

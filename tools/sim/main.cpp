@@ -2,6 +2,7 @@
 #include "options.h"
 #include "run.h"
 
+#include "common/interruption.h"
 #include "program_paths.h"
 
 #include <filesystem>
@@ -32,7 +33,18 @@
 #define KESTRUNE_BUILD_SSP "../ssp"
 #endif
 
-int main(int argc, char **argv) {
+namespace {
+
+// What the run is, for the line an interruption prints.
+std::string work(const kestrune::sim::Options &options) {
+    if (!options.ssp.empty())
+        return "running " + std::filesystem::path(options.ssp).filename().string();
+    if (options.listScenarios)
+        return "listing the scenarios";
+    return "running " + std::filesystem::path(options.scenario).filename().string();
+}
+
+int run(int argc, char **argv) {
     namespace fs = std::filesystem;
     using kestrune::sim::firstExisting;
     using kestrune::sim::ParseResult;
@@ -63,7 +75,15 @@ int main(int argc, char **argv) {
         break;
     }
     kestrune::sim::Options options = parsed.options;
+    kestrune::setInterruptedWork(work(options));
     if (options.plant.fmu && options.plant.plantFmu.empty())
         options.plant.plantFmu = defaultPlantFmu;
     return kestrune::sim::runSimulation(options, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    kestrune::watchForInterruption("kestrune-sim");
+    return kestrune::runGuarded([&] { return run(argc, argv); });
 }

@@ -1,5 +1,7 @@
 #include "outputs.h"
+#include "common/interruption.h"
 #include "common/number_text.h"
+#include "common/partial_file.h"
 
 #include <nlohmann/json.hpp>
 
@@ -772,13 +774,7 @@ std::string writePlotScript(const std::string &directory, const RunPlan &plan, d
        << "  unset output\n"
        << "}\n";
 
-    const std::string path = directory + "/" + name + ".gp";
-    std::ofstream file(path, std::ios::out | std::ios::trunc | std::ios::binary);
-    file << gp.str();
-    file.close();
-    if (!file)
-        return "writing " + path + " failed";
-    return "";
+    return writeWholeFile(directory + "/" + name + ".gp", gp.str());
 }
 
 PlotOutcome drawPlot(const std::string &directory, const std::string &name, std::string &message) {
@@ -796,7 +792,9 @@ PlotOutcome drawPlot(const std::string &directory, const std::string &name, std:
         return PlotOutcome::Failed;
     }
     if (child == 0) {
-        // The child: in the output folder, quiet input, output to the log.
+        // The child: in the output folder, quiet input, output to the log;
+        // gnuplot takes the signals the tool's watcher takes.
+        unblockInterruptionInChild();
         if (::chdir(directory.c_str()) != 0)
             ::_exit(126);
         const int in = ::open("/dev/null", O_RDONLY);
@@ -810,13 +808,17 @@ PlotOutcome drawPlot(const std::string &directory, const std::string &name, std:
         ::execv(gnuplot.c_str(), argv);
         ::_exit(127);
     }
+    // An interruption ends gnuplot too.
+    rememberWorkerProcess(child);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0) {
         if (errno != EINTR) {
+            forgetWorkerProcess(child);
             message = "lost track of gnuplot";
             return PlotOutcome::Failed;
         }
     }
+    forgetWorkerProcess(child);
     const std::string logPath = directory + "/" + log;
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
         std::remove(logPath.c_str());

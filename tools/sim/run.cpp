@@ -3,6 +3,7 @@
 #include "analysis/illegal_share.h"
 #include "closed_loop.h"
 #include "common/number_text.h"
+#include "common/partial_file.h"
 #include "outputs.h"
 #include "ssp_export.h"
 #include "ssp_file_run.h"
@@ -22,13 +23,6 @@ std::string absolutePath(const std::filesystem::path &path) {
     std::error_code ec;
     const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
     return ec ? path.string() : absolute.lexically_normal().string();
-}
-
-// Where a file is written before it is renamed to its final name: named for
-// this process too, so that two runs of one scenario into one folder never
-// truncate or remove each other's partial files.
-std::string partialPathFor(const std::string &finalPath) {
-    return finalPath + "." + std::to_string(::getpid()) + ".partial";
 }
 
 int listScenarios(const Options &options, std::ostream &out, std::ostream &err) {
@@ -117,7 +111,11 @@ int runPlannedLoop(const Options &options, const RunPlan &plan, const std::strin
     // The run's files appear whole or not at all: the CSV is written beside
     // its final name and renamed once the run has completed, and the files
     // of an earlier run of the same name stay as they were until then.
-    const std::string partialCsv = partialPathFor(paths.csv);
+    // Written under a name of this process (common/partial_file.h), so that
+    // two runs of one scenario into one folder never truncate or remove each
+    // other's partial files, and an interruption removes it.
+    PartialFile partialCsvFile(paths.csv);
+    const std::string &partialCsv = partialCsvFile.path();
     // The rows are formatted and written on a thread of their own, beside
     // the loop's.
     CsvRows csv(partialCsv, plan.scenario, CsvRows::Writer::Background);
@@ -131,25 +129,22 @@ int runPlannedLoop(const Options &options, const RunPlan &plan, const std::strin
     const bool csvWritten = csv.close();
     if (!result.ok) {
         err << "kestrune-sim: " << result.error << '\n';
-        if (result.stepsDone > 0)
+        if (result.stepsDone > 0) {
             err << "kestrune-sim: the CSV up to there is in " << partialCsv
                 << "; no other file was written, and those of an earlier run of " << name
                 << " are left as they were\n";
-        else
-            fs::remove(partialCsv, ec);
+            partialCsvFile.keep();
+        }
         return 1;
     }
     if (!csvWritten) {
         err << "kestrune-sim: writing " << partialCsv << " failed\n";
-        fs::remove(partialCsv, ec);
         return 1;
     }
     for (const char *extension : {".json", ".png", ".svg", ".gp"})
         fs::remove(directory / (name + extension), ec);
-    fs::rename(partialCsv, paths.csv, ec);
-    if (ec) {
-        err << "kestrune-sim: cannot rename " << partialCsv << " to " << paths.csv << ": " << ec.message()
-            << '\n';
+    if (const std::string problem = partialCsvFile.commit(); !problem.empty()) {
+        err << "kestrune-sim: " << problem << '\n';
         return 1;
     }
 
@@ -182,15 +177,13 @@ int runPlannedLoop(const Options &options, const RunPlan &plan, const std::strin
     }
 
     paths.json = jsonPath;
-    const std::string partialJson = partialPathFor(jsonPath);
-    if (std::string problem = writeSummaryJson(partialJson, fmuName, plan, result, paths); !problem.empty()) {
+    PartialFile partialJson(jsonPath);
+    std::string problem = writeSummaryJson(partialJson.path(), fmuName, plan, result, paths);
+    if (problem.empty())
+        problem = partialJson.commit();
+    if (!problem.empty()) {
         err << "kestrune-sim: " << problem << '\n';
-        fs::remove(partialJson, ec);
-        paths.json.clear();
-        status = 1;
-    } else if (fs::rename(partialJson, jsonPath, ec); ec) {
-        err << "kestrune-sim: cannot rename " << partialJson << " to " << jsonPath << ": " << ec.message()
-            << '\n';
+        partialJson.discard();
         paths.json.clear();
         status = 1;
     }

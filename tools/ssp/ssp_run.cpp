@@ -2,6 +2,7 @@
 // bound parameters, the exchanges of either coupling, and the CSV rows.
 #include "ssp_run.h"
 
+#include "common/partial_file.h"
 #include "component.h"
 
 #include <charconv>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace kestrune::ssp {
 
@@ -81,11 +83,20 @@ class Run {
         return result_;
     }
 
+    // The CSV takes its name only when the run has completed: a run that
+    // fails leaves an earlier CSV of the name as it was.
     SspRunResult finish() {
         if (csv_.is_open()) {
             csv_.close();
             if (!csv_ && result_.error.empty())
                 result_.error = "cannot write " + options_.csvPath;
+        }
+        if (partial_) {
+            if (!result_.error.empty())
+                partial_->discard();
+            else if (std::string problem = partial_->commit(); !problem.empty())
+                result_.error = problem;
+            partial_.reset();
         }
         return result_;
     }
@@ -158,7 +169,8 @@ class Run {
                 return problem;
         }
         if (!options_.csvPath.empty()) {
-            csv_.open(options_.csvPath, std::ios::trunc);
+            partial_.emplace(options_.csvPath);
+            csv_.open(partial_->path(), std::ios::trunc);
             if (!csv_)
                 return "cannot write " + options_.csvPath;
             for (std::size_t i = 0; i < header.size(); ++i)
@@ -273,6 +285,7 @@ class Run {
     std::vector<Participant> participants_;
     std::vector<double> values_;
     std::map<std::string, std::size_t> columnOf_;
+    std::optional<PartialFile> partial_;
     std::ofstream csv_;
     Component *stopper_ = nullptr;
     double lastRow_ = 0.0;

@@ -1,5 +1,7 @@
 #include "collector.h"
 
+#include "common/interruption.h"
+#include "common/partial_file.h"
 #include "whole_io.h"
 
 #include <algorithm>
@@ -76,8 +78,8 @@ std::string Collector::open(const std::string &path, bool resume) {
             return path +
                    " holds no table of this sweep (its header differs); remove it or run without --resume";
         } else {
-            const std::string kept = path + ".resume";
-            std::ofstream outFile(kept, std::ios::binary | std::ios::trunc);
+            PartialFile kept(path);
+            std::ofstream outFile(kept.path(), std::ios::binary | std::ios::trunc);
             outFile << header;
             const std::size_t keys = plan_.definition.keys().size();
             while (std::getline(in, line)) {
@@ -93,14 +95,11 @@ std::string Collector::open(const std::string &path, bool resume) {
                 outFile << line << '\n';
             }
             outFile.close();
-            if (!outFile) {
-                const std::string reason = std::strerror(errno);
-                fs::remove(kept, ec);
-                return "cannot write " + kept + " (" + reason + "); " + path + " is as it was";
-            }
-            fs::rename(kept, path, ec);
-            if (ec)
-                return "cannot rename " + kept + " to " + path + ": " + ec.message();
+            if (!outFile)
+                return "cannot write " + kept.path() + " (" + std::strerror(errno) + "); " + path +
+                       " is as it was";
+            if (std::string problem = kept.commit(); !problem.empty())
+                return problem;
             fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
         }
     }
@@ -142,6 +141,9 @@ void Collector::count(const std::string &row, std::size_t run, Verdict verdict) 
 }
 
 void Collector::add(const std::string &row) {
+    // The row is the record a resumed sweep starts from: an interruption
+    // waits until it is whole, and no row is written after one.
+    const InterruptionHold hold = holdOffInterruption();
     const std::lock_guard<std::mutex> lock(mutex_);
     std::size_t run = 0;
     Verdict verdict{};
@@ -223,8 +225,8 @@ std::string Collector::finish() {
         return "";
     std::sort(places.begin(), places.end(), [](const Place &a, const Place &b) { return a.run < b.run; });
     in.clear();
-    const std::string sorted = path_ + ".sorted";
-    std::ofstream out(sorted, std::ios::binary | std::ios::trunc);
+    PartialFile sorted(path_);
+    std::ofstream out(sorted.path(), std::ios::binary | std::ios::trunc);
     out << header << '\n';
     std::string row;
     for (const Place &place : places) {
@@ -234,16 +236,10 @@ std::string Collector::finish() {
         out << row << '\n';
     }
     out.close();
-    if (!out || !in) {
-        const std::string reason = std::strerror(errno);
-        std::error_code ec;
-        fs::remove(sorted, ec);
-        return "cannot write " + sorted + " (" + reason + "); " + path_ +
+    if (!out || !in)
+        return "cannot write " + sorted.path() + " (" + std::strerror(errno) + "); " + path_ +
                " keeps every row, out of run order until a --resume puts them in order";
-    }
-    std::error_code ec;
-    fs::rename(sorted, path_, ec);
-    return ec ? "cannot rename " + sorted + " to " + path_ + ": " + ec.message() : "";
+    return sorted.commit();
 }
 
 } // namespace kestrune::sweep

@@ -7,6 +7,7 @@
 #endif
 
 #include "command_line.h"
+#include "common/interruption.h"
 #include "program_paths.h"
 
 #include <cstdlib>
@@ -83,9 +84,7 @@ int refuseTasksWithoutMpi() {
     return 2;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
     using kestrune::sim::firstExisting;
     using kestrune::sim::programFolder;
     using kestrune::sweep::SweepOptions;
@@ -139,6 +138,8 @@ int main(int argc, char **argv) {
     }
     if (options.sweep.empty())
         return bad("no sweep given");
+    kestrune::setInterruptedWork("running the sweep " +
+                                 std::filesystem::path(options.sweep).filename().string());
     if (const int refused = refuseTasksWithoutMpi(); refused >= 0)
         return refused;
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
@@ -147,4 +148,11 @@ int main(int argc, char **argv) {
         return kestrune::sweep::runMpiSweep(options, std::cout, std::cerr, terminal);
 #endif
     return kestrune::sweep::runLocalSweep(options, std::cout, std::cerr, terminal);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    kestrune::watchForInterruption("kestrune-sweep");
+    return kestrune::runGuarded([&] { return run(argc, argv); });
 }

@@ -1,5 +1,7 @@
 #include "mpi_sweep.h"
 
+#include "common/interruption.h"
+
 #include "master/fmu_archive.h"
 
 #include <mpi.h>
@@ -80,6 +82,10 @@ int runMpiSweep(const SweepOptions &options, std::ostream &out, std::ostream &er
     int ranks = 1;
     MPI_Comm_rank(MPI_COMM_WORLD, &rank);
     MPI_Comm_size(MPI_COMM_WORLD, &ranks);
+    // mpirun passes an interruption on to every rank: each removes its own
+    // temporaries, and the first says so.
+    if (rank != 0)
+        interruptQuietly();
     if (ranks == 1) {
         // One rank: the sweep on this machine, with its workers.
         MPI_Finalize();

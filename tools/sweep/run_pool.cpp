@@ -1,5 +1,7 @@
 #include "run_pool.h"
 
+#include "common/interruption.h"
+#include "common/temporary_paths.h"
 #include "whole_io.h"
 
 #include <algorithm>
@@ -55,16 +57,26 @@ struct Child {
     std::int64_t run = -1; // the run it is doing
 };
 
+// The worker removes the temporaries it made itself (its copies of the
+// unit) when it ends, however it ends; those it inherited are the parent's.
+// No exception may leave it: it would unwind into the parent's code.
 [[noreturn]] void childLoop(const WorkerFactory &worker, int in, int out) {
-    std::uint64_t index = 0;
-    const RunWorker run = worker();
-    while (readAll(in, &index, sizeof index)) {
-        const std::string row = run(static_cast<std::size_t>(index));
-        const auto length = static_cast<std::uint32_t>(row.size());
-        if (!writeAll(out, &length, sizeof length) || !writeAll(out, row.data(), row.size()))
-            break;
+    watchAsWorkerProcess();
+    int status = 0;
+    try {
+        std::uint64_t index = 0;
+        const RunWorker run = worker();
+        while (readAll(in, &index, sizeof index)) {
+            const std::string row = run(static_cast<std::size_t>(index));
+            const auto length = static_cast<std::uint32_t>(row.size());
+            if (!writeAll(out, &length, sizeof length) || !writeAll(out, row.data(), row.size()))
+                break;
+        }
+    } catch (...) {
+        status = EXIT_UNEXPECTED;
     }
-    std::_Exit(0);
+    removeRememberedTemporariesForGood();
+    std::_Exit(status);
 }
 
 // others: the workers already running, whose pipe ends the new one must not
@@ -81,6 +93,9 @@ bool startChild(const WorkerFactory &worker, Child &child, const std::vector<Chi
         return false;
     }
     std::fflush(nullptr);
+    // No worker starts once an interruption is ending the pool: it stops
+    // those it knows.
+    InterruptionHold hold = holdOffInterruption();
     const pid_t pid = ::fork();
     if (pid < 0) {
         for (int fd : {down[0], down[1], up[0], up[1]})
@@ -88,6 +103,7 @@ bool startChild(const WorkerFactory &worker, Child &child, const std::vector<Chi
         return false;
     }
     if (pid == 0) {
+        hold.unlock(); // this process's own: its watcher must be able to take it
         ::close(down[1]);
         ::close(up[0]);
         for (const Child &other : others)
@@ -97,6 +113,7 @@ bool startChild(const WorkerFactory &worker, Child &child, const std::vector<Chi
             }
         childLoop(worker, down[0], up[1]);
     }
+    rememberWorkerProcess(pid);
     ::close(down[0]);
     ::close(up[1]);
     child = Child{pid, down[1], up[0], -1};
@@ -109,6 +126,7 @@ void stopChild(Child &child, int *status) {
     int s = 0;
     while (::waitpid(child.pid, &s, 0) < 0 && errno == EINTR) {
     }
+    forgetWorkerProcess(child.pid);
     if (status != nullptr)
         *status = s;
     child = Child{};

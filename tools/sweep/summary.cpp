@@ -1,6 +1,7 @@
 #include "summary.h"
 
 #include "boundary.h"
+#include "common/partial_file.h"
 #include "outputs.h"
 #include "plot_script.h"
 
@@ -51,11 +52,11 @@ int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &c
     std::error_code ec;
     fs::remove(directory / (name + ".png"), ec);
     if (options.plot && (definition.monteCarlo || definition.axes.size() <= 2)) {
-        std::ofstream script(directory / (name + ".gp"), std::ios::trunc);
-        script << plotScript(plan, collector, name, (directory / (name + ".csv")).string());
-        script.close();
-        std::string message;
-        switch (sim::drawPlot(directory.string(), name, message)) {
+        std::string message =
+            writeWholeFile((directory / (name + ".gp")).string(),
+                           plotScript(plan, collector, name, (directory / (name + ".csv")).string()));
+        switch (message.empty() ? sim::drawPlot(directory.string(), name, message)
+                                : sim::PlotOutcome::Failed) {
         case sim::PlotOutcome::Drawn:
             png = absolutePath(directory / (name + ".png"));
             break;
@@ -143,11 +144,8 @@ int finishSweep(const SweepPlan &plan, const SweepOptions &options, Collector &c
     const std::string jsonPath = absolutePath(directory / (name + ".json"));
     summary["files"] = {{"csv", csv},
                         {"plot", png.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(png)}};
-    std::ofstream json(jsonPath, std::ios::trunc);
-    json << summary.dump(2) << '\n';
-    json.close();
-    if (!json) {
-        err << "kestrune-sweep: cannot write " << jsonPath << '\n';
+    if (const std::string problem = writeWholeFile(jsonPath, summary.dump(2) + '\n'); !problem.empty()) {
+        err << "kestrune-sweep: " << problem << '\n';
         status = 1;
     }
 
