@@ -34,7 +34,9 @@ struct State {
     std::set<int> workers;
     bool quiet = false; // no line when interrupted
     // Shared by writers of whole records; taken whole by the ending.
-    std::shared_timed_mutex hold;
+    // A worker process makes a fresh one: the copy it forked with may be
+    // marked taken by a thread of the parent that it does not have.
+    std::shared_timed_mutex *hold = new std::shared_timed_mutex;
 };
 
 State &state() {
@@ -97,9 +99,9 @@ void stopWorkers() {
 void endWork(bool waitForHold) {
     State &s = state();
     if (waitForHold)
-        s.hold.lock();
+        s.hold->lock();
     else
-        (void)s.hold.try_lock_for(std::chrono::seconds(2));
+        (void)s.hold->try_lock_for(std::chrono::seconds(2));
 #ifndef _WIN32
     stopWorkers();
 #endif
@@ -216,6 +218,7 @@ void watchAsWorkerProcess() {
         const std::lock_guard<std::mutex> guard(state().lock);
         state().workers.clear();
         state().quiet = true;
+        state().hold = new std::shared_timed_mutex;
     }
 #ifndef _WIN32
     // The parent's watcher thread was not forked along.
@@ -236,7 +239,7 @@ void unblockInterruptionInChild() {
 }
 
 InterruptionHold holdOffInterruption() {
-    return InterruptionHold(state().hold);
+    return InterruptionHold(*state().hold);
 }
 
 int runGuarded(const std::function<int()> &body) {
