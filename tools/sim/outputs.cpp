@@ -2,6 +2,7 @@
 #include "common/interruption.h"
 #include "common/number_text.h"
 #include "common/partial_file.h"
+#include "common/temporary_paths.h"
 
 #include <nlohmann/json.hpp>
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -777,6 +779,70 @@ std::string writePlotScript(const std::string &directory, const RunPlan &plan, d
     return writeWholeFile(directory + "/" + name + ".gp", gp.str());
 }
 
+namespace {
+
+// The folder gnuplot draws in: NAME.PID.plot.partial beside the outputs,
+// holding links to the script and its data, so that NAME.png and NAME.svg
+// reach the output folder only when whole. Removed with what it holds
+// unless the plots were moved out.
+class PlotFolder {
+  public:
+    PlotFolder(const std::string &directory, const std::string &name)
+        : directory_(directory), name_(name),
+          path_(directory + "/" + name + "." + std::to_string(::getpid()) + ".plot.partial") {}
+    ~PlotFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+        forgetTemporary(path_);
+    }
+    PlotFolder(const PlotFolder &) = delete;
+    PlotFolder &operator=(const PlotFolder &) = delete;
+
+    const std::string &path() const { return path_; }
+
+    // "" or what failed.
+    std::string make() {
+        std::error_code ec;
+        {
+            const InterruptionHold hold = holdOffInterruption();
+            std::filesystem::create_directory(path_, ec);
+            if (!ec)
+                rememberTemporary(path_);
+        }
+        if (ec)
+            return "cannot create " + path_ + ": " + ec.message();
+        for (const char *suffix : {".gp", ".csv"}) {
+            const std::string file = name_ + suffix;
+            std::filesystem::create_symlink("../" + file, path_ + "/" + file, ec);
+            if (ec)
+                return "cannot link " + file + " into " + path_ + ": " + ec.message();
+        }
+        return "";
+    }
+
+    // Moves the plots gnuplot drew into the output folder: "" or what failed.
+    std::string publish() const {
+        for (const char *suffix : {".png", ".svg"}) {
+            const std::string file = name_ + suffix;
+            std::error_code ec;
+            if (!std::filesystem::exists(path_ + "/" + file, ec))
+                continue;
+            const InterruptionHold hold = holdOffInterruption();
+            std::filesystem::rename(path_ + "/" + file, directory_ + "/" + file, ec);
+            if (ec)
+                return "cannot move " + file + " into " + directory_ + ": " + ec.message();
+        }
+        return "";
+    }
+
+  private:
+    std::string directory_;
+    std::string name_;
+    std::string path_;
+};
+
+} // namespace
+
 PlotOutcome drawPlot(const std::string &directory, const std::string &name, std::string &message) {
     const std::string gnuplot = findOnPath("gnuplot");
     if (gnuplot.empty()) {
@@ -784,18 +850,24 @@ PlotOutcome drawPlot(const std::string &directory, const std::string &name, std:
                   name + ".gp draws it once it is";
         return PlotOutcome::NoGnuplot;
     }
+    PlotFolder folder(directory, name);
+    if (std::string problem = folder.make(); !problem.empty()) {
+        message = problem;
+        return PlotOutcome::Failed;
+    }
     const std::string script = name + ".gp";
-    const std::string log = name + ".gnuplot.log";
+    const std::string log = "../" + name + ".gnuplot.log";
     const pid_t child = ::fork();
     if (child < 0) {
         message = "cannot start gnuplot (fork failed)";
         return PlotOutcome::Failed;
     }
     if (child == 0) {
-        // The child: in the output folder, quiet input, output to the log;
-        // gnuplot takes the signals the tool's watcher takes.
+        // The child: in the plot folder, quiet input, output to the log
+        // beside the outputs; gnuplot takes the signals the tool's watcher
+        // takes.
         unblockInterruptionInChild();
-        if (::chdir(directory.c_str()) != 0)
+        if (::chdir(folder.path().c_str()) != 0)
             ::_exit(126);
         const int in = ::open("/dev/null", O_RDONLY);
         const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -819,9 +891,13 @@ PlotOutcome drawPlot(const std::string &directory, const std::string &name, std:
         }
     }
     forgetWorkerProcess(child);
-    const std::string logPath = directory + "/" + log;
+    const std::string logPath = directory + "/" + name + ".gnuplot.log";
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
         std::remove(logPath.c_str());
+        if (std::string problem = folder.publish(); !problem.empty()) {
+            message = problem;
+            return PlotOutcome::Failed;
+        }
         return PlotOutcome::Drawn;
     }
     message = "gnuplot failed on " + directory + "/" + script + " (" +

@@ -1,6 +1,7 @@
 #include "ssp_export.h"
 
 #include "closed_loop_system.h"
+#include "common/partial_file.h"
 #include "plant_fmu_parameters.h"
 #include "ssp_writer.h"
 
@@ -84,16 +85,13 @@ int exportSsp(const Options &options, std::ostream &out, std::ostream &err) {
     // Written beside its name and renamed when whole, so that an .ssp that
     // exists is never a half-written one.
     const fs::path path = fs::absolute(folder / (scenario.name + ".ssp"), ec).lexically_normal();
-    const std::string partial = path.string() + ".partial";
-    if (const std::string problem = ssp::writeSsp(system, partial); !problem.empty()) {
+    PartialFile partial(path.string());
+    if (const std::string problem = ssp::writeSsp(system, partial.path()); !problem.empty()) {
         err << "kestrune-sim: " << problem << '\n';
-        fs::remove(partial, ec);
         return 1;
     }
-    fs::rename(partial, path, ec);
-    if (ec) {
-        err << "kestrune-sim: cannot rename " << partial << " to " << path.string() << ": " << ec.message()
-            << '\n';
+    if (const std::string problem = partial.commit(); !problem.empty()) {
+        err << "kestrune-sim: " << problem << '\n';
         return 1;
     }
     out << path.string() << '\n';
