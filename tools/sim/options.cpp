@@ -508,7 +508,10 @@ controller: the run counts as completed.
 
 Exit status: 0 for a completed run (also one that stopped as diverged, and
 without gnuplot); 1 when the archive, the unit, the plant or an output
-fails; 2 for invalid options, scenarios or overrides.
+fails, or when the gates were illegal on more than a tenth of a converter's
+base steps; 2 for invalid options, scenarios or overrides; 130 or 143 when
+interrupted by SIGINT or SIGTERM and 70 when out of memory, in both cases
+with its temporary folders and partial files removed.
 )";
     return text;
 }
