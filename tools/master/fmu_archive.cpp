@@ -3,6 +3,7 @@
 #include "fmu_archive.h"
 
 #include "common/archive_limits.h"
+#include "common/interruption.h"
 #include "common/temporary_paths.h"
 #include "description_trust.h"
 #include "zip_reader.h"
@@ -236,10 +237,15 @@ bool UnpackedFmu::open(const std::string &fmuPath) {
     if (ec)
         base = "/tmp";
     std::string pattern = (base / "kestrune-fmu-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
-        return fail("cannot create a folder to unpack " + fmuPath + " into: " + std::strerror(errno));
-    directory_ = pattern;
-    rememberTemporary(directory_);
+    {
+        // Made and remembered as one, so that an interruption cannot come
+        // between them and miss the folder.
+        const InterruptionHold hold = holdOffInterruption();
+        if (mkdtemp(pattern.data()) == nullptr)
+            return fail("cannot create a folder to unpack " + fmuPath + " into: " + std::strerror(errno));
+        directory_ = pattern;
+        rememberTemporary(directory_);
+    }
 
     const fs::path description = fs::path(directory_) / "modelDescription.xml";
     std::ofstream out(description, std::ios::binary | std::ios::trunc);

@@ -4,6 +4,7 @@
 // a Windows build replaces only those.
 #include "fmu_library.h"
 
+#include "common/interruption.h"
 #include "common/temporary_paths.h"
 
 #include <cerrno>
@@ -309,12 +310,19 @@ bool FmuLibrary::loadFreshCopy(const std::string &path, FmiEdition edition) {
     error_.clear();
 
     std::string problem;
-    const std::string copy = createUniqueTempFile(problem);
+    std::string copy;
+    {
+        // Made and remembered as one, so that an interruption cannot come
+        // between them and miss the file.
+        const InterruptionHold hold = holdOffInterruption();
+        copy = createUniqueTempFile(problem);
+        if (!copy.empty())
+            rememberTemporary(copy);
+    }
     if (copy.empty()) {
         error_ = "cannot make a private copy of " + path + ": " + problem;
         return false;
     }
-    rememberTemporary(copy);
     if (!copyFile(path, copy, problem)) {
         removeFile(copy);
         error_ = "cannot make a private copy of " + path + ": " + problem;

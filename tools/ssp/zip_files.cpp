@@ -3,6 +3,7 @@
 #include "zip_files.h"
 
 #include "common/archive_limits.h"
+#include "common/interruption.h"
 #include "common/temporary_paths.h"
 #include "master/zip_reader.h"
 
@@ -86,6 +87,9 @@ std::string TemporaryFolder::create(const char *prefix) {
     if (ec)
         base = "/tmp";
     std::string pattern = (base / (std::string(prefix) + "XXXXXX")).string();
+    // Made and remembered as one, so that an interruption cannot come
+    // between them and miss the folder.
+    const InterruptionHold hold = holdOffInterruption();
     if (mkdtemp(pattern.data()) == nullptr)
         return std::string("cannot create a temporary folder: ") + std::strerror(errno);
     path_ = pattern;
