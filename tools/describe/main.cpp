@@ -19,6 +19,7 @@
 #include "fmu/variables.h"
 #include "identity.h"
 #include "plant_description.h"
+#include "variable_words.h"
 
 #include <charconv>
 #include <fstream>
@@ -37,43 +38,9 @@ namespace {
 
 using namespace kestrune;
 
-const char *causalityName(Causality c) {
-    switch (c) {
-    case Causality::Input:
-        return "input";
-    case Causality::Output:
-        return "output";
-    case Causality::Parameter:
-        return "parameter";
-    case Causality::Independent:
-        return "independent";
-    }
-    return "local";
-}
-
-const char *variabilityName(Variability v) {
-    switch (v) {
-    case Variability::Continuous:
-        return "continuous";
-    case Variability::Discrete:
-        return "discrete";
-    case Variability::Tunable:
-        return "tunable";
-    }
-    return "continuous";
-}
-
-const char *initialName(Initial i) {
-    switch (i) {
-    case Initial::Exact:
-        return "exact";
-    case Initial::Calculated:
-        return "calculated";
-    case Initial::None:
-        break;
-    }
-    return nullptr;
-}
+using describe::causalityName;
+using describe::initialName;
+using describe::variabilityName;
 
 // The shortest text that reads back as the same double.
 std::string real(double value) {

@@ -1,6 +1,7 @@
 #include "description_trust.h"
 
 #include "describe/check.h"
+#include "describe/variable_words.h"
 #include "fmu/variables.h"
 #include "identity.h"
 #include "variable_bindings.h"
@@ -16,19 +17,7 @@ namespace kestrune::master {
 
 namespace {
 
-const char *causalityName(Causality causality) {
-    switch (causality) {
-    case Causality::Input:
-        return "input";
-    case Causality::Output:
-        return "output";
-    case Causality::Parameter:
-        return "parameter";
-    case Causality::Independent:
-        return "independent";
-    }
-    return "local";
-}
+using describe::causalityName;
 
 // One variable as the unit has it in the edition a description offers.
 struct UnitVariable {
