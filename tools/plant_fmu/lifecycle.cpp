@@ -66,9 +66,11 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
         instance->functions = functions;
         instance->loggingOn = loggingOn != fmi2False;
         startAfresh(*instance);
-        if (!registerInstance(instance.get()))
-            return refuse("fmi2Instantiate: out of memory");
-        return instance.release();
+        const fmi2Component component = registerInstance(instance.get());
+        if (component == nullptr)
+            return refuse("fmi2Instantiate: too many live plant instances (at most 4096 in one process)");
+        instance.release();
+        return component;
     } catch (...) {
         return refuse("fmi2Instantiate: out of memory");
     }

@@ -1,39 +1,7 @@
-// Finding a live instance, its logging, and its plant built from its
-// parameters.
+// An instance's logging, and its plant built from its parameters.
 #include "plant_instance.h"
 
-#include <mutex>
-#include <set>
-
 namespace kestrune::plantfmu {
-
-namespace {
-
-// A lookup in a set allocates nothing, so steps stay free of the heap.
-std::mutex registryGuard;
-std::set<const void *> registry;
-
-} // namespace
-
-bool registerInstance(PlantInstance *instance) {
-    try {
-        const std::lock_guard<std::mutex> lock(registryGuard);
-        registry.insert(instance);
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
-PlantInstance *liveInstance(fmi2Component c) {
-    const std::lock_guard<std::mutex> lock(registryGuard);
-    return registry.count(c) != 0 ? static_cast<PlantInstance *>(c) : nullptr;
-}
-
-PlantInstance *retireInstance(fmi2Component c) {
-    const std::lock_guard<std::mutex> lock(registryGuard);
-    return registry.erase(c) != 0 ? static_cast<PlantInstance *>(c) : nullptr;
-}
 
 namespace {
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "fmu/fmi2.h"
+#include "instance_registry.h"
 #include "plant_setup.h"
 
 #include <cstdint>
@@ -30,19 +31,6 @@ struct PlantInstance {
     std::int64_t communicationSteps = 0;
     bool diverged = false; // stopped at a diverged base step
 };
-
-// The live instances are known by their addresses alone: a component is
-// looked up among them before anything it points to is read, so a null, a
-// freed or a foreign one is refused without touching its memory. The
-// registry is guarded for instances living on different threads.
-// Adds a new instance (false when out of memory).
-bool registerInstance(PlantInstance *instance);
-// The instance c names, or null for a null component or one that is not a
-// live plant instance.
-PlantInstance *liveInstance(fmi2Component c);
-// Takes c out of the live instances: the instance it named, or null when it
-// named none.
-PlantInstance *retireInstance(fmi2Component c);
 
 // Logging: errors (category "logStatusError") and discards
 // ("logStatusDiscard") always, information ("logAll") while logging is on.
