@@ -5,6 +5,8 @@
 #include "common/partial_file.h"
 #include "common/temporary_paths.h"
 
+#include "scratch_files.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -17,18 +19,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string text(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
+using testing_files::text;
 
 fs::path scratch(const std::string &name) {
-    const fs::path folder = fs::temp_directory_path() / ("kestrune-partial-test-" + name);
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    return folder;
+    return testing_files::scratch("kestrune-partial-test", name);
 }
 
 TEST(PartialFile, ReplacesTheEarlierFileOnlyWhenCommitted) {

@@ -10,6 +10,8 @@
 #include "ssp_writer.h"
 #include "zip_files.h"
 
+#include "scratch_files.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -44,18 +46,10 @@ SimRun sim(std::vector<std::string> args) {
     return {status, out.str(), err.str()};
 }
 
-std::string text(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
+using testing_files::text;
 
 fs::path scratch(const std::string &name) {
-    const fs::path folder = fs::temp_directory_path() / ("kestrune-ssp-sim-test-" + name);
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    return folder;
+    return testing_files::scratch("kestrune-ssp-sim-test", name);
 }
 
 // The plant FMU runs in the loop only where this build wires it in.
