@@ -1,5 +1,6 @@
 #include "illegal_share.h"
 
+#include "common/number_text.h"
 #include "identity.h"
 
 #include <algorithm>
@@ -42,7 +43,7 @@ std::string illegalShareText(const IllegalShare &share) {
     return "converter " + std::to_string(share.converter) + " applied " +
            std::to_string(share.illegalPatterns) + " illegal gate patterns in " +
            std::to_string(share.baseSteps) + " base steps (" + perStep + " a step; a run fails above " +
-           std::to_string(ILLEGAL_SHARE_LIMIT).substr(0, 3) +
+           numberText(ILLEGAL_SHARE_LIMIT) +
            "): its gates are not the controller's, and the run's figures say nothing about it";
 }
 

@@ -42,10 +42,6 @@ std::string csvField(const std::string &field) {
     return quoted + "\"";
 }
 
-std::string writeFile(const std::string &path, const std::string &content) {
-    return writeWholeFile(path, content);
-}
-
 // The criteria that failed, in a few words each: "peak current 2.84 pu
 // (limit <= 1.5)".
 std::string failures(const Outcome &outcome) {
@@ -152,7 +148,7 @@ std::string writeTable(const std::string &path, const Battery &battery,
             .append(csvField(text(outcome["reason"])));
         table += '\n';
     }
-    return writeFile(path, table);
+    return writeWholeFile(path, table);
 }
 
 std::string writeJson(const std::string &path, const Battery &battery, const std::vector<Outcome> &outcomes,
@@ -204,7 +200,7 @@ std::string writeJson(const std::string &path, const Battery &battery, const std
                           {"passed", passed},
                           {"failed", outcomes.size() - passed}}},
                         {"tests", tests}};
-    return writeFile(path, document.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
+    return writeWholeFile(path, document.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
 }
 
 void printSummary(std::ostream &out, const Battery &battery, const std::vector<Outcome> &outcomes,
@@ -415,7 +411,7 @@ std::string writeReport(const std::string &path, const Battery &battery, const s
         }
     }
     page << "</body>\n</html>\n";
-    return writeFile(path, page.str());
+    return writeWholeFile(path, page.str());
 }
 
 } // namespace kestrune::battery

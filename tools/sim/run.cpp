@@ -183,7 +183,6 @@ int runPlannedLoop(const Options &options, const RunPlan &plan, const std::strin
         problem = partialJson.commit();
     if (!problem.empty()) {
         err << "kestrune-sim: " << problem << '\n';
-        partialJson.discard();
         paths.json.clear();
         status = 1;
     }
