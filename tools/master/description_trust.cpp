@@ -6,8 +6,6 @@
 #include "identity.h"
 #include "variable_bindings.h"
 
-#include <pugixml.hpp>
-
 #include <map>
 #include <optional>
 #include <sstream>
@@ -46,20 +44,6 @@ std::vector<UnitVariable> unitVariables(bool scheduled) {
     return unit;
 }
 
-// Each variable's clocks= list as written, by name (FMI 3.0).
-std::map<std::string, std::string> clocksOf(const std::string &xml) {
-    std::map<std::string, std::string> clocks;
-    pugi::xml_document document;
-    if (!document.load_buffer(xml.data(), xml.size()))
-        return clocks;
-    for (const pugi::xml_node node :
-         document.child("fmiModelDescription").child("ModelVariables").children()) {
-        if (const pugi::xml_attribute list = node.attribute("clocks"))
-            clocks[node.attribute("name").value()] = list.value();
-    }
-    return clocks;
-}
-
 // The value references a clocks= list names; none for a list that is no
 // list of whole numbers.
 std::vector<unsigned long> referencesIn(const std::string &list) {
@@ -94,11 +78,9 @@ std::string sharedBoundReference(const ModelDescription &description) {
 
 // The first difference between a description that claims to be the unit's
 // and the unit's own variables, or "".
-std::string disagreement(const std::string &xml, const ModelDescription &description,
-                         const std::string &claim) {
+std::string disagreement(const ModelDescription &description, const std::string &claim) {
     const bool scheduled = description.isFmi3() && description.offersScheduledExecution();
     const std::vector<UnitVariable> unit = unitVariables(scheduled);
-    const std::map<std::string, std::string> clocks = clocksOf(xml);
     const std::string says = "carries " + claim + " but ";
     for (const UnitVariable &u : unit) {
         const DescribedVariable *v = description.find(u.name);
@@ -114,14 +96,12 @@ std::string disagreement(const std::string &xml, const ModelDescription &descrip
         if (u.isClock ? !v->isClock : !v->isReal)
             return says + "describes " + u.name + " as no " + (u.isClock ? "clock" : "real variable") +
                    ", where the unit has one";
-        const auto listed = clocks.find(u.name);
         const std::vector<unsigned long> by =
-            listed == clocks.end() ? std::vector<unsigned long>{} : referencesIn(listed->second);
-        const bool agrees =
-            u.clockedBy ? by.size() == 1 && by.front() == *u.clockedBy : listed == clocks.end();
+            v->clocks ? referencesIn(*v->clocks) : std::vector<unsigned long>{};
+        const bool agrees = u.clockedBy ? by.size() == 1 && by.front() == *u.clockedBy : !v->clocks;
         if (!agrees)
             return says + "describes " + u.name + " as " +
-                   (listed == clocks.end() ? "unclocked" : "clocked by \"" + listed->second + "\"") +
+                   (v->clocks ? "clocked by \"" + *v->clocks + "\"" : std::string("unclocked")) +
                    ", where the unit clocks it " +
                    (u.clockedBy ? "by " + std::string(BASE_RATE_CLOCK_NAME) + " (" +
                                       std::to_string(*u.clockedBy) + ")"
@@ -150,9 +130,9 @@ std::string distrustDescription(const std::string &xml, const ModelDescription &
     // variables: the library accepts the identity and then runs whatever
     // the description's value references make of it.
     if (description.guid == MODEL_GUID)
-        return disagreement(xml, description, "Kestrune's GUID");
+        return disagreement(description, "Kestrune's GUID");
     if (description.guid == INSTANTIATION_TOKEN)
-        return disagreement(xml, description, "Kestrune's instantiation token");
+        return disagreement(description, "Kestrune's instantiation token");
     return "";
 }
 

@@ -106,6 +106,8 @@ std::string parseModelDescription(const std::string &xml, ModelDescription &desc
         variable.causality = node.attribute("causality").as_string("local");
         variable.variability = node.attribute("variability").as_string("continuous");
         variable.initial = node.attribute("initial").value();
+        if (const pugi::xml_attribute clocks = node.attribute("clocks"))
+            variable.clocks = clocks.value();
         const pugi::xml_node typed =
             fmi3 ? (std::string(node.name()) == "Float64" ? node : pugi::xml_node()) : node.child("Real");
         if (typed) {

@@ -19,6 +19,8 @@ struct DescribedVariable {
     std::string initial;     // as written, "" when absent
     bool isReal = false;
     std::optional<double> start;
+    // The FMI 3.0 clocks= list as written, absent when the variable has none.
+    std::optional<std::string> clocks;
     // An FMI 3.0 Clock, with its intervalVariability as written and its
     // period: the intervalDecimal, else intervalCounter / resolution.
     bool isClock = false;
